@@ -1,0 +1,151 @@
+/* entry.cpp - the filter frame: the exported entry function, the selector
+ * dispatch, the whole-image request and the Continue handler.
+ *
+ * Every plug-in asks for the whole image and all its planes at once and does
+ * all its work in a single Continue call: it checks that the record can be
+ * addressed safely, copies the input to the output (so nothing depends on
+ * what the host left in outData), allocates the body's work buffers, tells
+ * FFTW to plan with one thread per hardware thread and runs the body for the
+ * depth. Any failure leaves the output equal to the input and is reported in
+ * the result code; nothing is thrown across the entry function. */
+#include "filter_record.h"
+#include "frame.h"
+
+#include <cstring>
+#include <fftw3.h>
+#include <thread>
+
+#if defined(_WIN32)
+#define SPECTRA_EXPORT extern "C" __declspec(dllexport)
+#else
+#define SPECTRA_EXPORT extern "C" __attribute__((visibility("default")))
+#endif
+
+namespace {
+
+/* Bytes of one sample at a depth: 1, 2 or 4 for the depths we transform;
+ * for any other depth a whole number of bytes, so that the image can still
+ * be copied through; 0 when the depth makes no sense at all. */
+int sample_bytes(int32_t depth) {
+    if (depth < 1 || depth > 64) return 0;
+    return (depth + 7) / 8;
+}
+
+void start(FilterRecord* record) {
+    Rect whole = {0, 0, record->imageSize.v, record->imageSize.h};
+    record->inRect = whole;
+    record->inLoPlane = 0;
+    record->inHiPlane = int16_t(record->planes - 1);
+    record->outRect = whole;
+    record->outLoPlane = 0;
+    record->outHiPlane = int16_t(record->planes - 1);
+    record->maskRect = Rect{0, 0, 0, 0};
+}
+
+/* Can the record's buffers be addressed as interleaved rows of `planes`
+ * samples, at least three planes of at least one pixel? */
+bool addressable(const FilterRecord* record, int bytes) {
+    int64_t rows = record->imageSize.v, columns = record->imageSize.h;
+    if (rows < 1 || columns < 1 || record->planes < 3) return false;
+    if (!record->inData || !record->outData) return false;
+    int64_t pixels = columns * record->planes * bytes;
+    if (record->inRowBytes < pixels || record->outRowBytes < pixels) return false;
+    /* The bodies address samples from the base pointers, so those must be
+     * aligned for the sample type; the row strides need not be. */
+    bool transformed = record->depth == 16 || record->depth == 32;
+    auto aligned = [&](const void* p) { return !transformed || uintptr_t(p) % bytes == 0; };
+    return aligned(record->inData) && aligned(record->outData);
+}
+
+/* Copies every sample of every plane from inData to outData, row by row. */
+void copy_through(const FilterRecord* record, int bytes) {
+    if (record->inData == record->outData) return;
+    size_t row = size_t(record->imageSize.h) * size_t(record->planes) * size_t(bytes);
+    int64_t in_stride = record->inRowBytes / bytes * bytes;
+    int64_t out_stride = record->outRowBytes / bytes * bytes;
+    const char* in = static_cast<const char*>(record->inData);
+    char* out = static_cast<char*>(record->outData);
+    for (int64_t y = 0; y < record->imageSize.v; y++)
+        std::memcpy(out + y * out_stride, in + y * in_stride, row);
+}
+
+template <typename T> Image<T> image_of(const FilterRecord* record) {
+    Image<T> image;
+    image.rows = record->imageSize.v;
+    image.columns = record->imageSize.h;
+    image.in = {static_cast<const T*>(record->inData), record->inRowBytes / int64_t(sizeof(T)),
+                record->planes};
+    image.out = {static_cast<T*>(record->outData), record->outRowBytes / int64_t(sizeof(T)),
+                 record->planes};
+    return image;
+}
+
+int16_t run_body(const FilterRecord* record, void* const work[]) {
+    const TransformBody& body = spectra_transform_body;
+    switch (record->depth) {
+    case 8:
+        return body.run8(image_of<uint8_t>(record), work);
+    case 16:
+        return body.run16(image_of<uint16_t>(record), work);
+    default:
+        return body.run32(image_of<float>(record), work);
+    }
+}
+
+/* Tells FFTW to spread every plan made from now on over the machine's
+ * hardware threads. The library may not know their number and say 0. */
+void set_up_threads() {
+    unsigned threads = std::thread::hardware_concurrency();
+    fftw_init_threads();
+    fftw_plan_with_nthreads(threads > 0 ? int(threads) : 1);
+}
+
+int16_t transform(const FilterRecord* record) {
+    int bytes = sample_bytes(record->depth);
+    if (bytes == 0) return filterBadMode;
+    if (!addressable(record, bytes)) return filterBadParameters;
+
+    copy_through(record, bytes);
+    if (record->depth != 8 && record->depth != 16 && record->depth != 32) return filterBadMode;
+
+    uint64_t sizes[max_work_buffers] = {};
+    int count = spectra_transform_body.work_buffers(record->imageSize.v, record->imageSize.h, sizes);
+    if (count == 0) return noErr;
+
+    void* work[max_work_buffers] = {};
+    int16_t result = noErr;
+    for (int i = 0; i < count && result == noErr; i++) {
+        if (!(work[i] = fftw_malloc(size_t(sizes[i])))) result = memFullErr;
+    }
+    if (result == noErr) {
+        set_up_threads();
+        result = run_body(record, work);
+        if (result != noErr) copy_through(record, bytes);
+    }
+    for (int i = 0; i < count; i++)
+        if (work[i]) fftw_free(work[i]);
+    return result;
+}
+
+int16_t continue_filter(FilterRecord* record) {
+    int16_t result = transform(record);
+    /* Empty rectangles tell the host that nothing more is wanted. */
+    record->inRect = Rect{0, 0, 0, 0};
+    record->outRect = Rect{0, 0, 0, 0};
+    record->maskRect = Rect{0, 0, 0, 0};
+    return result;
+}
+
+} // namespace
+
+SPECTRA_EXPORT void ENTRYPOINT(int16_t selector, FilterRecord* record, intptr_t* data,
+                               int16_t* result) {
+    (void)data;
+    int16_t code = noErr;
+    if (selector == filterSelectorStart || selector == filterSelectorContinue) {
+        if (!record) code = filterBadParameters;
+        else if (selector == filterSelectorStart) start(record);
+        else code = continue_filter(record);
+    }
+    if (result) *result = code;
+}

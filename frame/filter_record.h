@@ -1,0 +1,226 @@
+/* filter_record.h - the host's parameter block, selectors and result codes.
+ *
+ * Our own declaration of the filter interface's FilterRecord. Hosts lay the
+ * block out with 4-byte packing, so an 8-byte pointer may sit on a 4-byte
+ * boundary; we pack the same way on every platform and use fixed-width types
+ * only, so that Linux and Windows builds share one layout. Every field that
+ * the plug-ins or the host library touch is pinned by a static_assert on its
+ * offset. */
+#ifndef SPECTRA_FILTER_RECORD_H
+#define SPECTRA_FILTER_RECORD_H
+
+#include <cstddef>
+#include <cstdint>
+
+#pragma pack(push, 4)
+
+struct Point {
+    int16_t v;
+    int16_t h;
+};
+
+struct Rect {
+    int16_t top;
+    int16_t left;
+    int16_t bottom;
+    int16_t right;
+};
+
+struct PSRGBColor {
+    uint16_t red;
+    uint16_t green;
+    uint16_t blue;
+};
+
+typedef uint8_t Boolean;
+typedef int32_t Fixed;
+typedef uint32_t OSType;
+typedef void* Handle;
+typedef void* ProcPtr; /* every callback and callback suite is an opaque pointer here */
+
+struct FilterRecord {
+    int32_t serialNumber;
+    ProcPtr abortProc;
+    ProcPtr progressProc;
+    Handle parameters;
+    Point imageSize;
+    int16_t planes;
+    Rect filterRect;
+    PSRGBColor background;
+    PSRGBColor foreground;
+    int32_t maxSpace;
+    int32_t bufferSpace;
+    Rect inRect;
+    int16_t inLoPlane;
+    int16_t inHiPlane;
+    Rect outRect;
+    int16_t outLoPlane;
+    int16_t outHiPlane;
+    void* inData;
+    int32_t inRowBytes;
+    void* outData;
+    int32_t outRowBytes;
+    Boolean isFloating;
+    Boolean haveMask;
+    Boolean autoMask;
+    Rect maskRect;
+    void* maskData;
+    int32_t maskRowBytes;
+    uint8_t backColor[4];
+    uint8_t foreColor[4];
+    OSType hostSig;
+    ProcPtr hostProc;
+    int16_t imageMode;
+    Fixed imageHRes;
+    Fixed imageVRes;
+    Point floatCoord;
+    Point wholeSize;
+    Fixed monitor[10];
+    void* platformData;
+    ProcPtr bufferProcs;
+    ProcPtr resourceProcs;
+    ProcPtr processEvent;
+    ProcPtr displayPixels;
+    ProcPtr handleProcs;
+    Boolean supportsDummyChannels;
+    Boolean supportsAlternateLayouts;
+    int16_t wantLayout;
+    int16_t filterCase;
+    int16_t dummyPlaneValue;
+    void* premiereHook;
+    ProcPtr advanceState;
+    Boolean supportsAbsolute;
+    Boolean wantsAbsolute;
+    ProcPtr getPropertyObsolete;
+    Boolean cannotUndo;
+    Boolean supportsPadding;
+    int16_t inputPadding;
+    int16_t outputPadding;
+    int16_t maskPadding;
+    char samplingSupport;
+    char reservedByte;
+    Fixed inputRate;
+    Fixed maskRate;
+    ProcPtr colorServices;
+    int16_t inLayerPlanes;
+    int16_t inTransparencyMask;
+    int16_t inLayerMasks;
+    int16_t inInvertedLayerMasks;
+    int16_t inNonLayerPlanes;
+    int16_t outLayerPlanes;
+    int16_t outTransparencyMask;
+    int16_t outLayerMasks;
+    int16_t outInvertedLayerMasks;
+    int16_t outNonLayerPlanes;
+    int16_t absLayerPlanes;
+    int16_t absTransparencyMask;
+    int16_t absLayerMasks;
+    int16_t absInvertedLayerMasks;
+    int16_t absNonLayerPlanes;
+    int16_t inPreDummyPlanes;
+    int16_t inPostDummyPlanes;
+    int16_t outPreDummyPlanes;
+    int16_t outPostDummyPlanes;
+    int32_t inColumnBytes;
+    int32_t inPlaneBytes;
+    int32_t outColumnBytes;
+    int32_t outPlaneBytes;
+    ProcPtr imageServicesProcs;
+    ProcPtr propertyProcs;
+    int16_t inTileHeight;
+    int16_t inTileWidth;
+    Point inTileOrigin;
+    int16_t absTileHeight;
+    int16_t absTileWidth;
+    Point absTileOrigin;
+    int16_t outTileHeight;
+    int16_t outTileWidth;
+    Point outTileOrigin;
+    int16_t maskTileHeight;
+    int16_t maskTileWidth;
+    Point maskTileOrigin;
+    ProcPtr descriptorParameters;
+    void* errorString;
+    ProcPtr channelPortProcs;
+    void* documentInfo;
+    void* sSPBasic;
+    void* plugInRef;
+    int32_t depth;
+    Handle iCCprofileData;
+    int32_t iCCprofileSize;
+    int32_t canUseICCProfiles;
+    int32_t hasImageScrap;
+    void* bigDocumentData;
+    void* input3DScene;
+    void* output3DScene;
+    Boolean createNewLayer;
+    Handle iCCWorkingProfileData;
+    int32_t iCCWorkingProfileSize;
+    int64_t bufferSpace64;
+    int64_t maxSpace64;
+    Boolean allowOverrangeColors;
+    char reserved[45];
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(void*) == 8, "the record layout is declared for 64-bit targets");
+static_assert(offsetof(FilterRecord, imageSize) == 28, "imageSize");
+static_assert(offsetof(FilterRecord, planes) == 32, "planes");
+static_assert(offsetof(FilterRecord, filterRect) == 34, "filterRect");
+static_assert(offsetof(FilterRecord, maxSpace) == 56, "maxSpace");
+static_assert(offsetof(FilterRecord, bufferSpace) == 60, "bufferSpace");
+static_assert(offsetof(FilterRecord, inRect) == 64, "inRect");
+static_assert(offsetof(FilterRecord, inLoPlane) == 72, "inLoPlane");
+static_assert(offsetof(FilterRecord, inHiPlane) == 74, "inHiPlane");
+static_assert(offsetof(FilterRecord, outRect) == 76, "outRect");
+static_assert(offsetof(FilterRecord, outLoPlane) == 84, "outLoPlane");
+static_assert(offsetof(FilterRecord, outHiPlane) == 86, "outHiPlane");
+static_assert(offsetof(FilterRecord, inData) == 88, "inData");
+static_assert(offsetof(FilterRecord, inRowBytes) == 96, "inRowBytes");
+static_assert(offsetof(FilterRecord, outData) == 100, "outData");
+static_assert(offsetof(FilterRecord, outRowBytes) == 108, "outRowBytes");
+static_assert(offsetof(FilterRecord, haveMask) == 113, "haveMask");
+static_assert(offsetof(FilterRecord, maskRect) == 116, "maskRect");
+static_assert(offsetof(FilterRecord, maskData) == 124, "maskData");
+static_assert(offsetof(FilterRecord, hostSig) == 144, "hostSig");
+static_assert(offsetof(FilterRecord, imageMode) == 156, "imageMode");
+static_assert(offsetof(FilterRecord, monitor) == 176, "monitor");
+static_assert(offsetof(FilterRecord, handleProcs) == 256, "handleProcs");
+static_assert(offsetof(FilterRecord, filterCase) == 268, "filterCase");
+static_assert(offsetof(FilterRecord, advanceState) == 280, "advanceState");
+static_assert(offsetof(FilterRecord, inputRate) == 312, "inputRate");
+static_assert(offsetof(FilterRecord, inColumnBytes) == 368, "inColumnBytes");
+static_assert(offsetof(FilterRecord, descriptorParameters) == 432, "descriptorParameters");
+static_assert(offsetof(FilterRecord, depth) == 480, "depth");
+static_assert(offsetof(FilterRecord, bigDocumentData) == 504, "bigDocumentData");
+static_assert(offsetof(FilterRecord, createNewLayer) == 528, "createNewLayer");
+static_assert(offsetof(FilterRecord, bufferSpace64) == 544, "bufferSpace64");
+static_assert(offsetof(FilterRecord, allowOverrangeColors) == 560, "allowOverrangeColors");
+static_assert(sizeof(FilterRecord) == 608, "FilterRecord size");
+
+/* Selectors: the step of a filter run that the host asks for. */
+enum : int16_t {
+    filterSelectorAbout = 0,
+    filterSelectorParameters = 1,
+    filterSelectorPrepare = 2,
+    filterSelectorStart = 3,
+    filterSelectorContinue = 4,
+    filterSelectorFinish = 5,
+};
+
+/* Result codes. A negative code tells the host that the step failed. */
+enum : int16_t {
+    noErr = 0,
+    paramErr = -50,
+    memFullErr = -108,
+    userCanceledErr = -128,
+    filterBadParameters = -30100,
+    filterBadMode = -30101,
+};
+
+/* The entry function's signature, as hosts call it. */
+typedef void (*FilterEntryProc)(int16_t selector, FilterRecord* filterRecord, intptr_t* data,
+                                int16_t* result);
+
+#endif

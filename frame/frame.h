@@ -1,0 +1,62 @@
+/* frame.h - what the filter frame shares with the transform bodies.
+ *
+ * Each plug-in is the frame (entry function, Start request, Continue handler)
+ * plus one transform body. The body tells the frame how many work buffers it
+ * needs for an image and how large they are, and provides one run procedure
+ * per sample type. The frame validates the record, copies the input through,
+ * allocates the buffers, sets up FFTW's threads and calls the body. */
+#ifndef SPECTRA_FRAME_H
+#define SPECTRA_FRAME_H
+
+#include "filter_record.h"
+
+#include <cstdint>
+
+/* The interleaved sample buffers of one Continue call, as the host delivered
+ * them: `planes` samples per pixel, rows `stride` samples apart. */
+template <typename T> struct Samples {
+    T* base;
+    int64_t stride; /* row bytes / sample size, truncated */
+    int32_t planes;
+
+    /* The sample of plane p at column x, row y. All offsets are formed in
+     * 64-bit arithmetic: a 32767 x 32767 image with four 32-bit planes spans
+     * more than 2^32 bytes. */
+    T& at(int32_t x, int32_t y, int32_t p) const {
+        return base[y * stride + int64_t(x) * planes + p];
+    }
+};
+
+/* The image of one Continue call. */
+template <typename T> struct Image {
+    int32_t rows;    /* imageSize.v */
+    int32_t columns; /* imageSize.h */
+    Samples<const T> in;
+    Samples<T> out;
+};
+
+enum { max_work_buffers = 2 };
+
+/* A transform body. */
+struct TransformBody {
+    /* Stores the byte size of each work buffer for an image of this size and
+     * returns how many buffers there are (at most max_work_buffers). Returns
+     * 0 when the image has nothing to transform: the frame then leaves the
+     * output equal to the input. Sizes are worked out in 64-bit arithmetic. */
+    int (*work_buffers)(int32_t rows, int32_t columns, uint64_t bytes[max_work_buffers]);
+
+    /* Run the transform at each depth. The output already holds a copy of
+     * the input. A run returns noErr, or memFullErr when FFTW gave no plan;
+     * the frame then restores the output from the input. */
+    int16_t (*run8)(const Image<uint8_t>& image, void* const work[]);
+    int16_t (*run16)(const Image<uint16_t>& image, void* const work[]);
+    int16_t (*run32)(const Image<float>& image, void* const work[]);
+};
+
+/* Defined once in each plug-in: its transform body. */
+extern const TransformBody spectra_transform_body;
+
+/* Fills the three run procedures of a TransformBody from one template. */
+#define SPECTRA_RUNS(run) run<uint8_t>, run<uint16_t>, run<float>
+
+#endif

@@ -1,0 +1,324 @@
+/* host.cpp - images, plug-in loading and the filter run of the small host. */
+#include "host.h"
+
+#include <algorithm>
+#include <cstring>
+
+#if defined(_WIN32)
+#include <windows.h>
+#else
+#include <dlfcn.h>
+#endif
+
+int host_sample_bytes(int32_t depth) {
+    switch (depth) {
+    case 8:
+        return 1;
+    case 16:
+        return 2;
+    case 32:
+        return 4;
+    default:
+        return 0;
+    }
+}
+
+HostImage host_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth,
+                     int64_t row_padding) {
+    HostImage image;
+    image.rows = rows;
+    image.columns = columns;
+    image.planes = planes;
+    image.depth = depth;
+    image.row_bytes = int64_t(columns) * planes * host_sample_bytes(depth) + row_padding;
+    image.storage.assign(size_t((image.row_bytes * rows + 7) / 8), 0);
+    return image;
+}
+
+namespace {
+
+/* Byte offset of a sample within an image. */
+int64_t offset(const HostImage& image, int32_t x, int32_t y, int32_t p) {
+    int bytes = host_sample_bytes(image.depth);
+    return y * image.row_bytes + (int64_t(x) * image.planes + p) * bytes;
+}
+
+} // namespace
+
+double host_sample(const HostImage& image, int32_t x, int32_t y, int32_t p) {
+    const uint8_t* s = image.data() + offset(image, x, y, p);
+    switch (image.depth) {
+    case 8:
+        return *s;
+    case 16: {
+        uint16_t v;
+        std::memcpy(&v, s, 2);
+        return v;
+    }
+    default: {
+        float v;
+        std::memcpy(&v, s, 4);
+        return v;
+    }
+    }
+}
+
+void host_set_sample(HostImage& image, int32_t x, int32_t y, int32_t p, double v) {
+    uint8_t* s = image.data() + offset(image, x, y, p);
+    switch (image.depth) {
+    case 8:
+        *s = uint8_t(v);
+        break;
+    case 16: {
+        uint16_t w = uint16_t(v);
+        std::memcpy(s, &w, 2);
+        break;
+    }
+    default: {
+        float f = float(v);
+        std::memcpy(s, &f, 4);
+        break;
+    }
+    }
+}
+
+bool host_same_samples(const HostImage& a, const HostImage& b) {
+    if (a.rows != b.rows || a.columns != b.columns || a.planes != b.planes || a.depth != b.depth)
+        return false;
+    size_t row = size_t(a.columns) * a.planes * host_sample_bytes(a.depth);
+    for (int32_t y = 0; y < a.rows; y++)
+        if (std::memcmp(a.data() + y * a.row_bytes, b.data() + y * b.row_bytes, row) != 0)
+            return false;
+    return true;
+}
+
+bool host_load(const std::string& path, const std::string& entry_name, HostPlugin* plugin,
+               std::string* error) {
+#if defined(_WIN32)
+    HMODULE module = LoadLibraryA(path.c_str());
+    if (!module) {
+        *error = path + ": cannot be loaded (error " + std::to_string(GetLastError()) + ")";
+        return false;
+    }
+    FARPROC entry = GetProcAddress(module, entry_name.c_str());
+    if (!entry) {
+        FreeLibrary(module);
+        *error = path + ": has no entry point " + entry_name;
+        return false;
+    }
+    plugin->module = module;
+    plugin->entry = reinterpret_cast<FilterEntryProc>(reinterpret_cast<void*>(entry));
+#else
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+        *error = dlerror();
+        return false;
+    }
+    void* entry = dlsym(module, entry_name.c_str());
+    if (!entry) {
+        dlclose(module);
+        *error = path + ": has no entry point " + entry_name;
+        return false;
+    }
+    plugin->module = module;
+    plugin->entry = reinterpret_cast<FilterEntryProc>(entry);
+#endif
+    return true;
+}
+
+void host_unload(HostPlugin* plugin) {
+    if (!plugin->module) return;
+#if defined(_WIN32)
+    FreeLibrary(static_cast<HMODULE>(plugin->module));
+#else
+    dlclose(plugin->module);
+#endif
+    plugin->module = nullptr;
+    plugin->entry = nullptr;
+}
+
+namespace {
+
+bool empty(const Rect& r) { return r.bottom <= r.top || r.right <= r.left; }
+
+/* The mode a document of this many planes and this depth is in. */
+int16_t image_mode(const HostImage& image) {
+    if (image.planes < 3) return image.depth == 8 ? 1 : image.depth == 16 ? 10 : 17;
+    return image.depth == 8 ? 3 : image.depth == 16 ? 11 : 16;
+}
+
+/* One buffer that the host hands the plug-in: an area and a plane range of
+ * a document, either the document's own memory (the whole width and every
+ * plane) or an interleaved copy of just those samples. */
+struct Area {
+    Rect rect;
+    int16_t lo, hi;
+    int64_t row_bytes;
+    uint8_t* data;
+    std::vector<uint64_t> copy;
+};
+
+bool valid_request(const HostImage& image, const Rect& rect, int16_t lo, int16_t hi) {
+    return rect.top >= 0 && rect.left >= 0 && rect.bottom <= image.rows &&
+           rect.right <= image.columns && lo >= 0 && lo <= hi && hi < image.planes;
+}
+
+bool whole_rows(const HostImage& image, const Area& area) {
+    return area.rect.left == 0 && area.rect.right == image.columns && area.lo == 0 &&
+           area.hi == image.planes - 1;
+}
+
+/* Copies the area's samples between the document and the area's own copy. */
+void transfer(HostImage& image, Area& area, bool to_document) {
+    int bytes = host_sample_bytes(image.depth);
+    int64_t planes = area.hi - area.lo + 1;
+    for (int32_t y = area.rect.top; y < area.rect.bottom; y++) {
+        uint8_t* a = area.data + (y - area.rect.top) * area.row_bytes;
+        for (int32_t x = area.rect.left; x < area.rect.right; x++) {
+            uint8_t* d = image.data() + offset(image, x, y, area.lo);
+            uint8_t* s = a + (x - area.rect.left) * planes * bytes;
+            if (to_document) std::memcpy(d, s, size_t(planes * bytes));
+            else std::memcpy(s, d, size_t(planes * bytes));
+        }
+    }
+}
+
+/* Points the area at the document's memory, or at a copy of its samples. */
+void deliver(HostImage& image, Area& area) {
+    int bytes = host_sample_bytes(image.depth);
+    if (whole_rows(image, area)) {
+        area.row_bytes = image.row_bytes;
+        area.data = image.data() + area.rect.top * image.row_bytes;
+        return;
+    }
+    int64_t width = area.rect.right - area.rect.left, height = area.rect.bottom - area.rect.top;
+    area.row_bytes = width * (area.hi - area.lo + 1) * bytes;
+    area.copy.assign(size_t((area.row_bytes * height + 7) / 8), 0);
+    area.data = reinterpret_cast<uint8_t*>(area.copy.data());
+    transfer(image, area, false);
+}
+
+void fill_junk(Area& area, int32_t rows, uint32_t seed) {
+    uint32_t state = seed ? seed : 1;
+    for (int64_t i = 0; i < area.row_bytes * rows; i++) {
+        state ^= state << 13;
+        state ^= state >> 17;
+        state ^= state << 5;
+        area.data[i] = uint8_t(state >> 24);
+    }
+}
+
+} // namespace
+
+int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
+                 const HostOptions& options, HostLog* log) {
+    HostLog scratch;
+    HostLog& l = log ? *log : scratch;
+    HostImage source = in; /* the plug-in may write only outData */
+    *out = in;
+    if (options.out_row_padding) {
+        *out = host_image(in.rows, in.columns, in.planes, in.depth, options.out_row_padding);
+        int64_t row = int64_t(in.columns) * in.planes * host_sample_bytes(in.depth);
+        for (int32_t y = 0; y < in.rows; y++)
+            std::memcpy(out->data() + y * out->row_bytes, in.data() + y * in.row_bytes,
+                        size_t(row));
+    }
+
+    FilterRecord record = {};
+    record.serialNumber = 0;
+    record.imageSize = {int16_t(in.rows), int16_t(in.columns)};
+    record.planes = int16_t(in.planes);
+    record.filterRect = {0, 0, int16_t(in.rows), int16_t(in.columns)};
+    record.maxSpace = 1 << 30;
+    record.bufferSpace = 0;
+    record.hostSig = 0x53505452; /* 'SPTR' */
+    record.imageMode = image_mode(in);
+    record.imageHRes = record.imageVRes = 72 << 16;
+    record.wholeSize = record.imageSize;
+    record.depth = options.depth_override ? options.depth_override : in.depth;
+    record.maxSpace64 = int64_t(1) << 40;
+    l.before_start = record;
+
+    intptr_t data = 0;
+    int16_t first = noErr;
+    auto call = [&](int16_t selector, FilterRecord* r, int16_t* code) {
+        *code = 1; /* a plug-in that stores nothing shows up as 1 */
+        plugin.entry(selector, r, &data, code);
+        if (*code != noErr && first == noErr) first = *code;
+        return *code == noErr;
+    };
+
+    /* About receives an about block, not the record. */
+    unsigned char about_block[256] = {};
+    call(filterSelectorAbout, reinterpret_cast<FilterRecord*>(about_block), &l.about);
+    if (!call(filterSelectorParameters, &record, &l.parameters)) return first;
+    if (!call(filterSelectorPrepare, &record, &l.prepare)) return first;
+    l.after_prepare = record;
+    if (!call(filterSelectorStart, &record, &l.start)) return first;
+    l.after_start = record;
+
+    HostImage& target = *out;
+    for (int i = 0; !(empty(record.inRect) && empty(record.outRect) && empty(record.maskRect));
+         i++) {
+        if (i == options.max_continues) {
+            if (first == noErr) first = hostNoEnd;
+            break;
+        }
+        bool wants_in = !empty(record.inRect), wants_out = !empty(record.outRect);
+        if ((wants_in && !valid_request(source, record.inRect, record.inLoPlane,
+                                        record.inHiPlane)) ||
+            (wants_out &&
+             !valid_request(target, record.outRect, record.outLoPlane, record.outHiPlane))) {
+            if (first == noErr) first = hostBadRequest;
+            break;
+        }
+        Area input = {record.inRect, record.inLoPlane, record.inHiPlane, 0, nullptr, {}};
+        Area output = {record.outRect, record.outLoPlane, record.outHiPlane, 0, nullptr, {}};
+        record.inData = record.outData = nullptr;
+        record.inRowBytes = record.outRowBytes = 0;
+        if (wants_in) {
+            deliver(source, input);
+            record.inData = input.data;
+            record.inRowBytes = int32_t(input.row_bytes);
+        }
+        if (wants_out) {
+            deliver(target, output);
+            if (options.fill == HostFill::junk)
+                fill_junk(output, output.rect.bottom - output.rect.top, options.junk_seed + i);
+            record.outData = output.data;
+            record.outRowBytes = int32_t(output.row_bytes);
+        }
+        l.continues.push_back(1);
+        bool ok = call(filterSelectorContinue, &record, &l.continues.back());
+        if (wants_out && !output.copy.empty()) transfer(target, output, true);
+        l.after_continue = record;
+        if (!ok) break;
+    }
+
+    call(filterSelectorFinish, &record, &l.finish);
+    l.after_finish = record;
+    return first;
+}
+
+std::string host_result_name(int16_t code) {
+    switch (code) {
+    case noErr:
+        return "noErr";
+    case paramErr:
+        return "paramErr";
+    case memFullErr:
+        return "memFullErr";
+    case userCanceledErr:
+        return "userCanceledErr";
+    case filterBadParameters:
+        return "filterBadParameters";
+    case filterBadMode:
+        return "filterBadMode";
+    case hostBadRequest:
+        return "hostBadRequest";
+    case hostNoEnd:
+        return "hostNoEnd";
+    default:
+        return std::to_string(code);
+    }
+}

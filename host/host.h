@@ -1,0 +1,101 @@
+/* host.h - a small filter host, outside the plug-ins.
+ *
+ * It does what an image editor does with a filter plug-in: keeps an image as
+ * the interface delivers it (interleaved planes of 8, 16 or 32 bits, rows any
+ * number of bytes apart), loads a plug-in file, finds its entry point, and
+ * drives a run through About, Parameters, Prepare, Start, the Continue calls
+ * and Finish, handing the plug-in the areas and planes that it asks for. */
+#ifndef SPECTRA_HOST_H
+#define SPECTRA_HOST_H
+
+#include "../frame/filter_record.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+/* An image in the interface's layout: `planes` samples per pixel, pixel after
+ * pixel along a row, rows `row_bytes` apart. 16-bit samples run from 0 to
+ * 32768, 32-bit samples are floats whose white is 1.0. */
+struct HostImage {
+    int32_t rows = 0;
+    int32_t columns = 0;
+    int32_t planes = 0;
+    int32_t depth = 8;
+    int64_t row_bytes = 0;
+    std::vector<uint64_t> storage; /* 8-byte words keep every sample type aligned */
+
+    uint8_t* data() { return reinterpret_cast<uint8_t*>(storage.data()); }
+    const uint8_t* data() const { return reinterpret_cast<const uint8_t*>(storage.data()); }
+};
+
+/* Bytes of one sample at a depth of 8, 16 or 32 bits; 0 for other depths. */
+int host_sample_bytes(int32_t depth);
+
+/* A black image; each row is `row_padding` bytes longer than its pixels. */
+HostImage host_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth,
+                     int64_t row_padding = 0);
+
+/* The sample of plane p at column x, row y, in the depth's own scale. */
+double host_sample(const HostImage& image, int32_t x, int32_t y, int32_t p);
+
+/* Stores v, which must be representable at the image's depth. */
+void host_set_sample(HostImage& image, int32_t x, int32_t y, int32_t p, double v);
+
+/* True when both images have the same size, planes, depth and samples
+ * (padding bytes are not compared). */
+bool host_same_samples(const HostImage& a, const HostImage& b);
+
+/* A loaded plug-in. */
+struct HostPlugin {
+    void* module = nullptr;
+    FilterEntryProc entry = nullptr;
+};
+
+/* Loads the plug-in file at `path` and finds its entry function by name.
+ * On failure returns false and says why in *error. */
+bool host_load(const std::string& path, const std::string& entry_name, HostPlugin* plugin,
+               std::string* error);
+void host_unload(HostPlugin* plugin);
+
+/* What the host leaves in outData before each Continue call. */
+enum class HostFill {
+    input, /* a copy of the input, as hosts that copy the source do */
+    junk,  /* arbitrary bytes, as hosts that do not copy it may */
+};
+
+struct HostOptions {
+    HostFill fill = HostFill::input;
+    uint32_t junk_seed = 1;
+    int64_t out_row_padding = 0; /* extra bytes at the end of each output row */
+    int32_t depth_override = 0;  /* tell the plug-in this depth instead (for bad-mode tests) */
+    int max_continues = 1000;    /* a plug-in that never finishes is stopped here */
+};
+
+/* Every result code of a run and the record as the plug-in left it. */
+struct HostLog {
+    int16_t about = 1, parameters = 1, prepare = 1, start = 1, finish = 1;
+    std::vector<int16_t> continues;
+    FilterRecord before_start = {};  /* the record as the host filled it */
+    FilterRecord after_prepare = {}; /* ... and after About, Parameters, Prepare */
+    FilterRecord after_start = {};
+    FilterRecord after_continue = {}; /* after the last Continue call */
+    FilterRecord after_finish = {};
+};
+
+/* The host's own failures, beside the plug-in's result codes. */
+enum : int16_t {
+    hostBadRequest = -30900, /* the plug-in asked for an area or planes outside the image */
+    hostNoEnd = -30901,      /* the plug-in kept asking for more after max_continues calls */
+};
+
+/* Runs the plug-in on `in`. *out receives the document after the run: the
+ * output areas as the plug-in left them, the rest as in `in`. Returns the
+ * first result code other than noErr, or noErr; *log (if given) holds all. */
+int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
+                 const HostOptions& options = HostOptions(), HostLog* log = nullptr);
+
+/* The name of a result code ("memFullErr"), or its number. */
+std::string host_result_name(int16_t code);
+
+#endif

@@ -1,0 +1,43 @@
+/* forward.cpp - SpectraPlane's body: the centred 2-D spectrum of the left half
+ * of each colour plane, log-magnitude written left and phase right.
+ *
+ * Each sample is negated where row plus column is odd before the transform,
+ * which moves the zero frequency from the corner to row H / 2, column n / 2. */
+#include "codes.h"
+#include "planar.h"
+
+namespace {
+
+template <typename T> int16_t forward(const Image<T>& image, void* const work[]) {
+    fftw_complex* buffer = static_cast<fftw_complex*>(work[0]);
+    int32_t H = image.rows, n = image.columns / 2;
+    double D = magnitude_divisor<T>(double(H * n));
+
+    for (int32_t k = 0; k < 3; k++) {
+        for (int32_t y = 0; y < H; y++) {
+            fftw_complex* row = buffer + int64_t(y) * n;
+            for (int32_t x = 0; x < n; x++) {
+                double s = image.in.at(x, y, k);
+                row[x][0] = (x + y) & 1 ? -s : s;
+                row[x][1] = 0;
+            }
+        }
+
+        fftw_plan plan = fftw_plan_dft_2d(H, n, buffer, buffer, FFTW_FORWARD, FFTW_ESTIMATE);
+        if (!plan) return memFullErr;
+        fftw_execute(plan);
+        fftw_destroy_plan(plan);
+
+        for (int32_t y = 0; y < H; y++) {
+            const fftw_complex* row = buffer + int64_t(y) * n;
+            for (int32_t x = 0; x < n; x++)
+                write_coefficient<T>(row[x][0], row[x][1], D, &image.out.at(x, y, k),
+                                     &image.out.at(x + n, y, k));
+        }
+    }
+    return noErr;
+}
+
+} // namespace
+
+const TransformBody spectra_transform_body = {planar_work_buffers, SPECTRA_RUNS(forward)};
