@@ -33,36 +33,40 @@ template <typename T> struct Depth;
 template <> struct Depth<uint8_t> {
     static constexpr double white = 255;
     static constexpr double half = 127.5;
-    static constexpr double phase_scale = 0.7083333333333334;   /* 255 / 360 */
-    static constexpr double phase_divisor = 40.58451048843332;  /* 127.5 / pi */
+    static constexpr double phase_scale = 0.7083333333333334;  /* 255 / 360 */
+    static constexpr double phase_divisor = 40.58451048843332; /* 127.5 / pi */
     static double divisor(double N) { return std::log10(255 * N) / 255; }
 };
 
 template <> struct Depth<uint16_t> {
     static constexpr double white = 32768;
     static constexpr double half = 16384;
-    static constexpr double phase_scale = 91.02222222222223;    /* 32768 / 360 */
-    static constexpr double phase_divisor = 5215.189175235227;  /* 16384 / pi */
+    static constexpr double phase_scale = 91.02222222222223;   /* 32768 / 360 */
+    static constexpr double phase_divisor = 5215.189175235227; /* 16384 / pi */
     static double divisor(double N) { return std::log10(32768 * N) * 3.0517578125e-05; }
 };
 
 template <> struct Depth<float> {
     static constexpr double white = 1.0;
     static constexpr double half = 0.5;
-    static constexpr double phase_scale = 0.002777777777777778; /* 1 / 360 */
+    static constexpr double phase_scale = 0.002777777777777778;  /* 1 / 360 */
     static constexpr double phase_divisor = 0.15915494309189535; /* 1 / (2 pi) */
     static double divisor(double N) { return std::log10(N); }
 };
 
 /* The magnitude divisor D = log10(N w) / w of a transform of N values. */
-template <typename T> inline double magnitude_divisor(double N) { return Depth<T>::divisor(N); }
+template <typename T> inline double magnitude_divisor(double N) {
+    return Depth<T>::divisor(N);
+}
 
 /* A sample from a value in the depth's own scale: rounded and saturated at
  * 8 and 16 bits, narrowed to single precision at 32 bits. */
 template <typename T> inline T to_sample(double v) {
     return T(saturating_round(v, Depth<T>::white, 0.5));
 }
-template <> inline float to_sample<float>(double v) { return float(v); }
+template <> inline float to_sample<float>(double v) {
+    return float(v);
+}
 
 /* The magnitude code of m > 0. */
 template <typename T> inline T magnitude_code(double m, double D) {
@@ -83,8 +87,8 @@ template <typename T> inline T phase_code(double im, double re) {
 }
 
 /* Writes coefficient re + i im as its magnitude and phase samples. */
-template <typename T> inline void write_coefficient(double re, double im, double D, T* magnitude,
-                                                    T* phase) {
+template <typename T>
+inline void write_coefficient(double re, double im, double D, T* magnitude, T* phase) {
     double m = std::sqrt(im * im + re * re);
     if (m > 0) {
         *magnitude = magnitude_code<T>(m, D);
@@ -98,8 +102,8 @@ template <typename T> inline void write_coefficient(double re, double im, double
 /* Reads the coefficient coded by magnitude sample M and phase sample P. Only
  * a magnitude sample of 0 reads as the coefficient 0 (at 32 bits a negative
  * sample is a magnitude below 1); the phase sample is read only otherwise. */
-template <typename T> inline void read_coefficient(T M, const T* P, double D, double* re,
-                                                   double* im) {
+template <typename T>
+inline void read_coefficient(T M, const T* P, double D, double* re, double* im) {
     if (M == 0) {
         *re = 0;
         *im = 0;

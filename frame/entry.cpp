@@ -109,7 +109,8 @@ int16_t transform(const FilterRecord* record) {
     if (record->depth != 8 && record->depth != 16 && record->depth != 32) return filterBadMode;
 
     uint64_t sizes[max_work_buffers] = {};
-    int count = spectra_transform_body.work_buffers(record->imageSize.v, record->imageSize.h, sizes);
+    int count =
+        spectra_transform_body.work_buffers(record->imageSize.v, record->imageSize.h, sizes);
     if (count == 0) return noErr;
 
     void* work[max_work_buffers] = {};
@@ -143,9 +144,12 @@ SPECTRA_EXPORT void ENTRYPOINT(int16_t selector, FilterRecord* record, intptr_t*
     (void)data;
     int16_t code = noErr;
     if (selector == filterSelectorStart || selector == filterSelectorContinue) {
-        if (!record) code = filterBadParameters;
-        else if (selector == filterSelectorStart) start(record);
-        else code = continue_filter(record);
+        if (!record)
+            code = filterBadParameters;
+        else if (selector == filterSelectorStart)
+            start(record);
+        else
+            code = continue_filter(record);
     }
     if (result) *result = code;
 }

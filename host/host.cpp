@@ -139,7 +139,9 @@ void host_unload(HostPlugin* plugin) {
 
 namespace {
 
-bool empty(const Rect& r) { return r.bottom <= r.top || r.right <= r.left; }
+bool empty(const Rect& r) {
+    return r.bottom <= r.top || r.right <= r.left;
+}
 
 /* The mode a document of this many planes and this depth is in. */
 int16_t image_mode(const HostImage& image) {
@@ -177,8 +179,10 @@ void transfer(HostImage& image, Area& area, bool to_document) {
         for (int32_t x = area.rect.left; x < area.rect.right; x++) {
             uint8_t* d = image.data() + offset(image, x, y, area.lo);
             uint8_t* s = a + (x - area.rect.left) * planes * bytes;
-            if (to_document) std::memcpy(d, s, size_t(planes * bytes));
-            else std::memcpy(s, d, size_t(planes * bytes));
+            if (to_document)
+                std::memcpy(d, s, size_t(planes * bytes));
+            else
+                std::memcpy(s, d, size_t(planes * bytes));
         }
     }
 }
@@ -214,7 +218,9 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
                  const HostOptions& options, HostLog* log) {
     HostLog scratch;
     HostLog& l = log ? *log : scratch;
-    HostImage source = in; /* the plug-in may write only outData */
+    /* The plug-in reads the input document through inData and writes only
+     * through outData. */
+    HostImage& source = const_cast<HostImage&>(in);
     *out = in;
     if (options.out_row_padding) {
         *out = host_image(in.rows, in.columns, in.planes, in.depth, options.out_row_padding);
@@ -265,8 +271,8 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
             break;
         }
         bool wants_in = !empty(record.inRect), wants_out = !empty(record.outRect);
-        if ((wants_in && !valid_request(source, record.inRect, record.inLoPlane,
-                                        record.inHiPlane)) ||
+        if ((wants_in &&
+             !valid_request(source, record.inRect, record.inLoPlane, record.inHiPlane)) ||
             (wants_out &&
              !valid_request(target, record.outRect, record.outLoPlane, record.outHiPlane))) {
             if (first == noErr) first = hostBadRequest;

@@ -15,8 +15,15 @@ TEST(Codes, MagnitudesAtN1024) {
     /* 0.01 and 0.5 would code as their reciprocals 100 and 2 if a magnitude
      * below 1 kept the absolute value of its logarithm. */
     const MagnitudeCase cases[] = {
-        {0, 0, 0}, {1, 0, 0}, {0.01, 0, 0}, {100, 94, 8708}, {0.5, 0, 0}, {2, 14, 1311},
-        {255 * 1024.0, 255, 0}, {1e9, 255, 32768}, {32768 * 1024.0, 255, 32768},
+        {0, 0, 0},
+        {1, 0, 0},
+        {0.01, 0, 0},
+        {100, 94, 8708},
+        {0.5, 0, 0},
+        {2, 14, 1311},
+        {255 * 1024.0, 255, 0},
+        {1e9, 255, 32768},
+        {32768 * 1024.0, 255, 32768},
     };
     double D8 = magnitude_divisor<uint8_t>(1024), D16 = magnitude_divisor<uint16_t>(1024);
     for (const MagnitudeCase& c : cases) {

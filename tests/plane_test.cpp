@@ -42,8 +42,8 @@ struct Shape {
 
 TEST(Plane, MatchesDirectTransformSampleBySample) {
     const Shape shapes[] = {
-        {4, 8, 3, 0, 0},   {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},  {1, 8, 3, 0, 0},
-        {3, 2, 3, 0, 0},   {1, 2, 3, 0, 0},  {1, 3, 4, 0, 0},  {7, 13, 4, 5, 3},
+        {4, 8, 3, 0, 0},   {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},   {1, 8, 3, 0, 0},
+        {3, 2, 3, 0, 0},   {1, 2, 3, 0, 0},  {1, 3, 4, 0, 0},   {7, 13, 4, 5, 3},
         {16, 12, 3, 1, 0}, {9, 30, 5, 0, 7}, {12, 26, 3, 0, 0}, {2, 5, 3, 2, 2},
     };
     Plugin plugin("SpectraPlane");
@@ -137,10 +137,16 @@ TEST(Plane, ImpulseCodesAtN1024) {
         int depth;
         double a, magnitude, phase;
     } cases[] = {
-        {8, 100, 94, 128},       {8, 2, 14, 128},        {8, 1, 0, 128},
-        {16, 100, 8708, 16384},  {16, 2, 1311, 16384},   {16, 1, 0, 16384},
-        {32, 100, 2 / std::log10(1024.0), 0.5},          {32, 0.01, -2 / std::log10(1024.0), 0.5},
-        {32, 0.5, -0.1, 0.5},    {32, 1, 0, 0.5},
+        {8, 100, 94, 128},
+        {8, 2, 14, 128},
+        {8, 1, 0, 128},
+        {16, 100, 8708, 16384},
+        {16, 2, 1311, 16384},
+        {16, 1, 0, 16384},
+        {32, 100, 2 / std::log10(1024.0), 0.5},
+        {32, 0.01, -2 / std::log10(1024.0), 0.5},
+        {32, 0.5, -0.1, 0.5},
+        {32, 1, 0, 0.5},
     };
     Plugin plugin("SpectraPlane");
     for (const Case& c : cases) {
@@ -150,7 +156,8 @@ TEST(Plane, ImpulseCodesAtN1024) {
         for (int y = 0; y < 32; y++)
             for (int x = 0; x < 32; x++)
                 for (int k = 0; k < 3; k++) {
-                    ASSERT_NEAR(host_sample(out, x, y, k), c.magnitude, 1e-6) << c.depth << " " << c.a;
+                    ASSERT_NEAR(host_sample(out, x, y, k), c.magnitude, 1e-6)
+                        << c.depth << " " << c.a;
                     ASSERT_NEAR(host_sample(out, x + 32, y, k), c.phase, 1e-6) << c.depth;
                 }
     }

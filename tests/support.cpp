@@ -15,18 +15,22 @@ Plugin::Plugin(const std::string& name) {
 
 HostImage Plugin::run(const HostImage& in, int16_t* result, const HostOptions& options,
                       HostLog* log) const {
-    HostImage out = in;
-    if (!plugin.entry) return out; /* the constructor has reported it */
+    if (!plugin.entry) return in; /* the constructor has reported it */
+    HostImage out;
     int16_t code = host_run(plugin, in, &out, options, log);
-    if (result) *result = code;
-    else EXPECT_EQ(code, noErr) << host_result_name(code);
+    if (result)
+        *result = code;
+    else
+        EXPECT_EQ(code, noErr) << host_result_name(code);
     return out;
 }
 
-double white_of(int32_t depth) { return depth == 8 ? 255 : depth == 16 ? 32768 : 1.0; }
+double white_of(int32_t depth) {
+    return depth == 8 ? 255 : depth == 16 ? 32768 : 1.0;
+}
 
-HostImage noise_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth,
-                      uint32_t seed, int64_t row_padding) {
+HostImage noise_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth, uint32_t seed,
+                      int64_t row_padding) {
     uint64_t state = seed * 2654435761u + 1;
     auto next = [&state]() {
         state = state * 6364136223846793005ull + 1442695040888963407ull;
@@ -99,8 +103,8 @@ long double rounded(long double v, long double white, bool* near) {
 
 } // namespace
 
-void expect_codes(cld X, long double N, int depth, long double zero, double magnitude,
-                  double phase, const std::string& where) {
+void expect_codes(cld X, long double N, int depth, long double zero, double magnitude, double phase,
+                  const std::string& where) {
     long double m = std::abs(X), w = white_of(depth);
     bool real_negative = X.real() < 0 && std::fabs(X.imag()) <= zero;
     if (depth != 32) {
@@ -111,15 +115,19 @@ void expect_codes(cld X, long double N, int depth, long double zero, double magn
         }
         long double L = oracle_magnitude(m, N, depth);
         long double expect = rounded(L, w, &near);
-        if (near) EXPECT_NEAR(magnitude, expect, 1) << where;
-        else EXPECT_EQ(magnitude, expect) << where << " L=" << (double)L;
+        if (near)
+            EXPECT_NEAR(magnitude, expect, 1) << where;
+        else
+            EXPECT_EQ(magnitude, expect) << where << " L=" << (double)L;
 
         long double P = oracle_phase(X, depth);
         expect = rounded(P, w, &near);
         if (real_negative)
             EXPECT_TRUE(phase == 0 || phase == w) << where << " phase " << phase;
-        else if (near) EXPECT_NEAR(phase, expect, 1) << where;
-        else EXPECT_EQ(phase, expect) << where << " P=" << (double)P;
+        else if (near)
+            EXPECT_NEAR(phase, expect, 1) << where;
+        else
+            EXPECT_EQ(phase, expect) << where << " P=" << (double)P;
         return;
     }
     if (m <= zero) {
@@ -132,5 +140,6 @@ void expect_codes(cld X, long double N, int depth, long double zero, double magn
     long double P = oracle_phase(X, depth);
     if (real_negative)
         EXPECT_TRUE(std::fabs(phase) < 1e-6 || std::fabs(phase - 1) < 1e-6) << where;
-    else EXPECT_NEAR(phase, (double)P, 1e-6) << where;
+    else
+        EXPECT_NEAR(phase, (double)P, 1e-6) << where;
 }

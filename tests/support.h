@@ -37,8 +37,8 @@ HostImage make_image(int32_t rows, int32_t columns, int32_t planes, int32_t dept
 }
 
 /* Noise in the depth's range (floats up to 1.25 at 32 bits, some above white). */
-HostImage noise_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth,
-                      uint32_t seed, int64_t row_padding = 0);
+HostImage noise_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth, uint32_t seed,
+                      int64_t row_padding = 0);
 
 /* The depth's white: 255, 32768 or 1.0. */
 double white_of(int32_t depth);
@@ -56,8 +56,8 @@ long double magnitude_sum(const std::vector<cld>& a);
  * `zero` is the magnitude below which X is zero up to round-off (its phase
  * is then anything). 8 and 16 bits: exact, except within 1e-9 of a rounding
  * boundary; 32 bits: within a relative 1e-6. */
-void expect_codes(cld X, long double N, int depth, long double zero, double magnitude,
-                  double phase, const std::string& where);
+void expect_codes(cld X, long double N, int depth, long double zero, double magnitude, double phase,
+                  const std::string& where);
 
 /* The samples that the codes give a coefficient, from their definition:
  * magnitude code (before rounding), phase code (before rounding). */
