@@ -193,5 +193,5 @@ TEST_P(Frame, OutputDoesNotDependOnWhatTheHostLeftInOutData) {
 } // namespace
 
 /* Every plug-in of the build shares the frame. */
-INSTANTIATE_TEST_SUITE_P(AllPlugins, Frame, ::testing::Values("SpectraPlane"),
+INSTANTIATE_TEST_SUITE_P(AllPlugins, Frame, ::testing::ValuesIn(all_plugins),
                          [](const auto& info) { return std::string(info.param); });

@@ -28,5 +28,5 @@ TEST_P(Memory, NoBufferMeansMemFullErrAndTheInputUnchanged) {
 
 } // namespace
 
-INSTANTIATE_TEST_SUITE_P(AllPlugins, Memory, ::testing::Values("SpectraPlane"),
+INSTANTIATE_TEST_SUITE_P(AllPlugins, Memory, ::testing::ValuesIn(all_plugins),
                          [](const auto& info) { return std::string(info.param); });

@@ -25,6 +25,9 @@ struct Plugin {
 
 std::string plugin_path(const std::string& name);
 
+/* Every plug-in of the build. */
+const char* const all_plugins[] = {"SpectraPlane", "SpectraPlaneInverse"};
+
 /* Images filled by a formula, f(x, y, p) in the depth's own scale. */
 template <typename F>
 HostImage make_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth, F f,
