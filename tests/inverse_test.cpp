@@ -174,7 +174,8 @@ TEST(Inverse, RoundTripGivesBackTheLeftHalf) {
          }},
         {"noisy", 75, 150,
          [](int x, int y, int p) {
-             uint32_t h = uint32_t(x * 73856093) ^ uint32_t(y * 19349663) ^ uint32_t(p * 83492791);
+             uint32_t h =
+                 uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(p) * 83492791u;
              h = (h ^ (h >> 13)) * 0x5bd1e995u;
              return 0.2 + 0.6 * ((h >> 8) & 0xffff) / 65535.0;
          }},

@@ -26,7 +26,8 @@ struct Plugin {
 std::string plugin_path(const std::string& name);
 
 /* Every plug-in of the build. */
-const char* const all_plugins[] = {"SpectraPlane", "SpectraPlaneInverse"};
+const char* const all_plugins[] = {"SpectraPlane", "SpectraPlaneInverse", "SpectraVolume",
+                                   "SpectraRow"};
 
 /* Images filled by a formula, f(x, y, p) in the depth's own scale. */
 template <typename F>

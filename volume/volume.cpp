@@ -1,0 +1,59 @@
+/* volume.cpp - SpectraVolume's body: one 3-D transform over the colour
+ * planes, rows and columns of the image's left half.
+ *
+ * The three planes of the left half form a volume of 3 x rows x n values,
+ * plane slowest and column fastest, which is FFTW's row-major order for a
+ * transform of dimensions (3, rows, n). The centring sign depends on row and
+ * column only, so the zero colour frequency stays in plane 0 while the zero
+ * spatial frequency moves to row rows / 2, column n / 2. Plane p of the
+ * picture then holds colour frequency p. */
+#include "codes.h"
+#include "frame.h"
+
+#include <fftw3.h>
+
+namespace {
+
+/* The input volume and the spectrum, out of place: 3 x rows x n complex
+ * values each. */
+int volume_work_buffers(int32_t rows, int32_t columns, uint64_t bytes[]) {
+    int32_t n = columns / 2;
+    if (n < 1) return 0;
+    bytes[0] = bytes[1] = sizeof(fftw_complex) * 3 * uint64_t(rows) * uint64_t(n);
+    return 2;
+}
+
+template <typename T> int16_t volume(const Image<T>& image, void* const work[]) {
+    fftw_complex* in = static_cast<fftw_complex*>(work[0]);
+    fftw_complex* spectrum = static_cast<fftw_complex*>(work[1]);
+    int32_t rows = image.rows, n = image.columns / 2;
+    double D = magnitude_divisor<T>(double(3 * rows * n));
+
+    for (int32_t p = 0; p < 3; p++)
+        for (int32_t y = 0; y < rows; y++) {
+            fftw_complex* line = in + (int64_t(p) * rows + y) * n;
+            for (int32_t j = 0; j < n; j++) {
+                double s = image.in.at(j, y, p);
+                line[j][0] = (y + j) & 1 ? -s : s;
+                line[j][1] = 0;
+            }
+        }
+
+    fftw_plan plan = fftw_plan_dft_3d(3, rows, n, in, spectrum, FFTW_FORWARD, FFTW_ESTIMATE);
+    if (!plan) return memFullErr;
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+
+    for (int32_t p = 0; p < 3; p++)
+        for (int32_t y = 0; y < rows; y++) {
+            const fftw_complex* line = spectrum + (int64_t(p) * rows + y) * n;
+            for (int32_t j = 0; j < n; j++)
+                write_coefficient<T>(line[j][0], line[j][1], D, &image.out.at(j, y, p),
+                                     &image.out.at(n + j, y, p));
+        }
+    return noErr;
+}
+
+} // namespace
+
+const TransformBody spectra_transform_body = {volume_work_buffers, SPECTRA_RUNS(volume)};
