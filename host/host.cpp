@@ -126,6 +126,24 @@ bool host_load(const std::string& path, const std::string& entry_name, HostPlugi
     return true;
 }
 
+bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error) {
+    std::vector<uint8_t> pipl;
+    if (!pipl_read_file(path, &pipl, error)) return false;
+    if (!pipl_parse(pipl, info, error)) {
+        *error = path + ": " + *error;
+        return false;
+    }
+    if (info->kind != "8BFM") {
+        *error = path + ": not a filter plug-in (its kind is \"" + info->kind + "\")";
+        return false;
+    }
+    if (info->entry.empty()) {
+        *error = path + ": its property list names no entry point for this machine";
+        return false;
+    }
+    return host_load(path, info->entry, plugin, error);
+}
+
 void host_unload(HostPlugin* plugin) {
     if (!plugin->module) return;
 #if defined(_WIN32)

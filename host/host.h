@@ -9,6 +9,7 @@
 #define SPECTRA_HOST_H
 
 #include "../frame/filter_record.h"
+#include "pipl.h"
 
 #include <cstdint>
 #include <string>
@@ -57,6 +58,11 @@ struct HostPlugin {
 bool host_load(const std::string& path, const std::string& entry_name, HostPlugin* plugin,
                std::string* error);
 void host_unload(HostPlugin* plugin);
+
+/* Opens a plug-in as a host does: reads its property list from the file
+ * before running any of its code, refuses a file that is not a filter, then
+ * loads the code and finds the entry that the `8664` property names. */
+bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error);
 
 /* What the host leaves in outData before each Continue call. */
 enum class HostFill {

@@ -9,8 +9,9 @@ std::string plugin_path(const std::string& name) {
 
 Plugin::Plugin(const std::string& name) {
     std::string error;
-    if (!host_load(plugin_path(name), "ENTRYPOINT", &plugin, &error))
-        ADD_FAILURE() << "cannot load " << name << ": " << error;
+    PiplInfo info;
+    if (!host_open(plugin_path(name), &plugin, &info, &error))
+        ADD_FAILURE() << "cannot open " << name << ": " << error;
 }
 
 HostImage Plugin::run(const HostImage& in, int16_t* result, const HostOptions& options,

@@ -1,0 +1,230 @@
+/* pipl_test.cpp - the property list in every plug-in file, read back byte by
+ * byte by a reader of the test's own, and the host's use of it: refusing
+ * files that are not filters and enabling the filter by document mode. */
+#include "support.h"
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+namespace {
+
+typedef std::vector<uint8_t> Bytes;
+
+Bytes bytes_of(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
+
+/* What each record must hold: its key as stored (reversed), its data. */
+struct Record {
+    const char* stored_key;
+    Bytes data;
+};
+
+std::vector<Record> expected_records(const std::string& menu_name) {
+    Bytes name{uint8_t(menu_name.size())}, category{12};
+    for (char c : menu_name) name.push_back(uint8_t(c));
+    while (name.size() % 4) name.push_back(0);
+    for (char c : std::string("Quillon 2018")) category.push_back(uint8_t(c));
+    category.resize(16, 0);
+    Bytes entry = bytes_of("ENTRYPOINT");
+    entry.resize(12, 0);
+    Bytes enable = bytes_of("in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode)");
+    enable.resize(56, 0);
+    Bytes cases;
+    for (uint8_t flags : {0x07, 0x0f, 0x0f, 0x07, 0x0f, 0x07, 0x0f})
+        cases.insert(cases.end(), {4, 4, flags, 0});
+    return {
+        {"dnik", bytes_of("MFB8")},
+        {"eman", name},
+        {"gtac", category},
+        {"srev", {0x00, 0x00, 0x04, 0x00}}, /* 4.0 */
+        {"4668", entry},
+        {"edom", {0x10, 0, 0, 0}}, /* RGB only */
+        {"lbne", enable},
+        {"icif", cases},
+        {"23sm", {0xff, 0x7f, 0, 0, 0xff, 0x7f, 0, 0}}, /* 32767 rows, 32767 columns */
+    };
+}
+
+uint32_t le32(const uint8_t* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | uint32_t(p[3]) << 24;
+}
+
+struct Named {
+    const char* plugin;
+    const char* menu_name;
+};
+const Named menu_names[] = {{"SpectraPlane", "SpectraPlane...."},
+                            {"SpectraPlaneInverse", "SpectraPlaneInverse..."},
+                            {"SpectraVolume", "SpectraVolume...."},
+                            {"SpectraRow", "SpectraRow...."}};
+
+TEST(Pipl, EveryPluginCarriesItsListByteForByte) {
+    for (const Named& n : menu_names) {
+        Bytes pipl;
+        std::string error;
+        ASSERT_TRUE(pipl_read_file(plugin_path(n.plugin), &pipl, &error)) << error;
+        ASSERT_GE(pipl.size(), 10u);
+        EXPECT_EQ(pipl[0], 1);
+        EXPECT_EQ(pipl[1], 0);
+        EXPECT_EQ(le32(&pipl[2]), 0u);
+        EXPECT_EQ(le32(&pipl[6]), 9u);
+        size_t at = 10;
+        for (const Record& r : expected_records(n.menu_name)) {
+            ASSERT_LE(at + 16, pipl.size()) << n.plugin << " " << r.stored_key;
+            EXPECT_EQ(std::string(&pipl[at], &pipl[at] + 4), "MIB8") << n.plugin;
+            EXPECT_EQ(std::string(&pipl[at + 4], &pipl[at + 4] + 4), r.stored_key) << n.plugin;
+            EXPECT_EQ(le32(&pipl[at + 8]), 0u);
+            uint32_t length = le32(&pipl[at + 12]);
+            EXPECT_EQ(length % 4, 0u) << r.stored_key;
+            ASSERT_LE(at + 16 + length, pipl.size()) << r.stored_key;
+            EXPECT_EQ(Bytes(&pipl[at + 16], &pipl[at + 16] + length), r.data)
+                << n.plugin << " " << r.stored_key;
+            at += 16 + length;
+        }
+        EXPECT_EQ(at, pipl.size()) << n.plugin << ": the last record must end the list";
+    }
+}
+
+TEST(Pipl, HostDecodesTheList) {
+    for (const Named& n : menu_names) {
+        Bytes pipl;
+        PiplInfo info;
+        std::string error;
+        ASSERT_TRUE(pipl_read_file(plugin_path(n.plugin), &pipl, &error)) << error;
+        ASSERT_TRUE(pipl_parse(pipl, &info, &error)) << error;
+        EXPECT_EQ(info.kind, "8BFM");
+        EXPECT_EQ(info.name, n.menu_name);
+        EXPECT_EQ(info.category, "Quillon 2018");
+        EXPECT_EQ(info.version, 0x00040000u);
+        EXPECT_EQ(info.entry, "ENTRYPOINT");
+        EXPECT_EQ(info.max_rows, 32767);
+        EXPECT_EQ(info.max_columns, 32767);
+        EXPECT_EQ(info.cases.size(), 28u);
+    }
+}
+
+TEST(Pipl, EnabledInRgbDocumentsOnly) {
+    PiplInfo info;
+    Bytes pipl;
+    std::string error;
+    ASSERT_TRUE(pipl_read_file(plugin_path("SpectraPlane"), &pipl, &error)) << error;
+    ASSERT_TRUE(pipl_parse(pipl, &info, &error)) << error;
+    struct Case {
+        int16_t mode;
+        int32_t depth;
+        bool enabled;
+    } cases[] = {
+        {3, 8, true},  {11, 16, true},  {16, 32, true},  /* RGB, RGB48, RGB96 */
+        {1, 8, false}, {10, 16, false}, {17, 32, false}, /* grey */
+        {4, 8, false}, {13, 16, false},                  /* CMYK */
+        {9, 8, false}, {12, 16, false},                  /* Lab */
+        {2, 8, false}, {0, 1, false},                    /* indexed, bitmap */
+        {7, 8, false}, {8, 8, false},                    /* multichannel, duotone */
+    };
+    for (const Case& c : cases) {
+        PiplDocument doc;
+        doc.mode = c.mode;
+        doc.depth = c.depth;
+        EXPECT_EQ(pipl_enabled(info, doc), c.enabled) << pipl_mode_name(c.mode);
+        /* the mode flags, which hosts use without an expression, agree */
+        PiplInfo flags_only = info;
+        flags_only.enable.clear();
+        EXPECT_EQ(pipl_enabled(flags_only, doc), c.mode == 3) << pipl_mode_name(c.mode);
+    }
+}
+
+TEST(Pipl, EnableLanguage) {
+    PiplDocument doc;
+    doc.mode = 11;
+    doc.depth = 16;
+    doc.rows = 300;
+    doc.columns = 200;
+    doc.channels = 4;
+    struct Case {
+        const char* expression;
+        int64_t value;
+        bool ok;
+    } cases[] = {
+        {"true", 1, true},
+        {"FALSE", 0, true},
+        {"PSHOP_ImageMode == rgb48mode", 1, true},
+        {"in (PSHOP_ImageMode, RGBMode, RGB96Mode)", 0, true},
+        {"PSHOP_ImageDepth >= 16 && PSHOP_ImageWidth < 1000", 1, true},
+        {"PSHOP_ImageDepth == 8 || PSHOP_NumTargetChannels == 4", 1, true},
+        {"!(PSHOP_ImageHeight <= 299)", 1, true},
+        {"max(PSHOP_ImageWidth, PSHOP_ImageHeight) - min(2, 3) * 10 / 5", 296, true},
+        {"PSHOP_ImageMode != RGB48Mode", 0, true},
+        {"-PSHOP_ImageDepth + 20", 4, true},
+        {"PSHOP_NoSuchThing == 1", 0, false},
+        {"in (PSHOP_ImageMode, RGBMode", 0, false},
+        {"1 / 0", 0, false},
+        {"3 3", 0, false},
+        {"", 0, false},
+    };
+    for (const Case& c : cases) {
+        bool ok;
+        int64_t v = pipl_evaluate(c.expression, doc, &ok);
+        EXPECT_EQ(ok, c.ok) << c.expression;
+        if (c.ok) {
+            EXPECT_EQ(v, c.value) << c.expression;
+        }
+    }
+}
+
+Bytes read_file(const std::string& path) {
+    std::ifstream f(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+}
+
+void write_file(const std::string& path, const Bytes& b) {
+    std::ofstream f(path, std::ios::binary);
+    f.write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+}
+
+TEST(Pipl, HostRefusesFilesThatAreNotFilters) {
+    std::string dir = testing::TempDir();
+    Bytes plugin = read_file(plugin_path("SpectraRow"));
+    /* the same library with its kind changed from filter to something else */
+    Bytes other = plugin;
+    const char kind[] = "dnik\0\0\0\0\x04\0\0\0MFB8";
+    auto at = std::search(other.begin(), other.end(), kind, kind + sizeof kind - 1);
+    ASSERT_NE(at, other.end());
+    at[12] = 'X'; /* "MFB8" becomes "XFB8" */
+    write_file(dir + "other-kind.8bf", other);
+    write_file(dir + "text.8bf", bytes_of("not a library at all\n"));
+    write_file(dir + "truncated.8bf", Bytes(plugin.begin(), plugin.begin() + 40));
+    Bytes pe = plugin;
+    pe[0] = 'M';
+    pe[1] = 'Z';
+    write_file(dir + "windows.8bf", pe);
+
+    struct Case {
+        std::string path, message;
+    } cases[] = {
+        {dir + "missing.8bf", "cannot be opened"},
+        {dir + "text.8bf", "not a plug-in library"},
+        {dir + "truncated.8bf", "not a plug-in library"},
+        {dir + "other-kind.8bf", "not a filter plug-in"},
+        {dir + "windows.8bf", "built for another machine"},
+        {SPECTRA_TEST_PROGRAM, "has no property list"},
+    };
+#if defined(_WIN32)
+    cases[0].message = "no such file";
+    cases[4].message = "not a plug-in";
+#endif
+    for (const Case& c : cases) {
+        HostPlugin p;
+        PiplInfo info;
+        std::string error;
+        EXPECT_FALSE(host_open(c.path, &p, &info, &error)) << c.path;
+        EXPECT_NE(error.find(c.message), std::string::npos) << c.path << ": " << error;
+        EXPECT_EQ(p.entry, nullptr);
+    }
+    for (const char* name : {"other-kind.8bf", "text.8bf", "truncated.8bf", "windows.8bf"})
+        std::remove((dir + name).c_str());
+}
+
+} // namespace
