@@ -126,7 +126,7 @@ bool host_load(const std::string& path, const std::string& entry_name, HostPlugi
     return true;
 }
 
-bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error) {
+bool host_read_info(const std::string& path, PiplInfo* info, std::string* error) {
     std::vector<uint8_t> pipl;
     if (!pipl_read_file(path, &pipl, error)) return false;
     if (!pipl_parse(pipl, info, error)) {
@@ -141,7 +141,11 @@ bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std:
         *error = path + ": its property list names no entry point for this machine";
         return false;
     }
-    return host_load(path, info->entry, plugin, error);
+    return true;
+}
+
+bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error) {
+    return host_read_info(path, info, error) && host_load(path, info->entry, plugin, error);
 }
 
 void host_unload(HostPlugin* plugin) {

@@ -59,9 +59,12 @@ bool host_load(const std::string& path, const std::string& entry_name, HostPlugi
                std::string* error);
 void host_unload(HostPlugin* plugin);
 
-/* Opens a plug-in as a host does: reads its property list from the file
- * before running any of its code, refuses a file that is not a filter, then
- * loads the code and finds the entry that the `8664` property names. */
+/* Reads a plug-in's property list from its file, without running any of its
+ * code, and refuses a file that is not a filter or names no entry point. */
+bool host_read_info(const std::string& path, PiplInfo* info, std::string* error);
+
+/* Opens a plug-in as a host does: host_read_info, then loads the code and
+ * finds the entry that the `8664` property names. */
 bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error);
 
 /* What the host leaves in outData before each Continue call. */

@@ -11,12 +11,12 @@
 
 #include <cstdint>
 
-/* True when the tests run under AddressSanitizer, whose shadow memory needs
+/* False on Windows, and under AddressSanitizer, whose shadow memory needs
  * more address space than any useful limit leaves. */
-bool under_sanitizer();
+bool address_limits_work();
 
 /* In the child: limits the address space to what is mapped now plus
- * `extra_bytes` (or, with absolute, to `bytes` in all) and returns true. */
+ * `bytes` (or, with absolute, to `bytes` in all) and returns true. */
 bool in_limited_child(uint64_t bytes, bool absolute);
 
 /* In the parent: runs the current test in a child and returns true when it

@@ -1,0 +1,181 @@
+/* demo.cpp - spectra demo: the four plug-ins on the sample picture.
+ *
+ * The sample picture is drawn here, so the command carries it wherever it
+ * goes: 512 x 512 RGB with gratings (spectra of a few bright points), a disc
+ * (rings) and block letters (straight lines across the spectrum) in the left
+ * half that the planar and volume plug-ins transform. */
+#include "font.h"
+#include "spectra.h"
+
+#include <cerrno>
+#include <cmath>
+#include <cstring>
+#include <cstdio>
+#include <sys/stat.h>
+
+namespace {
+
+const int side = 512;
+const double pi = 3.14159265358979323846;
+
+void draw_text(HostImage& image, int x0, int y0, const std::string& text, int scale,
+               const double rgb[3]) {
+    for (size_t i = 0; i < text.size(); i++) {
+        const uint8_t* glyph = font_glyph(text[i]);
+        for (int gy = 0; gy < 7; gy++)
+            for (int gx = 0; gx < 5; gx++) {
+                if (!(glyph[gy] & (0x10 >> gx))) continue;
+                for (int sy = 0; sy < scale; sy++)
+                    for (int sx = 0; sx < scale; sx++) {
+                        int x = x0 + int(i) * 6 * scale + gx * scale + sx, y = y0 + gy * scale + sy;
+                        if (x < 0 || y < 0 || x >= image.columns || y >= image.rows) continue;
+                        for (int p = 0; p < 3; p++) host_set_sample(image, x, y, p, rgb[p]);
+                    }
+            }
+    }
+}
+
+HostImage sample_picture() {
+    HostImage image = host_image(side, side, 3, 8);
+    for (int y = 0; y < side; y++)
+        for (int x = 0; x < side; x++) {
+            double r = 60 + 40.0 * y / side, g = 60, b = 70 + 30.0 * x / side;
+            int lx = x % 256; /* the right half repeats the left in other colours */
+            if (y < 128) {    /* a vertical grating, 16 pixels a period */
+                r += 70 * (1 + std::sin(2 * pi * lx / 16.0));
+            } else if (y < 256) { /* a diagonal grating */
+                g += 60 * (1 + std::sin(2 * pi * (lx + y) / 11.0));
+                b += 30 * (1 + std::sin(2 * pi * y / 32.0));
+            } else {
+                double dx = lx - 128, dy = y - 360;
+                if (dx * dx + dy * dy < 70 * 70) r = g = b = 230; /* a disc */
+            }
+            if (x >= 256) std::swap(r, b);
+            host_set_sample(image, x, y, 0, std::min(255.0, std::round(r)));
+            host_set_sample(image, x, y, 1, std::min(255.0, std::round(g)));
+            host_set_sample(image, x, y, 2, std::min(255.0, std::round(b)));
+        }
+    const double ink[3] = {250, 240, 90}, dark[3] = {20, 20, 40};
+    draw_text(image, 26, 448, "SPECTRA", 6, ink);
+    draw_text(image, 296, 450, "FOURIER", 5, dark);
+    return image;
+}
+
+/* The sample at another depth: 16 bits in the interface's 0..32768, or floats. */
+HostImage at_depth(const HostImage& image, int depth) {
+    HostImage out = host_image(image.rows, image.columns, image.planes, depth);
+    for (int y = 0; y < image.rows; y++)
+        for (int x = 0; x < image.columns; x++)
+            for (int p = 0; p < image.planes; p++) {
+                double v = host_sample(image, x, y, p) / 255;
+                host_set_sample(out, x, y, p, depth == 16 ? std::round(v * 32768) : v);
+            }
+    return out;
+}
+
+/* PSNR of b against a over the left halves of planes 0 to 2, in dB. */
+double psnr(const HostImage& a, const HostImage& b) {
+    double sum = 0, w = a.depth == 8 ? 255 : a.depth == 16 ? 32768 : 1;
+    int n = a.columns / 2;
+    for (int y = 0; y < a.rows; y++)
+        for (int x = 0; x < n; x++)
+            for (int p = 0; p < 3; p++) {
+                double d = host_sample(a, x, y, p) - host_sample(b, x, y, p);
+                sum += d * d;
+            }
+    return 10 * std::log10(w * w / (sum / (3.0 * a.rows * n)));
+}
+
+/* The contact sheet: each picture at half size under its label. */
+HostImage contact_sheet(const std::vector<std::pair<std::string, const HostImage*>>& panels) {
+    const int half = side / 2, gap = 12, label = 36;
+    int width = gap + int(panels.size()) * (half + gap), height = label + half + gap;
+    HostImage sheet = host_image(height, width, 3, 8);
+    for (int y = 0; y < height; y++)
+        for (int x = 0; x < width; x++)
+            for (int p = 0; p < 3; p++) host_set_sample(sheet, x, y, p, 32);
+    const double white[3] = {235, 235, 235};
+    for (size_t i = 0; i < panels.size(); i++) {
+        int x0 = gap + int(i) * (half + gap);
+        draw_text(sheet, x0, 8, panels[i].first, 3, white);
+        const HostImage& im = *panels[i].second;
+        for (int y = 0; y < half; y++)
+            for (int x = 0; x < half; x++)
+                for (int p = 0; p < 3; p++) {
+                    double s = 0;
+                    for (int d = 0; d < 4; d++)
+                        s += host_sample(im, 2 * x + d % 2, 2 * y + d / 2, p);
+                    host_set_sample(sheet, x0 + x, label + y, p, std::round(s / 4));
+                }
+    }
+    return sheet;
+}
+
+} // namespace
+
+int demo(const std::string& dir) {
+    if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
+        std::fprintf(stderr, "spectra: %s: cannot be made (%s)\n", dir.c_str(),
+                     std::strerror(errno));
+        return exit_output;
+    }
+    Failure failure;
+    std::string error;
+    auto fail = [&]() {
+        std::fprintf(stderr, "spectra: %s\n", failure.message.c_str());
+        return failure.code;
+    };
+    auto write = [&](const std::string& name, const HostImage& image) {
+        if (image_write(dir + "/" + name, image, &error)) return true;
+        failure = {exit_output, error};
+        return false;
+    };
+    FoundPlugin plane, inverse, volume, row;
+    if (!resolve_plugin("SpectraPlane", &plane, &failure) ||
+        !resolve_plugin("SpectraPlaneInverse", &inverse, &failure) ||
+        !resolve_plugin("SpectraVolume", &volume, &failure) ||
+        !resolve_plugin("SpectraRow", &row, &failure))
+        return fail();
+
+    ImageFile source;
+    source.image = sample_picture();
+    HostImage spectrum, back, cube, rows;
+    ImageFile picture;
+    if (!write("source.png", source.image) || !run_plugin(plane, source, &spectrum, &failure) ||
+        !write("spectrum.png", spectrum) || !run_plugin(volume, source, &cube, &failure) ||
+        !write("volume.png", cube) || !run_plugin(row, source, &rows, &failure) ||
+        !write("row.png", rows))
+        return fail();
+    picture.image = spectrum;
+    if (!run_plugin(inverse, picture, &back, &failure) || !write("inverse.png", back))
+        return fail();
+    std::printf("round trip SpectraPlane, SpectraPlaneInverse:\n");
+    std::printf("   8 bits: %6.1f dB PSNR\n", psnr(source.image, back));
+
+    for (int depth : {16, 32}) {
+        ImageFile deep;
+        deep.image = at_depth(source.image, depth);
+        HostImage deep_spectrum, deep_back;
+        std::string suffix = depth == 16 ? "-16.png" : "-32.tif";
+        if (!run_plugin(plane, deep, &deep_spectrum, &failure) ||
+            !write("spectrum" + suffix, deep_spectrum))
+            return fail();
+        picture.image = deep_spectrum;
+        if (!run_plugin(inverse, picture, &deep_back, &failure) ||
+            !write("inverse" + suffix, deep_back))
+            return fail();
+        std::printf("  %2d bits: %6.1f dB PSNR\n", depth, psnr(deep.image, deep_back));
+    }
+
+    HostImage sheet = contact_sheet({{"SOURCE", &source.image},
+                                     {"SPECTRUM", &spectrum},
+                                     {"INVERSE", &back},
+                                     {"VOLUME", &cube},
+                                     {"ROW", &rows}});
+    if (!write("contact-sheet.png", sheet)) return fail();
+    std::printf("pictures in %s/: source.png, spectrum.png, inverse.png, volume.png, row.png,\n"
+                "spectrum-16.png, inverse-16.png, spectrum-32.tif, inverse-32.tif; all of them\n"
+                "side by side in %s/contact-sheet.png\n",
+                dir.c_str(), dir.c_str());
+    return exit_done;
+}

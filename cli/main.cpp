@@ -1,0 +1,321 @@
+/* main.cpp - the spectra command: runs filter plug-ins on PNG and TIFF files
+ * as an image editor does, and shows what is in a plug-in file. */
+#include "spectra.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <dirent.h>
+#include <limits.h>
+#include <unistd.h>
+
+namespace {
+
+const char* const version = "spectra 1.0.6";
+
+const char* const usage_text =
+    "usage: spectra VERB [ARGUMENTS]\n"
+    "\n"
+    "Runs Fourier-spectrum filter plug-ins on PNG and TIFF images, as an image\n"
+    "editor runs them.\n"
+    "\n"
+    "verbs:\n"
+    "  run PLUGIN INPUT OUTPUT   run a plug-in on an image file\n"
+    "  info PLUGIN               show a plug-in's property list\n"
+    "  list                      list the plug-ins found\n"
+    "  demo [DIR]                run every plug-in on the sample picture\n"
+    "\n"
+    "PLUGIN is a menu name without its dots, in any case (SpectraPlane,\n"
+    "SpectraPlaneInverse, SpectraVolume, SpectraRow), looked up in the folders\n"
+    "of SPECTRA_PLUGIN_PATH (separated by ':') and in plugins/ beside the\n"
+    "command; or the path of a plug-in file.\n"
+    "\n"
+    "options: --help (also after a verb), --version\n"
+    "\n"
+    "exit codes:\n"
+    "  0  done\n"
+    "  1  wrong usage\n"
+    "  2  an input image that cannot be read or used\n"
+    "  3  a plug-in that is missing, not a filter plug-in, built for another\n"
+    "     machine, or not enabled for the image's mode\n"
+    "  4  the plug-in reported a failure (its result code is named)\n"
+    "  5  an output that cannot be written\n";
+
+const char* const run_help =
+    "usage: spectra run PLUGIN INPUT OUTPUT\n"
+    "\n"
+    "Runs the plug-in on INPUT and writes OUTPUT at the input's depth, in the\n"
+    "format of its extension (.png: 8 and 16 bits; .tif, .tiff: 8, 16 bits and\n"
+    "32-bit float). Inputs are RGB PNG or TIFF files with or without alpha;\n"
+    "alpha is passed as the fourth plane and comes back unchanged. The output\n"
+    "appears whole or not at all.\n";
+
+const char* const info_help =
+    "usage: spectra info PLUGIN\n"
+    "\n"
+    "Prints the plug-in's property list: name, category, interface version,\n"
+    "entry point, modes, enable expression, filter cases and largest image.\n";
+
+const char* const list_help = "usage: spectra list\n"
+                              "\n"
+                              "Prints each filter plug-in found, with its file, one per line.\n";
+
+const char* const demo_help =
+    "usage: spectra demo [DIR]\n"
+    "\n"
+    "Runs the four plug-ins on the sample picture and SpectraPlaneInverse on\n"
+    "its planar spectrum, writes the pictures into DIR (./spectra-demo when\n"
+    "omitted) with a contact sheet that shows them side by side, and prints\n"
+    "the round trip's PSNR at 8, 16 and 32 bits.\n";
+
+int fail(const Failure& f) {
+    std::fprintf(stderr, "spectra: %s\n", f.message.c_str());
+    return f.code;
+}
+
+int usage_error(const std::string& message) {
+    std::fprintf(stderr, "spectra: %s\n(spectra --help tells how to use it)\n", message.c_str());
+    return exit_usage;
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); i++)
+        if (std::tolower(uint8_t(a[i])) != std::tolower(uint8_t(b[i]))) return false;
+    return true;
+}
+
+std::string command_folder() {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return ".";
+    std::string path(buffer, size_t(n));
+    return path.substr(0, path.rfind('/'));
+}
+
+/* The document mode of an image file, as an editor would open it. */
+int16_t mode_of(const ImageFile& file) {
+    const HostImage& image = file.image;
+    int d = image.depth == 8 ? 0 : image.depth == 16 ? 1 : 2;
+    switch (file.colours) {
+    case ImageColours::rgb:
+        return pipl_mode_of(image.planes, image.depth);
+    case ImageColours::grey:
+        return int16_t(d == 0 ? 1 : d == 1 ? 10 : 17);
+    case ImageColours::palette:
+        return 2;
+    case ImageColours::cmyk:
+        return int16_t(d == 0 ? 4 : 13);
+    default:
+        return int16_t(d == 0 ? 7 : 14);
+    }
+}
+
+int run(int argc, char** argv) {
+    if (argc != 3) return usage_error("run takes PLUGIN INPUT OUTPUT");
+    Failure failure;
+    FoundPlugin plugin;
+    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    ImageFile in;
+    std::string error;
+    if (!image_read(argv[1], &in, &error)) return fail({exit_input, error});
+    HostImage out;
+    if (!run_plugin(plugin, in, &out, &failure)) return fail(failure);
+    if (!image_write(argv[2], out, &error)) return fail({exit_output, error});
+    return exit_done;
+}
+
+std::string hex_bytes(const std::vector<uint8_t>& bytes) {
+    std::string s;
+    char b[8];
+    for (uint8_t v : bytes) {
+        std::snprintf(b, sizeof b, "%s%02x", s.empty() ? "" : " ", v);
+        s += b;
+    }
+    return s;
+}
+
+int info(int argc, char** argv) {
+    if (argc != 1) return usage_error("info takes PLUGIN");
+    Failure failure;
+    FoundPlugin plugin;
+    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    const PiplInfo& i = plugin.info;
+    std::printf("file:          %s\n", plugin.path.c_str());
+    std::printf("name:          %s\n", i.name.c_str());
+    std::printf("category:      %s\n", i.category.c_str());
+    std::printf("kind:          %s\n", i.kind.c_str());
+    std::printf("version:       %u.%u\n", i.version >> 16, i.version & 0xffff);
+    std::printf("entry point:   %s\n", i.entry.c_str());
+    std::string modes;
+    for (int m = 0; m < 24; m++)
+        if (size_t(m >> 3) < i.modes.size() && (i.modes[size_t(m >> 3)] & (0x80 >> (m & 7))))
+            modes += (modes.empty() ? "" : ", ") + pipl_mode_name(int16_t(m));
+    std::printf("modes:         %s (%s)\n", modes.c_str(), hex_bytes(i.modes).c_str());
+    std::printf("enabled when:  %s\n", i.enable.c_str());
+    const char* const cases[] = {"flat image, no selection",
+                                 "flat image, with selection",
+                                 "floating selection",
+                                 "editable transparency, no selection",
+                                 "editable transparency, with selection",
+                                 "protected transparency, no selection",
+                                 "protected transparency, with selection"};
+    std::printf("filter cases:  input, output, flags (0x01 no source copy, 0x02 blank data,\n"
+                "               0x04 layer mask, 0x08 writes outside the selection)\n");
+    for (size_t c = 0; c < 7 && c * 4 + 3 < i.cases.size(); c++)
+        std::printf("  %zu %-39s %u, %u, 0x%02x\n", c + 1, cases[c], i.cases[c * 4],
+                    i.cases[c * 4 + 1], i.cases[c * 4 + 2]);
+    std::printf("largest image: %d rows x %d columns\n", i.max_rows, i.max_columns);
+    return exit_done;
+}
+
+int list(int argc, char**) {
+    if (argc != 0) return usage_error("list takes no arguments");
+    std::vector<FoundPlugin> plugins = find_plugins();
+    for (const FoundPlugin& p : plugins)
+        std::printf("%-20s %s\n", short_name(p.info.name).c_str(), p.path.c_str());
+    if (plugins.empty()) std::fprintf(stderr, "spectra: no plug-ins found\n");
+    return exit_done;
+}
+
+} // namespace
+
+std::string short_name(const std::string& menu_name) {
+    size_t end = menu_name.find_last_not_of('.');
+    return end == std::string::npos ? "" : menu_name.substr(0, end + 1);
+}
+
+std::vector<std::string> plugin_folders() {
+    std::vector<std::string> folders;
+    if (const char* path = std::getenv("SPECTRA_PLUGIN_PATH")) {
+        std::string s = path;
+        for (size_t start = 0; start <= s.size();) {
+            size_t end = s.find(':', start);
+            if (end == std::string::npos) end = s.size();
+            if (end > start) folders.push_back(s.substr(start, end - start));
+            start = end + 1;
+        }
+    }
+    folders.push_back(command_folder() + "/plugins");
+    return folders;
+}
+
+std::vector<FoundPlugin> find_plugins() {
+    std::vector<FoundPlugin> found;
+    for (const std::string& folder : plugin_folders()) {
+        DIR* dir = opendir(folder.c_str());
+        if (!dir) continue;
+        std::vector<std::string> names;
+        while (dirent* e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (name.size() > 4 && same_name(name.substr(name.size() - 4), ".8bf"))
+                names.push_back(name);
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            FoundPlugin p;
+            std::string error;
+            p.path = folder + "/" + name;
+            if (host_read_info(p.path, &p.info, &error)) found.push_back(p);
+        }
+    }
+    return found;
+}
+
+bool resolve_plugin(const std::string& name, FoundPlugin* found, Failure* failure) {
+    std::string error;
+    bool is_path = name.find('/') != std::string::npos ||
+                   (name.size() > 4 && same_name(name.substr(name.size() - 4), ".8bf"));
+    if (is_path) {
+        found->path = name;
+        if (host_read_info(name, &found->info, &error)) return true;
+        *failure = {exit_plugin, error};
+        return false;
+    }
+    for (const FoundPlugin& p : find_plugins())
+        if (same_name(short_name(p.info.name), name)) {
+            *found = p;
+            return true;
+        }
+    std::string folders;
+    for (const std::string& f : plugin_folders()) folders += (folders.empty() ? "" : ", ") + f;
+    *failure = {exit_plugin, "no plug-in named " + name + " in " + folders};
+    return false;
+}
+
+bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure) {
+    PiplDocument doc;
+    doc.mode = mode_of(in);
+    doc.depth = in.image.depth;
+    doc.rows = in.image.rows;
+    doc.columns = in.image.columns;
+    doc.channels = in.image.planes;
+    doc.transparency = in.colours == ImageColours::rgb && in.image.planes == 4;
+    std::string name = short_name(plugin.info.name);
+    if (!pipl_enabled(plugin.info, doc)) {
+        *failure = {exit_plugin, name + " is not enabled for " + pipl_mode_name(doc.mode) +
+                                     " documents (" + plugin.path + ")"};
+        return false;
+    }
+    HostPlugin loaded;
+    std::string error;
+    if (!host_load(plugin.path, plugin.info.entry, &loaded, &error)) {
+        *failure = {exit_plugin, error};
+        return false;
+    }
+    int16_t result = host_run(loaded, in.image, out);
+    host_unload(&loaded);
+    if (result != noErr) {
+        *failure = {exit_failed, name + " failed: " + host_result_name(result) + " (" +
+                                     std::to_string(result) + ")"};
+        return false;
+    }
+    return true;
+}
+
+int main(int argc, char** argv) {
+    if (argc < 2) {
+        std::fputs(usage_text, stderr);
+        return exit_usage;
+    }
+    std::string verb = argv[1];
+    if (verb == "--help" || verb == "-h" || verb == "help") {
+        std::fputs(usage_text, stdout);
+        return exit_done;
+    }
+    if (verb == "--version") {
+        std::printf("%s\n", version);
+        return exit_done;
+    }
+    struct Verb {
+        const char* name;
+        int (*run)(int, char**);
+        const char* help;
+    } verbs[] = {
+        {"run", run, run_help},
+        {"info", info, info_help},
+        {"list", list, list_help},
+        {"demo",
+         [](int n, char** a) {
+             if (n > 1) return usage_error("demo takes at most one folder");
+             return demo(n ? a[0] : "spectra-demo");
+         },
+         demo_help},
+    };
+    for (const Verb& v : verbs) {
+        if (verb != v.name) continue;
+        for (int i = 2; i < argc; i++) {
+            if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+                std::fputs(v.help, stdout);
+                return exit_done;
+            }
+            if (argv[i][0] == '-' && argv[i][1] == '-')
+                return usage_error(std::string("unknown option ") + argv[i]);
+        }
+        return v.run(argc - 2, argv + 2);
+    }
+    return usage_error("unknown verb " + verb);
+}

@@ -1,0 +1,237 @@
+/* cli_test.cpp - the spectra command end to end: its outputs against the host
+ * library's in-memory runs, the 16-bit conversion, bad inputs, and info. */
+#include "image_io.h"
+#include "limit.h"
+#include "support.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sys/stat.h>
+#include <sys/wait.h>
+
+namespace {
+
+struct Result {
+    int code;
+    std::string output; /* stdout and stderr together */
+};
+
+Result spectra(const std::string& arguments, const std::string& prefix = "") {
+    std::string command = prefix + "'" + std::string(SPECTRA_COMMAND) + "' " + arguments + " 2>&1";
+    FILE* p = popen(command.c_str(), "r");
+    Result r{-1, ""};
+    if (!p) return r;
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
+    int status = pclose(p);
+    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+bool exists(const std::string& path) {
+    struct stat s;
+    return stat(path.c_str(), &s) == 0;
+}
+
+class Cli : public ::testing::Test {
+  protected:
+    std::string dir;
+    void SetUp() override {
+        dir = testing::TempDir() + "spectra-cli-" +
+              testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
+    }
+    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
+    std::string path(const std::string& name) const { return dir + "/" + name; }
+    void write(const std::string& name, const HostImage& image) const {
+        std::string error;
+        ASSERT_TRUE(image_write(path(name), image, &error)) << error;
+    }
+    void write_bytes(const std::string& name, const std::string& bytes) const {
+        std::ofstream(path(name), std::ios::binary) << bytes;
+    }
+    std::string read_bytes(const std::string& name) const {
+        std::ifstream f(path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+    }
+    /* No file but the given ones is left in the folder (no temporary). */
+    void expect_only(std::initializer_list<std::string> names) const {
+        std::string listing;
+        FILE* p = popen(("ls -A '" + dir + "'").c_str(), "r");
+        char buffer[4096];
+        size_t n;
+        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) listing.append(buffer, n);
+        pclose(p);
+        std::string expect;
+        for (const std::string& name : names) expect += name + "\n";
+        EXPECT_EQ(listing, expect);
+    }
+};
+
+TEST_F(Cli, RunsMatchTheHostLibrary) {
+    struct Case {
+        const char* plugin;
+        int depth, planes, rows, columns;
+        const char* extension;
+    } cases[] = {
+        {"SpectraPlane", 8, 3, 9, 14, "png"},         {"SpectraPlane", 16, 4, 7, 11, "png"},
+        {"SpectraPlane", 32, 3, 6, 10, "tif"},        {"spectraplaneinverse", 8, 4, 5, 12, "tif"},
+        {"SpectraPlaneInverse", 16, 3, 8, 9, "tiff"}, {"SpectraVolume", 32, 4, 7, 13, "tif"},
+        {"SPECTRAVOLUME", 8, 3, 4, 8, "png"},         {"SpectraRow", 16, 4, 3, 15, "png"},
+        {"SpectraRow", 32, 3, 5, 7, "tif"},
+    };
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        std::string what = std::string(c.plugin) + " at " + std::to_string(c.depth);
+        HostImage in = noise_image(c.rows, c.columns, c.planes, c.depth, seed++);
+        std::string input = std::string("in.") + c.extension,
+                    output = std::string("out.") + c.extension;
+        write(input, in);
+        Result r = spectra(std::string("run ") + c.plugin + " " + path(input) + " " + path(output));
+        ASSERT_EQ(r.code, 0) << what << ": " << r.output;
+
+        ImageFile got;
+        std::string error;
+        ASSERT_TRUE(image_read(path(output), &got, &error)) << error;
+        std::string name = c.plugin;
+        for (const char* canonical : all_plugins)
+            if (strcasecmp(canonical, c.plugin) == 0) name = canonical;
+        HostImage expect = Plugin(name).run(in);
+        EXPECT_TRUE(host_same_samples(got.image, expect)) << what;
+        if (c.planes == 4) { /* alpha comes back unchanged */
+            for (int y = 0; y < c.rows; y++)
+                for (int x = 0; x < c.columns; x++)
+                    ASSERT_EQ(host_sample(got.image, x, y, 3), host_sample(in, x, y, 3)) << what;
+        }
+    }
+}
+
+TEST_F(Cli, SixteenBitValuesSurviveTheFiles) {
+    for (int v = 0; v <= 32768; v++) {
+        ASSERT_EQ(to_interface16(from_interface16(uint16_t(v))), v) << v;
+    }
+    /* every value through a PNG and a TIFF file */
+    HostImage all = make_image(110, 100, 3, 16, [](int x, int y, int p) {
+        return double(std::min(32768, (y * 100 + x) * 3 + p));
+    });
+    for (const char* name : {"all.png", "all.tif"}) {
+        write(name, all);
+        ImageFile back;
+        std::string error;
+        ASSERT_TRUE(image_read(path(name), &back, &error)) << error;
+        EXPECT_TRUE(host_same_samples(all, back.image)) << name;
+    }
+}
+
+TEST_F(Cli, BadInputsFailCleanly) {
+    HostImage rgb = noise_image(6, 8, 3, 8, 3);
+    write("good.png", rgb);
+    write("good32.tif", noise_image(6, 8, 3, 32, 4));
+    write("grey.tif", make_image(4, 4, 1, 8, [](int, int, int) { return 9.0; }));
+    std::string png = read_bytes("good.png");
+    write_bytes("truncated.png", png.substr(0, png.size() / 2));
+    write_bytes("text.png", "this is not an image\n");
+    std::string tif = read_bytes("good32.tif");
+    write_bytes("truncated.tif", tif.substr(0, 200));
+    write_bytes("windows.8bf", "MZ and then nothing of use");
+    write_bytes("notes.8bf", "plain text\n");
+    write("wide.png", host_image(1, 32768, 3, 8));
+    mkdir(path("folder.png").c_str(), 0777);
+
+    struct Case {
+        std::string arguments, output;
+        int code;
+        std::string message;
+    } cases[] = {
+        {"run SpectraPlane " + path("missing.png") + " OUT", "o1.png", 2,
+         "missing.png: No such file"},
+        {"run SpectraPlane " + path("folder.png") + " OUT", "o2.png", 2,
+         "folder.png: Is a directory"},
+        {"run SpectraPlane " + path("truncated.png") + " OUT", "o3.png", 2,
+         "truncated.png: a corrupt or truncated PNG"},
+        {"run SpectraPlane " + path("text.png") + " OUT", "o4.png", 2,
+         "text.png: not a PNG or TIFF file"},
+        {"run SpectraPlane " + path("truncated.tif") + " OUT", "o5.tif", 2, "truncated.tif: "},
+        {"run SpectraPlane " + path("wide.png") + " OUT", "o6.png", 2, "larger than 32767"},
+        {"run SpectraPlane " + path("grey.tif") + " OUT", "o7.tif", 3,
+         "SpectraPlane is not enabled for GrayScaleMode documents"},
+        {"run SpectraPlane " + path("good32.tif") + " OUT", "o8.png", 5,
+         "PNG cannot hold 32-bit float"},
+        {"run SpectraPlane " + path("good.png") + " OUT", "o9.jpg", 5, "unknown output format"},
+        {"run SpectraPlane " + path("good.png") + " OUT", "nofolder/o10.png", 5,
+         "cannot be written"},
+        {"run NoSuchPlugin " + path("good.png") + " OUT", "o11.png", 3,
+         "no plug-in named NoSuchPlugin"},
+        {"run " + path("windows.8bf") + " " + path("good.png") + " OUT", "o12.png", 3,
+         "built for another machine"},
+        {"run " + path("notes.8bf") + " " + path("good.png") + " OUT", "o13.png", 3,
+         "notes.8bf: not a plug-in library"},
+        {"run " + path("missing.8bf") + " " + path("good.png") + " OUT", "o14.png", 3,
+         "missing.8bf: cannot be opened"},
+        {"run SpectraPlane " + path("good.png"), "o15.png", 1, "run takes PLUGIN INPUT OUTPUT"},
+        {"frobnicate", "o16.png", 1, "unknown verb frobnicate"},
+        {"run --fast SpectraPlane", "o17.png", 1, "unknown option --fast"},
+    };
+    for (Case& c : cases) {
+        std::string arguments = c.arguments;
+        size_t at = arguments.find("OUT");
+        if (at != std::string::npos) arguments.replace(at, 3, path(c.output));
+        Result r = spectra(arguments);
+        EXPECT_EQ(r.code, c.code) << arguments << "\n" << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << arguments << "\n" << r.output;
+        EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), c.code == 1 ? 2 : 1)
+            << r.output;
+        EXPECT_FALSE(exists(path(c.output))) << c.output;
+    }
+    expect_only({"folder.png", "good.png", "good32.tif", "grey.tif", "notes.8bf", "text.png",
+                 "truncated.png", "truncated.tif", "wide.png", "windows.8bf"});
+    EXPECT_EQ(read_bytes("good.png"), png); /* the input is never changed */
+}
+
+TEST_F(Cli, PluginFailureIsNamedAndLeavesNoOutput) {
+    /* Under a small address-space limit SpectraVolume cannot get its buffers. */
+    if (!address_limits_work()) GTEST_SKIP() << "no address-space limits here";
+    write("big.png", noise_image(1500, 3000, 3, 8, 9));
+    Result r = spectra("run SpectraVolume " + path("big.png") + " " + path("out.png"),
+                       "ulimit -v 200000; ");
+    EXPECT_EQ(r.code, 4) << r.output;
+    EXPECT_NE(r.output.find("SpectraVolume failed: memFullErr (-108)"), std::string::npos)
+        << r.output;
+    EXPECT_FALSE(exists(path("out.png")));
+}
+
+TEST_F(Cli, InfoPrintsThePropertyList) {
+    struct Case {
+        const char* plugin;
+        const char* name;
+    } cases[] = {{"SpectraPlane", "SpectraPlane...."},
+                 {"spectraplaneinverse", "SpectraPlaneInverse..."},
+                 {"SpectraVolume", "SpectraVolume...."},
+                 {"SpectraRow", "SpectraRow...."}};
+    for (const Case& c : cases) {
+        Result r = spectra(std::string("info ") + c.plugin);
+        ASSERT_EQ(r.code, 0) << r.output;
+        for (std::string line :
+             {std::string("name:          ") + c.name, std::string("category:      Quillon 2018"),
+              std::string("kind:          8BFM"), std::string("version:       4.0"),
+              std::string("entry point:   ENTRYPOINT"),
+              std::string("modes:         RGBMode (10 00 00 00)"),
+              std::string("enabled when:  in (PSHOP_ImageMode, RGBMode, "
+                          "RGB48Mode, RGB96Mode)"),
+              std::string("  1 flat image, no selection                4, 4, 0x07"),
+              std::string("  7 protected transparency, with selection  4, 4, 0x0f"),
+              std::string("largest image: 32767 rows x 32767 columns")})
+            EXPECT_NE(r.output.find(line + "\n"), std::string::npos) << line << "\n" << r.output;
+    }
+    Result list = spectra("list");
+    EXPECT_EQ(list.code, 0);
+    for (const char* name : all_plugins)
+        EXPECT_NE(list.output.find(std::string(name) + " "), std::string::npos) << list.output;
+    /* plug-ins are also found in SPECTRA_PLUGIN_PATH */
+    std::system(("cp '" + plugin_path("SpectraRow") + "' '" + path("Other.8bf") + "'").c_str());
+    Result found = spectra("list", "SPECTRA_PLUGIN_PATH='" + dir + "' ");
+    EXPECT_NE(found.output.find(path("Other.8bf")), std::string::npos) << found.output;
+}
+
+} // namespace

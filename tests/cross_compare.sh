@@ -1,0 +1,17 @@
+#!/bin/sh
+# Runs every plug-in at every depth on the same images in the Linux build and,
+# under wine, in the Windows build, and compares the samples they write.
+#   cross_compare.sh LINUX-BUILD WINDOWS-BUILD
+set -e
+linux="$1"
+windows="$2"
+out="$(mktemp -d)"
+trap 'rm -rf "$out"' EXIT
+for plugin in SpectraPlane SpectraPlaneInverse SpectraVolume SpectraRow; do
+    for depth in 8 16 32; do
+        "$linux/tests/dump" run "$linux/plugins" $plugin $depth "$out/linux"
+        wine "$windows/tests/dump.exe" run "$windows/plugins" $plugin $depth "$out/windows" </dev/null
+        printf '%s at %s bits: ' $plugin $depth
+        "$linux/tests/dump" compare "$out/linux" "$out/windows" $depth
+    done
+done
