@@ -61,9 +61,9 @@ bool pipl_read_file(const std::string& path, std::vector<uint8_t>* pipl, std::st
     HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     if (!module) {
         DWORD e = GetLastError();
-        *error = path + (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND ? ": no such file"
-                         : e == ERROR_BAD_EXE_FORMAT ? ": not a plug-in for this machine"
-                                                     : ": not a plug-in library");
+        *error = path + (e == ERROR_FILE_NOT_FOUND || e == ERROR_PATH_NOT_FOUND
+                             ? ": cannot be opened (no such file)"
+                             : ": not a plug-in library, or one built for another machine");
         return false;
     }
     struct Found {
@@ -177,25 +177,25 @@ bool pipl_parse(const std::vector<uint8_t>& pipl, PiplInfo* info, std::string* e
             return false;
         }
         const uint8_t* d = p + at;
-        auto c_string = [&]() { return std::string(d, std::find(d, d + length, 0)); };
-        auto pascal = [&]() {
+        auto c_text = [&]() { return std::string(d, std::find(d, d + length, 0)); };
+        auto pascal_text = [&]() {
             return length ? std::string(d + 1, d + 1 + std::min<uint32_t>(d[0], length - 1))
                           : std::string();
         };
         if (key == "kind" && length >= 4)
             info->kind = code_string(get32(d));
         else if (key == "name")
-            info->name = pascal();
+            info->name = pascal_text();
         else if (key == "catg")
-            info->category = pascal();
+            info->category = pascal_text();
         else if (key == "vers" && length >= 4)
             info->version = get32(d);
         else if (key == "8664")
-            info->entry = c_string();
+            info->entry = c_text();
         else if (key == "mode")
             info->modes.assign(d, d + length);
         else if (key == "enbl")
-            info->enable = c_string();
+            info->enable = c_text();
         else if (key == "fici")
             info->cases.assign(d, d + length);
         else if (key == "ms32" && length >= 8) {
