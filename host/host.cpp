@@ -2,6 +2,7 @@
 #include "host.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -317,7 +318,10 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
             record.outRowBytes = int32_t(output.row_bytes);
         }
         l.continues.push_back(1);
+        auto begin = std::chrono::steady_clock::now();
         bool ok = call(filterSelectorContinue, &record, &l.continues.back());
+        l.continue_seconds +=
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - begin).count();
         if (wants_out && !output.copy.empty()) transfer(target, output, true);
         l.after_continue = record;
         if (!ok) break;

@@ -1,0 +1,245 @@
+/* bench.cpp - each plug-in's Continue call against the FFTW floor.
+ *
+ *   bench [--repeat N] [--size WxH]... [--plugin NAME]... [--depth D]...
+ *
+ * For every plug-in, depth and size it measures, with medians over N runs:
+ * the Continue call through the host library (no file I/O), and the floor:
+ * the same FFTW plans and executions on the same sizes and thread count,
+ * with no filling and no coding. It prints their ratio, and the run's peak
+ * memory against the host's two image buffers plus the transform's buffers.
+ *
+ * Every case runs in a child process of its own, so that its peak memory is
+ * its own and no FFTW state is shared between cases. */
+#include "host.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fftw3.h>
+#include <string>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+struct Case {
+    std::string plugin;
+    int depth, columns, rows;
+};
+
+struct Figures {
+    double continue_ms, floor_ms, peak_mb, buffers_mb, images_mb;
+};
+
+double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+double median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
+}
+
+/* The FFTW work of one run of the plug-in, and the bytes of its buffers. */
+struct Floor {
+    const Case& c;
+    uint64_t bytes() const {
+        uint64_t n = uint64_t(c.columns / 2), rows = uint64_t(c.rows);
+        if (c.plugin == "SpectraVolume") return 2 * 16 * 3 * rows * n;
+        if (c.plugin == "SpectraRow") {
+            uint64_t N = uint64_t(c.columns - 2);
+            return 8 * N + 16 * (N / 2 + 1);
+        }
+        return 16 * ((rows + 4) * (n + 4) + 4);
+    }
+    /* Seconds for the plans, executions and destructions of one run. */
+    double run(void* a, void* b) const {
+        int n = c.columns / 2, rows = c.rows;
+        double start = now();
+        if (c.plugin == "SpectraVolume") {
+            fftw_plan p = fftw_plan_dft_3d(3, rows, n, static_cast<fftw_complex*>(a),
+                                           static_cast<fftw_complex*>(b), FFTW_FORWARD,
+                                           FFTW_ESTIMATE);
+            fftw_execute(p);
+            fftw_destroy_plan(p);
+        } else if (c.plugin == "SpectraRow") {
+            fftw_plan p = fftw_plan_dft_r2c_1d(c.columns - 2, static_cast<double*>(a),
+                                               static_cast<fftw_complex*>(b), FFTW_ESTIMATE);
+            for (int i = 0; i < 3 * rows; i++) fftw_execute(p);
+            fftw_destroy_plan(p);
+        } else {
+            int sign = c.plugin == "SpectraPlaneInverse" ? FFTW_BACKWARD : FFTW_FORWARD;
+            fftw_complex* buffer = static_cast<fftw_complex*>(a);
+            for (int k = 0; k < 3; k++) {
+                fftw_plan p = fftw_plan_dft_2d(rows, n, buffer, buffer, sign, FFTW_ESTIMATE);
+                fftw_execute(p);
+                fftw_destroy_plan(p);
+            }
+        }
+        return now() - start;
+    }
+};
+
+/* A picture with some structure: smooth colours, a grating and noise. */
+HostImage test_image(const Case& c) {
+    HostImage image = host_image(c.rows, c.columns, 3, c.depth);
+    double w = c.depth == 8 ? 255 : c.depth == 16 ? 32768 : 1;
+    uint32_t state = 12345;
+    for (int y = 0; y < c.rows; y++)
+        for (int x = 0; x < c.columns; x++)
+            for (int p = 0; p < 3; p++) {
+                state = state * 1664525u + 1013904223u;
+                double v = 0.3 + 0.2 * ((x * 7 + y * 3 + p * 50) % 97) / 97.0 +
+                           0.1 * ((state >> 8) & 0xff) / 255.0 + 0.2 * ((x / 16 + y / 16) % 2);
+                host_set_sample(image, x, y, p, c.depth == 32 ? v * w : std::round(v * w));
+            }
+    return image;
+}
+
+long resident_kb() {
+    long pages = 0, resident = 0;
+    FILE* f = std::fopen("/proc/self/statm", "r");
+    if (f) {
+        if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+        std::fclose(f);
+    }
+    return resident * (sysconf(_SC_PAGESIZE) / 1024);
+}
+
+/* In the child: measures the case and writes its figures to `out`. */
+int measure(const Case& c, int repeat, const std::string& plugin_dir, int out) {
+    long base_kb = resident_kb();
+    Figures f = {};
+    HostImage in = test_image(c), result;
+    f.images_mb = 2.0 * double(in.storage.size() * 8) / 1048576;
+
+    HostPlugin plugin;
+    PiplInfo info;
+    std::string error;
+    if (!host_open(plugin_dir + "/" + c.plugin + ".8bf", &plugin, &info, &error)) {
+        std::fprintf(stderr, "bench: %s\n", error.c_str());
+        return 1;
+    }
+    if (c.plugin == "SpectraPlaneInverse") { /* a picture such as the forward plug-in makes */
+        HostPlugin forward;
+        if (!host_open(plugin_dir + "/SpectraPlane.8bf", &forward, &info, &error) ||
+            host_run(forward, HostImage(in), &in) != noErr) {
+            std::fprintf(stderr, "bench: cannot make the spectrum: %s\n", error.c_str());
+            return 1;
+        }
+    }
+    std::vector<double> runs;
+    for (int i = 0; i < repeat; i++) {
+        HostLog log;
+        if (host_run(plugin, in, &result, HostOptions(), &log) != noErr) {
+            std::fprintf(stderr, "bench: %s failed\n", c.plugin.c_str());
+            return 1;
+        }
+        runs.push_back(log.continue_seconds);
+    }
+    f.continue_ms = 1000 * median(runs);
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    f.peak_mb = double(usage.ru_maxrss - base_kb) / 1024;
+
+    /* The floor, after the plug-in's runs so that the peak is the plug-in's. */
+    Floor floor{c};
+    f.buffers_mb = double(floor.bytes()) / 1048576;
+    void* a = fftw_malloc(floor.bytes());
+    void* b = fftw_malloc(floor.bytes());
+    std::memset(a, 0, floor.bytes());
+    std::memset(b, 0, floor.bytes());
+    unsigned threads = std::thread::hardware_concurrency();
+    fftw_init_threads();
+    fftw_plan_with_nthreads(threads ? int(threads) : 1);
+    std::vector<double> floors;
+    for (int i = 0; i < repeat; i++) floors.push_back(floor.run(a, b));
+    f.floor_ms = 1000 * median(floors);
+    fftw_free(a);
+    fftw_free(b);
+    return write(out, &f, sizeof f) == sizeof f ? 0 : 1;
+}
+
+bool run_case(const Case& c, int repeat, const std::string& plugin_dir, Figures* f) {
+    int fds[2];
+    if (pipe(fds) != 0) return false;
+    std::fflush(nullptr);
+    pid_t pid = fork();
+    if (pid == 0) {
+        close(fds[0]);
+        _exit(measure(c, repeat, plugin_dir, fds[1]));
+    }
+    close(fds[1]);
+    bool ok = read(fds[0], f, sizeof *f) == sizeof *f;
+    close(fds[0]);
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return ok && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+std::string command_folder() {
+    char buffer[4096];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return ".";
+    std::string path(buffer, size_t(n));
+    return path.substr(0, path.rfind('/'));
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    int repeat = 5;
+    std::vector<std::string> plugins;
+    std::vector<int> depths;
+    std::vector<std::pair<int, int>> sizes;
+    for (int i = 1; i < argc; i++) {
+        std::string a = argv[i];
+        const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
+        int w, h;
+        if (a == "--repeat" && v) repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--plugin" && v) plugins.push_back(argv[++i]);
+        else if (a == "--depth" && v) depths.push_back(std::atoi(argv[++i]));
+        else if (a == "--size" && v && std::sscanf(argv[++i], "%dx%d", &w, &h) == 2)
+            sizes.push_back({w, h});
+        else {
+            std::fprintf(stderr, "usage: bench [--repeat N] [--size WxH]... [--plugin NAME]... "
+                                 "[--depth D]...\n");
+            return 1;
+        }
+    }
+    if (plugins.empty())
+        plugins = {"SpectraPlane", "SpectraPlaneInverse", "SpectraVolume", "SpectraRow"};
+    if (depths.empty()) depths = {8, 16, 32};
+    if (sizes.empty()) sizes = {{1024, 1024}, {2048, 2048}, {4096, 2048}};
+    std::string plugin_dir = command_folder() + "/../plugins";
+
+    std::printf("%u hardware threads, median of %d runs\n\n", std::thread::hardware_concurrency(),
+                repeat);
+    std::printf("| plug-in | depth | size | Continue ms | floor ms | ratio | peak MB | images + "
+                "buffers MB | memory ratio |\n|---|---|---|---|---|---|---|---|---|\n");
+    int failed = 0;
+    for (const std::string& plugin : plugins)
+        for (int depth : depths)
+            for (auto [w, h] : sizes) {
+                Case c{plugin, depth, w, h};
+                Figures f;
+                if (!run_case(c, repeat, plugin_dir, &f)) {
+                    std::printf("| %s | %d | %dx%d | failed |\n", plugin.c_str(), depth, w, h);
+                    failed++;
+                    continue;
+                }
+                double needed = f.images_mb + f.buffers_mb;
+                std::printf("| %s | %d | %dx%d | %.1f | %.1f | %.3f | %.1f | %.1f | %.3f |\n",
+                            plugin.c_str(), depth, w, h, f.continue_ms, f.floor_ms,
+                            f.continue_ms / f.floor_ms, f.peak_mb, needed, f.peak_mb / needed);
+                std::fflush(stdout);
+            }
+    return failed ? 1 : 0;
+}
