@@ -85,23 +85,18 @@ HostImage random_picture(int rows, int columns, int planes, int depth, uint32_t 
         padding);
 }
 
-struct Shape {
-    int rows, columns, planes, padding; /* padding in samples */
-};
-
 TEST(Inverse, MatchesDirectInverseTransformSampleBySample) {
-    const Shape shapes[] = {{4, 8, 3, 0},   {5, 10, 3, 0}, {6, 7, 4, 0},
-                            {1, 8, 3, 0},   {3, 2, 3, 0},  {9, 13, 4, 2},
-                            {16, 12, 3, 0}, {8, 30, 5, 1}, {11, 22, 3, 0}};
+    const Shape shapes[] = {{4, 8, 3, 0, 0},   {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},
+                            {1, 8, 3, 0, 0},   {3, 2, 3, 0, 0},  {9, 13, 4, 2, 0},
+                            {16, 12, 3, 0, 0}, {8, 30, 5, 1, 0}, {11, 22, 3, 0, 0}};
     Plugin forward("SpectraPlane"), inverse("SpectraPlaneInverse");
     HostOptions junk;
     junk.fill = HostFill::junk;
     uint32_t seed = 40;
     for (const Shape& s : shapes)
         for (int depth : depths) {
-            int64_t padding = s.padding * host_sample_bytes(depth);
-            std::string what = std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" +
-                               std::to_string(s.planes) + " at " + std::to_string(depth);
+            int64_t padding = s.in_padding * host_sample_bytes(depth);
+            std::string what = shape_name(s, depth);
             HostImage picture = random_picture(s.rows, s.columns, s.planes, depth, seed++, padding);
             check_inverse(picture, inverse.run(picture, nullptr, junk), what + " (random codes)");
             /* and a picture such as the forward plug-in writes */

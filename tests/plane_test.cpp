@@ -36,10 +36,6 @@ void check_forward(const HostImage& in, const HostImage& out, const std::string&
                 }
 }
 
-struct Shape {
-    int rows, columns, planes, in_padding, out_padding; /* padding in samples */
-};
-
 TEST(Plane, MatchesDirectTransformSampleBySample) {
     const Shape shapes[] = {
         {4, 8, 3, 0, 0},   {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},   {1, 8, 3, 0, 0},
@@ -50,17 +46,8 @@ TEST(Plane, MatchesDirectTransformSampleBySample) {
     uint32_t seed = 1;
     for (const Shape& s : shapes)
         for (int depth : depths) {
-            /* row strides in whole samples, as hosts deliver them */
-            int bytes = host_sample_bytes(depth);
-            HostImage in =
-                noise_image(s.rows, s.columns, s.planes, depth, seed++, s.in_padding * bytes);
-            HostOptions options;
-            options.fill = HostFill::junk;
-            options.out_row_padding = s.out_padding * bytes;
-            HostImage out = plugin.run(in, nullptr, options);
-            check_forward(in, out,
-                          std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" +
-                              std::to_string(s.planes) + " at " + std::to_string(depth));
+            HostImage in, out = run_on_noise(plugin, s, depth, seed++, &in);
+            check_forward(in, out, shape_name(s, depth));
         }
 }
 

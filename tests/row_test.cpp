@@ -29,10 +29,6 @@ void check_row(const HostImage& in, const HostImage& out, int y, const std::stri
             ASSERT_EQ(host_sample(out, x, y, p), host_sample(in, x, y, p)) << what;
 }
 
-struct Shape {
-    int rows, columns, planes, in_padding, out_padding; /* padding in samples */
-};
-
 TEST(Row, MatchesDirectTransformSampleBySample) {
     const Shape shapes[] = {{3, 8, 3, 0, 0}, {3, 7, 3, 0, 0},  {2, 3, 4, 0, 0},  {2, 4, 3, 0, 0},
                             {1, 5, 3, 0, 0}, {1, 34, 3, 0, 0}, {5, 21, 4, 3, 1}, {4, 64, 5, 0, 2}};
@@ -40,17 +36,8 @@ TEST(Row, MatchesDirectTransformSampleBySample) {
     uint32_t seed = 200;
     for (const Shape& s : shapes)
         for (int depth : depths) {
-            int bytes = host_sample_bytes(depth);
-            HostImage in =
-                noise_image(s.rows, s.columns, s.planes, depth, seed++, s.in_padding * bytes);
-            HostOptions options;
-            options.fill = HostFill::junk;
-            options.out_row_padding = s.out_padding * bytes;
-            HostImage out = plugin.run(in, nullptr, options);
-            for (int y = 0; y < s.rows; y++)
-                check_row(in, out, y,
-                          std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" +
-                              std::to_string(s.planes) + " at " + std::to_string(depth));
+            HostImage in, out = run_on_noise(plugin, s, depth, seed++, &in);
+            for (int y = 0; y < s.rows; y++) check_row(in, out, y, shape_name(s, depth));
         }
 }
 

@@ -46,6 +46,21 @@ HostImage noise_image(int32_t rows, int32_t columns, int32_t planes, int32_t dep
         row_padding);
 }
 
+std::string shape_name(const Shape& s, int depth) {
+    return std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" +
+           std::to_string(s.planes) + " at " + std::to_string(depth);
+}
+
+HostImage run_on_noise(const Plugin& plugin, const Shape& s, int depth, uint32_t seed,
+                       HostImage* in) {
+    int bytes = host_sample_bytes(depth);
+    *in = noise_image(s.rows, s.columns, s.planes, depth, seed, s.in_padding * bytes);
+    HostOptions options;
+    options.fill = HostFill::junk;
+    options.out_row_padding = s.out_padding * bytes;
+    return plugin.run(*in, nullptr, options);
+}
+
 std::vector<cld> direct_dft(const std::vector<cld>& a, const std::vector<int>& dims, int sign) {
     const long double pi = 3.141592653589793238462643383279502884L;
     std::vector<cld> out = a;

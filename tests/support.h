@@ -44,6 +44,20 @@ HostImage make_image(int32_t rows, int32_t columns, int32_t planes, int32_t dept
 HostImage noise_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth, uint32_t seed,
                       int64_t row_padding = 0);
 
+/* An image shape for the table-driven tests; padding in whole samples, as
+ * hosts deliver row strides. */
+struct Shape {
+    int rows, columns, planes, in_padding, out_padding;
+};
+
+/* "7x13x4 at 16". */
+std::string shape_name(const Shape& s, int depth);
+
+/* Runs the plug-in on noise of that shape and depth, the host leaving junk
+ * in outData; *in receives the noise. */
+HostImage run_on_noise(const Plugin& plugin, const Shape& s, int depth, uint32_t seed,
+                       HostImage* in);
+
 /* The depth's white: 255, 32768 or 1.0. */
 double white_of(int32_t depth);
 

@@ -41,10 +41,6 @@ void check_volume(const HostImage& in, const HostImage& out, const std::string& 
                 }
 }
 
-struct Shape {
-    int rows, columns, planes, in_padding, out_padding; /* padding in samples */
-};
-
 TEST(Volume, MatchesDirectTransformSampleBySample) {
     const Shape shapes[] = {{4, 8, 3, 0, 0},  {5, 10, 3, 0, 0},  {6, 7, 4, 0, 0},
                             {1, 8, 3, 0, 0},  {1, 2, 3, 0, 0},   {3, 3, 4, 0, 0},
@@ -53,15 +49,8 @@ TEST(Volume, MatchesDirectTransformSampleBySample) {
     uint32_t seed = 100;
     for (const Shape& s : shapes)
         for (int depth : depths) {
-            int bytes = host_sample_bytes(depth);
-            HostImage in =
-                noise_image(s.rows, s.columns, s.planes, depth, seed++, s.in_padding * bytes);
-            HostOptions options;
-            options.fill = HostFill::junk;
-            options.out_row_padding = s.out_padding * bytes;
-            check_volume(in, plugin.run(in, nullptr, options),
-                         std::to_string(s.rows) + "x" + std::to_string(s.columns) + "x" +
-                             std::to_string(s.planes) + " at " + std::to_string(depth));
+            HostImage in, out = run_on_noise(plugin, s, depth, seed++, &in);
+            check_volume(in, out, shape_name(s, depth));
         }
 }
 
