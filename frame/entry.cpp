@@ -15,6 +15,11 @@
 #include <fftw3.h>
 #include <thread>
 
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
+
 #if defined(_WIN32)
 #define SPECTRA_EXPORT extern "C" __declspec(dllexport)
 #else
@@ -57,16 +62,24 @@ bool addressable(const FilterRecord* record, int bytes) {
     return aligned(record->inData) && aligned(record->outData);
 }
 
-/* Copies every sample of every plane from inData to outData, row by row. */
-void copy_through(const FilterRecord* record, int bytes) {
+/* Copies the input to the output, row by row: every sample except those in
+ * columns 0 to written - 1 of planes 0 to 2, which the body has written. */
+void copy_through(const FilterRecord* record, int bytes, int32_t written) {
     if (record->inData == record->outData) return;
-    size_t row = size_t(record->imageSize.h) * size_t(record->planes) * size_t(bytes);
+    size_t pixel = size_t(record->planes) * size_t(bytes), kept = 3 * size_t(bytes);
+    size_t columns = size_t(record->imageSize.h), from = size_t(written);
     int64_t in_stride = record->inRowBytes / bytes * bytes;
     int64_t out_stride = record->outRowBytes / bytes * bytes;
     const char* in = static_cast<const char*>(record->inData);
     char* out = static_cast<char*>(record->outData);
-    for (int64_t y = 0; y < record->imageSize.v; y++)
-        std::memcpy(out + y * out_stride, in + y * in_stride, row);
+    for (int64_t y = 0; y < record->imageSize.v; y++) {
+        const char* i = in + y * in_stride;
+        char* o = out + y * out_stride;
+        if (pixel > kept)
+            for (size_t x = 0; x < from; x++)
+                std::memcpy(o + x * pixel + kept, i + x * pixel + kept, pixel - kept);
+        std::memcpy(o + from * pixel, i + from * pixel, (columns - from) * pixel);
+    }
 }
 
 template <typename T> Image<T> image_of(const FilterRecord* record) {
@@ -92,6 +105,21 @@ int16_t run_body(const FilterRecord* record, void* const work[]) {
     }
 }
 
+/* Large work buffers are fresh memory on every call, and on many machines
+ * the first touch of each 4 KB page costs more than the transform's own work
+ * on it: ask the kernel for huge pages where it offers them on request. */
+void prefer_huge_pages(void* buffer, uint64_t bytes) {
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+    const uintptr_t huge = uintptr_t(2) << 20;
+    uintptr_t start = (uintptr_t(buffer) + huge - 1) & ~(huge - 1);
+    uintptr_t end = (uintptr_t(buffer) + bytes) & ~(huge - 1);
+    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+#else
+    (void)buffer;
+    (void)bytes;
+#endif
+}
+
 /* Tells FFTW to spread every plan made from now on over the machine's
  * hardware threads. The library may not know their number and say 0. */
 void set_up_threads() {
@@ -105,24 +133,31 @@ int16_t transform(const FilterRecord* record) {
     if (bytes == 0) return filterBadMode;
     if (!addressable(record, bytes)) return filterBadParameters;
 
-    copy_through(record, bytes);
-    if (record->depth != 8 && record->depth != 16 && record->depth != 32) return filterBadMode;
-
+    const TransformBody& body = spectra_transform_body;
+    if (record->depth != 8 && record->depth != 16 && record->depth != 32) {
+        copy_through(record, bytes, 0);
+        return filterBadMode;
+    }
     uint64_t sizes[max_work_buffers] = {};
-    int count =
-        spectra_transform_body.work_buffers(record->imageSize.v, record->imageSize.h, sizes);
-    if (count == 0) return noErr;
+    int count = body.work_buffers(record->imageSize.v, record->imageSize.h, sizes);
+    if (count == 0) {
+        copy_through(record, bytes, 0);
+        return noErr;
+    }
 
     void* work[max_work_buffers] = {};
     int16_t result = noErr;
     for (int i = 0; i < count && result == noErr; i++) {
         if (!(work[i] = fftw_malloc(size_t(sizes[i])))) result = memFullErr;
+        else prefer_huge_pages(work[i], sizes[i]);
     }
     if (result == noErr) {
         set_up_threads();
         result = run_body(record, work);
-        if (result != noErr) copy_through(record, bytes);
     }
+    /* What the body did not write, or everything when it failed. */
+    copy_through(record, bytes,
+                 result == noErr ? body.written_columns(record->imageSize.h, record->depth) : 0);
     for (int i = 0; i < count; i++)
         if (work[i]) fftw_free(work[i]);
     return result;

@@ -45,13 +45,24 @@ struct TransformBody {
      * output equal to the input. Sizes are worked out in 64-bit arithmetic. */
     int (*work_buffers)(int32_t rows, int32_t columns, uint64_t bytes[max_work_buffers]);
 
-    /* Run the transform at each depth. The output already holds a copy of
-     * the input. A run returns noErr, or memFullErr when FFTW gave no plan;
-     * the frame then restores the output from the input. */
+    /* How many columns, from column 0, a successful run writes in planes 0
+     * to 2 of every row. The frame copies every other sample of the output
+     * from the input. */
+    int32_t (*written_columns)(int32_t columns, int32_t depth);
+
+    /* Run the transform at each depth, writing only its columns of planes 0
+     * to 2. A run returns noErr, or memFullErr when FFTW gave no plan; the
+     * frame then copies the whole input to the output. */
     int16_t (*run8)(const Image<uint8_t>& image, void* const work[]);
     int16_t (*run16)(const Image<uint16_t>& image, void* const work[]);
     int16_t (*run32)(const Image<float>& image, void* const work[]);
 };
+
+/* The written columns of a spectrum picture in halves: the magnitude half and
+ * the phase half, 2n columns where n = columns / 2. */
+inline int32_t both_halves(int32_t columns, int32_t) {
+    return columns / 2 * 2;
+}
 
 /* Defined once in each plug-in: its transform body. */
 extern const TransformBody spectra_transform_body;

@@ -40,4 +40,5 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
 
 } // namespace
 
-const TransformBody spectra_transform_body = {planar_work_buffers, SPECTRA_RUNS(forward)};
+const TransformBody spectra_transform_body = {planar_work_buffers, both_halves,
+                                              SPECTRA_RUNS(forward)};

@@ -43,6 +43,12 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
     return noErr;
 }
 
+/* The left half; at 32 bits the cleared phase half too. */
+int32_t written_columns(int32_t columns, int32_t depth) {
+    return depth == 32 ? both_halves(columns, depth) : columns / 2;
+}
+
 } // namespace
 
-const TransformBody spectra_transform_body = {planar_work_buffers, SPECTRA_RUNS(inverse)};
+const TransformBody spectra_transform_body = {planar_work_buffers, written_columns,
+                                              SPECTRA_RUNS(inverse)};

@@ -56,4 +56,5 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
 
 } // namespace
 
-const TransformBody spectra_transform_body = {volume_work_buffers, SPECTRA_RUNS(volume)};
+const TransformBody spectra_transform_body = {volume_work_buffers, both_halves,
+                                              SPECTRA_RUNS(volume)};
