@@ -3,7 +3,7 @@
  *
  * Each sample is negated where row plus column is odd before the transform,
  * which moves the zero frequency from the corner to row H / 2, column n / 2. */
-#include "codes.h"
+#include "fast_codes.h"
 #include "planar.h"
 
 namespace {
@@ -28,12 +28,9 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
         fftw_execute(plan);
         fftw_destroy_plan(plan);
 
-        for (int32_t y = 0; y < H; y++) {
-            const fftw_complex* row = buffer + int64_t(y) * n;
-            for (int32_t x = 0; x < n; x++)
-                write_coefficient<T>(row[x][0], row[x][1], D, &image.out.at(x, y, k),
-                                     &image.out.at(x + n, y, k));
-        }
+        for (int32_t y = 0; y < H; y++)
+            write_coefficients<T>(buffer + int64_t(y) * n, n, D, &image.out.at(0, y, k),
+                                  &image.out.at(n, y, k), image.out.planes);
     }
     return noErr;
 }

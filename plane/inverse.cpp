@@ -14,14 +14,14 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
     fftw_complex* buffer = static_cast<fftw_complex*>(work[0]);
     int32_t H = image.rows, n = image.columns / 2;
     double N = double(H * n);
-    double D = magnitude_divisor<T>(N);
+    const CoefficientReader<T> reader(magnitude_divisor<T>(N));
 
     for (int32_t k = 0; k < 3; k++) {
         for (int32_t y = 0; y < H; y++) {
             fftw_complex* row = buffer + int64_t(y) * n;
             for (int32_t x = 0; x < n; x++)
-                read_coefficient<T>(image.in.at(x, y, k), &image.in.at(x + n, y, k), D, &row[x][0],
-                                    &row[x][1]);
+                reader.read(image.in.at(x, y, k), &image.in.at(x + n, y, k), &row[x][0],
+                            &row[x][1]);
         }
 
         fftw_plan plan = fftw_plan_dft_2d(H, n, buffer, buffer, FFTW_BACKWARD, FFTW_ESTIMATE);

@@ -7,7 +7,7 @@
  * magnitude codes in columns 0 to n - 1 and their phase codes in columns n
  * to 2n - 1; an odd width leaves one column, which is set to 0. No centring
  * sign is applied. One plan and one pair of buffers serve all rows. */
-#include "codes.h"
+#include "fast_codes.h"
 #include "frame.h"
 
 #include <fftw3.h>
@@ -35,9 +35,8 @@ template <typename T> int16_t row(const Image<T>& image, void* const work[]) {
         for (int32_t y = 0; y < image.rows; y++) {
             for (int32_t k = 0; k < N; k++) real[k] = image.in.at(k, y, p);
             fftw_execute(plan);
-            for (int32_t k = 0; k < n; k++)
-                write_coefficient<T>(spectrum[k][0], spectrum[k][1], D, &image.out.at(k, y, p),
-                                     &image.out.at(n + k, y, p));
+            write_coefficients<T>(spectrum, n, D, &image.out.at(0, y, p), &image.out.at(n, y, p),
+                                  image.out.planes);
             for (int32_t x = 2 * n; x < W; x++) image.out.at(x, y, p) = 0;
         }
     fftw_destroy_plan(plan);

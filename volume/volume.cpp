@@ -7,7 +7,7 @@
  * column only, so the zero colour frequency stays in plane 0 while the zero
  * spatial frequency moves to row rows / 2, column n / 2. Plane p of the
  * picture then holds colour frequency p. */
-#include "codes.h"
+#include "fast_codes.h"
 #include "frame.h"
 
 #include <fftw3.h>
@@ -45,12 +45,10 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
     fftw_destroy_plan(plan);
 
     for (int32_t p = 0; p < 3; p++)
-        for (int32_t y = 0; y < rows; y++) {
-            const fftw_complex* line = spectrum + (int64_t(p) * rows + y) * n;
-            for (int32_t j = 0; j < n; j++)
-                write_coefficient<T>(line[j][0], line[j][1], D, &image.out.at(j, y, p),
-                                     &image.out.at(n + j, y, p));
-        }
+        for (int32_t y = 0; y < rows; y++)
+            write_coefficients<T>(spectrum + (int64_t(p) * rows + y) * n, n, D,
+                                  &image.out.at(0, y, p), &image.out.at(n, y, p),
+                                  image.out.planes);
     return noErr;
 }
 
