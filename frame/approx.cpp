@@ -44,7 +44,9 @@ inline vd splat(double x) {
     return v;
 }
 
-inline vd abs_of(vd v) { return (vd)((vl)v & ~(vl)splat(-0.0)); }
+inline vd abs_of(vd v) {
+    return (vd)((vl)v & ~(vl)splat(-0.0));
+}
 
 /* table[index[k]] in each lane k. (Separate loads: the gather instruction
  * is slower than they are on several processors.) */

@@ -4,10 +4,10 @@
 
 /* How ln |X|^2 and arg X become the samples of a depth. */
 struct CodeScale {
-    double c;     /* L = ln |X|^2 * c: 1 / (2 ln 10 D) */
-    double K;     /* P = arg X * K + half: degrees per radian times white / 360 */
-    double half;  /* white / 2 */
-    double white; /* 255, 32768, or 1 */
+    double c;      /* L = ln |X|^2 * c: 1 / (2 ln 10 D) */
+    double K;      /* P = arg X * K + half: degrees per radian times white / 360 */
+    double half;   /* white / 2 */
+    double white;  /* 255, 32768, or 1 */
     bool integers; /* 8 or 16 bits: rounded codes; otherwise single-precision values */
 };
 

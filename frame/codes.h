@@ -153,9 +153,8 @@ template <typename T> class CoefficientReader {
     }
 
   private:
-    static const size_t values = std::is_same<T, float>::value
-                                     ? 0
-                                     : size_t(std::numeric_limits<T>::max()) + 1;
+    static const size_t values =
+        std::is_same<T, float>::value ? 0 : size_t(std::numeric_limits<T>::max()) + 1;
     double D;
     double* table = nullptr;
 };

@@ -148,8 +148,10 @@ int16_t transform(const FilterRecord* record) {
     void* work[max_work_buffers] = {};
     int16_t result = noErr;
     for (int i = 0; i < count && result == noErr; i++) {
-        if (!(work[i] = fftw_malloc(size_t(sizes[i])))) result = memFullErr;
-        else prefer_huge_pages(work[i], sizes[i]);
+        if (!(work[i] = fftw_malloc(size_t(sizes[i]))))
+            result = memFullErr;
+        else
+            prefer_huge_pages(work[i], sizes[i]);
     }
     if (result == noErr) {
         set_up_threads();
