@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <png.h>
+#include <zlib.h>
 #include <tiffio.h>
 #include <unistd.h>
 #include <vector>
@@ -154,8 +155,11 @@ bool write_png(const std::string& path, FILE* f, const HostImage& image, std::st
         return false;
     }
     png_init_io(png, f);
-    /* Spectra are noisy and compress poorly: a fast level costs little size. */
+    /* Spectra are noisy and compress poorly: the fastest settings cost little
+     * size: no row filters, zlib's fastest level, Huffman codes only. */
     png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_HUFFMAN_ONLY);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
     png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
                  image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

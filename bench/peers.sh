@@ -1,0 +1,74 @@
+#!/bin/sh
+# Times `spectra run SpectraPlane` end to end (PNG in, PNG out) against the
+# tools people would use instead: ImageMagick's `convert IN -fft OUT`, and a
+# numpy script that does fft2 of the three left halves with the same coding
+# and Pillow for the files. Medians of several runs; prints the ratios.
+#   bench/peers.sh [RUNS]      (default 5; run as root: installs imagemagick,
+#                               python3-numpy, python3-pil and bc when missing)
+set -e
+cd "$(dirname "$0")/.."
+runs="${1:-5}"
+missing=""
+for p in imagemagick python3-numpy python3-pil bc; do
+    dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
+done
+if [ -n "$missing" ]; then
+    echo "installing:$missing"
+    apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+fi
+[ -x build/spectra ] || scripts/build >/dev/null
+convert=/usr/bin/convert
+python=/usr/bin/python3
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+
+cat > "$work/numpy_spectrum.py" <<'PY'
+# The planar spectrum of an 8-bit RGB PNG with numpy, coded as SpectraPlane
+# codes it: log-magnitude left, phase right.
+import sys
+import numpy as np
+from PIL import Image
+
+a = np.asarray(Image.open(sys.argv[1]).convert("RGB"), dtype=np.float64)
+H, W, _ = a.shape
+n = W // 2
+N = H * n
+D = np.log10(255.0 * N) / 255.0
+sign = 1.0 - 2.0 * ((np.arange(H)[:, None] + np.arange(n)[None, :]) % 2)
+out = np.zeros((H, 2 * n, 3), np.uint8)
+for k in range(3):
+    X = np.fft.fft2(a[:, :n, k] * sign)
+    m = np.abs(X)
+    L = np.where(m >= 1, np.log10(np.maximum(m, 1.0)) / D, 0.0)
+    phi = np.angle(X) * 57.29577951308232 * 0.7083333333333334 + 127.5
+    zero = m == 0
+    out[:, :n, k] = np.where(zero, 0, np.minimum(255.0, np.abs(L) + 0.5)).astype(np.uint8)
+    out[:, n:, k] = np.where(zero, 0, np.minimum(255.0, np.abs(phi) + 0.5)).astype(np.uint8)
+Image.fromarray(out).save(sys.argv[2], compress_level=1)
+PY
+
+# the median of `runs` wall times of a command, in seconds
+median() {
+    for i in $(seq "$runs"); do
+        start=$(date +%s.%N)
+        "$@" >/dev/null 2>&1
+        end=$(date +%s.%N)
+        echo "$end - $start" | bc -l
+    done | sort -n | awk '{ t[NR] = $1 } END { if (NR % 2) print t[(NR + 1) / 2]; else print (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
+
+echo "4096 x 2048 RGB images (ImageMagick's plasma), $runs runs each, median seconds"
+$convert -size 4096x2048 -seed 7 plasma:fractal -depth 8 "$work/in8.png"
+$convert -size 4096x2048 -seed 7 plasma:fractal -depth 16 "$work/in16.png"
+for depth in 8 16; do
+    ours=$(median build/spectra run SpectraPlane "$work/in$depth.png" "$work/out$depth.png")
+    magick=$(median $convert "$work/in$depth.png" -fft "$work/fft$depth.png")
+    printf '%2d bits: spectra %.3f s, ImageMagick -fft %.3f s (%.2f times ours)' \
+        $depth "$ours" "$magick" "$(echo "$magick / $ours" | bc -l)"
+    if [ $depth = 8 ]; then
+        numpy=$(median $python "$work/numpy_spectrum.py" "$work/in8.png" "$work/numpy8.png")
+        printf ', numpy %.3f s (%.2f times ours)' "$numpy" "$(echo "$numpy / $ours" | bc -l)"
+    fi
+    echo
+done
