@@ -64,9 +64,9 @@ struct Floor {
         int n = c.columns / 2, rows = c.rows;
         double start = now();
         if (c.plugin == "SpectraVolume") {
-            fftw_plan p = fftw_plan_dft_3d(3, rows, n, static_cast<fftw_complex*>(a),
-                                           static_cast<fftw_complex*>(b), FFTW_FORWARD,
-                                           FFTW_ESTIMATE);
+            fftw_plan p =
+                fftw_plan_dft_3d(3, rows, n, static_cast<fftw_complex*>(a),
+                                 static_cast<fftw_complex*>(b), FFTW_FORWARD, FFTW_ESTIMATE);
             fftw_execute(p);
             fftw_destroy_plan(p);
         } else if (c.plugin == "SpectraRow") {
@@ -203,9 +203,12 @@ int main(int argc, char** argv) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
         int w, h;
-        if (a == "--repeat" && v) repeat = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--plugin" && v) plugins.push_back(argv[++i]);
-        else if (a == "--depth" && v) depths.push_back(std::atoi(argv[++i]));
+        if (a == "--repeat" && v)
+            repeat = std::max(1, std::atoi(argv[++i]));
+        else if (a == "--plugin" && v)
+            plugins.push_back(argv[++i]);
+        else if (a == "--depth" && v)
+            depths.push_back(std::atoi(argv[++i]));
         else if (a == "--size" && v && std::sscanf(argv[++i], "%dx%d", &w, &h) == 2)
             sizes.push_back({w, h});
         else {

@@ -85,7 +85,7 @@ struct HostOptions {
 struct HostLog {
     int16_t about = 1, parameters = 1, prepare = 1, start = 1, finish = 1;
     std::vector<int16_t> continues;
-    double continue_seconds = 0; /* wall time spent in Continue calls */
+    double continue_seconds = 0;     /* wall time spent in Continue calls */
     FilterRecord before_start = {};  /* the record as the host filled it */
     FilterRecord after_prepare = {}; /* ... and after About, Parameters, Prepare */
     FilterRecord after_start = {};

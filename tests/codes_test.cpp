@@ -37,6 +37,19 @@ TEST(Codes, MagnitudesAtN1024) {
     }
 }
 
+TEST(Codes, MagnitudesOfARowOfSix) {
+    /* 0.5 would share the code of 2 if magnitudes below 1 coded by their
+     * reciprocals. */
+    double D = magnitude_divisor<uint8_t>(6);
+    const double magnitudes[] = {2, 1, 0.5, 0};
+    const int codes[] = {24, 0, 0, 0};
+    for (int i = 0; i < 4; i++) {
+        uint8_t m, p;
+        write_coefficient<uint8_t>(magnitudes[i], 0, D, &m, &p);
+        EXPECT_EQ(m, codes[i]) << magnitudes[i];
+    }
+}
+
 TEST(Codes, MagnitudesBelowOneKeepTheirSignAt32Bits) {
     double D = magnitude_divisor<float>(1024);
     float m, p;

@@ -47,8 +47,7 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
     for (int32_t p = 0; p < 3; p++)
         for (int32_t y = 0; y < rows; y++)
             write_coefficients<T>(spectrum + (int64_t(p) * rows + y) * n, n, D,
-                                  &image.out.at(0, y, p), &image.out.at(n, y, p),
-                                  image.out.planes);
+                                  &image.out.at(0, y, p), &image.out.at(n, y, p), image.out.planes);
     return noErr;
 }
 
