@@ -3,11 +3,12 @@
  *
  * Every plug-in asks for the whole image and all its planes at once and does
  * all its work in a single Continue call: it checks that the record can be
- * addressed safely, copies the input to the output (so nothing depends on
- * what the host left in outData), allocates the body's work buffers, tells
- * FFTW to plan with one thread per hardware thread and runs the body for the
- * depth. Any failure leaves the output equal to the input and is reported in
- * the result code; nothing is thrown across the entry function. */
+ * addressed safely, allocates the body's work buffers, tells FFTW to plan
+ * with one thread per hardware thread, runs the body for the depth, and
+ * copies from the input every output sample that the body does not write, so
+ * that nothing depends on what the host left in outData. Any failure leaves
+ * the output equal to the input and is reported in the result code; nothing
+ * is thrown across the entry function. */
 #include "filter_record.h"
 #include "frame.h"
 
@@ -17,7 +18,6 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
-#include <unistd.h>
 #endif
 
 #if defined(_WIN32)
