@@ -14,18 +14,18 @@
 
 namespace {
 
-/* One row's transform: N reals in, n complex values out. */
+/* One row's transform: n complex values out (obtained first), N reals in. */
 int row_work_buffers(int32_t, int32_t columns, uint64_t bytes[]) {
     int32_t N = columns - 2;
     if (N < 1) return 0;
-    bytes[0] = sizeof(double) * uint64_t(N);
-    bytes[1] = sizeof(fftw_complex) * uint64_t(N / 2 + 1);
+    bytes[0] = sizeof(fftw_complex) * uint64_t(N / 2 + 1);
+    bytes[1] = sizeof(double) * uint64_t(N);
     return 2;
 }
 
 template <typename T> int16_t row(const Image<T>& image, void* const work[]) {
-    double* real = static_cast<double*>(work[0]);
-    fftw_complex* spectrum = static_cast<fftw_complex*>(work[1]);
+    fftw_complex* spectrum = static_cast<fftw_complex*>(work[0]);
+    double* real = static_cast<double*>(work[1]);
     int32_t W = image.columns, N = W - 2, n = N / 2 + 1;
     double D = magnitude_divisor<T>(double(N));
 
