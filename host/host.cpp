@@ -264,7 +264,7 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
     record.imageMode = image_mode(in);
     record.imageHRes = record.imageVRes = 72 << 16;
     record.wholeSize = record.imageSize;
-    record.depth = options.depth_override ? options.depth_override : in.depth;
+    record.depth = in.depth;
     record.maxSpace64 = int64_t(1) << 40;
     l.before_start = record;
 

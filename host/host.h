@@ -77,7 +77,6 @@ struct HostOptions {
     HostFill fill = HostFill::input;
     uint32_t junk_seed = 1;
     int64_t out_row_padding = 0; /* extra bytes at the end of each output row */
-    int32_t depth_override = 0;  /* tell the plug-in this depth instead (for bad-mode tests) */
     int max_continues = 1000;    /* a plug-in that never finishes is stopped here */
 };
 

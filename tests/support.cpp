@@ -93,6 +93,10 @@ long double magnitude_sum(const std::vector<cld>& a) {
     return s;
 }
 
+namespace {
+
+/* The samples that the codes give a coefficient, from their definition,
+ * before rounding: the magnitude code and the phase code. */
 long double oracle_magnitude(long double m, long double N, int depth) {
     long double w = white_of(depth);
     long double D = std::log10(N * w) / w;
@@ -106,8 +110,6 @@ long double oracle_phase(cld X, int depth) {
     const long double pi = 3.141592653589793238462643383279502884L;
     return std::atan2(X.imag(), X.real()) / (2 * pi) * w + w / 2;
 }
-
-namespace {
 
 /* The 8- or 16-bit code of v: |v| rounded half up and saturated at white.
  * Sets *near when v lies within 1e-9 of a rounding boundary. */

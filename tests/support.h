@@ -77,9 +77,4 @@ long double magnitude_sum(const std::vector<cld>& a);
 void expect_codes(cld X, long double N, int depth, long double zero, double magnitude, double phase,
                   const std::string& where);
 
-/* The samples that the codes give a coefficient, from their definition:
- * magnitude code (before rounding), phase code (before rounding). */
-long double oracle_magnitude(long double m, long double N, int depth);
-long double oracle_phase(cld X, int depth);
-
 #endif
