@@ -14,6 +14,8 @@
 #ifndef SPECTRA_CODES_H
 #define SPECTRA_CODES_H
 
+#include "frame.h"
+
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -128,7 +130,8 @@ template <typename T> class CoefficientReader {
     explicit CoefficientReader(double D) : D(D) {
         if (std::is_same<T, float>::value) return;
         /* without memory for the tables every coefficient is read directly */
-        table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
+        if (!spectra_fault())
+            table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
         for (size_t v = 0; table && v < values; v++) {
             table[v] = v == 0 ? 0 : std::pow(10.0, double(T(v)) * D);
             double theta = (double(T(v)) - Depth<T>::half) / Depth<T>::phase_divisor;

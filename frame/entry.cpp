@@ -12,6 +12,7 @@
 #include "filter_record.h"
 #include "frame.h"
 
+#include <cstdlib>
 #include <cstring>
 #include <fftw3.h>
 #include <thread>
@@ -124,8 +125,8 @@ void prefer_huge_pages(void* buffer, uint64_t bytes) {
  * hardware threads. The library may not know their number and say 0. */
 void set_up_threads() {
     unsigned threads = std::thread::hardware_concurrency();
-    fftw_init_threads();
-    fftw_plan_with_nthreads(threads > 0 ? int(threads) : 1);
+    /* Without its threads FFTW still plans, on the calling thread alone. */
+    if (fftw_init_threads()) fftw_plan_with_nthreads(threads > 0 ? int(threads) : 1);
 }
 
 int16_t transform(const FilterRecord* record) {
@@ -148,7 +149,7 @@ int16_t transform(const FilterRecord* record) {
     void* work[max_work_buffers] = {};
     int16_t result = noErr;
     for (int i = 0; i < count && result == noErr; i++) {
-        if (!(work[i] = fftw_malloc(size_t(sizes[i]))))
+        if (spectra_fault() || !(work[i] = fftw_malloc(size_t(sizes[i]))))
             result = memFullErr;
         else
             prefer_huge_pages(work[i], sizes[i]);
@@ -165,7 +166,20 @@ int16_t transform(const FilterRecord* record) {
     return result;
 }
 
+#if SPECTRA_FAULTS
+long fault_at, fault_step;
+
+void arm_fault() {
+    const char* step = std::getenv("SPECTRA_FAIL_STEP");
+    fault_at = step ? std::atol(step) : 0;
+    fault_step = 0;
+}
+#else
+void arm_fault() {}
+#endif
+
 int16_t continue_filter(FilterRecord* record) {
+    arm_fault();
     int16_t result = transform(record);
     /* Empty rectangles tell the host that nothing more is wanted. */
     record->inRect = Rect{0, 0, 0, 0};
@@ -175,6 +189,12 @@ int16_t continue_filter(FilterRecord* record) {
 }
 
 } // namespace
+
+#if SPECTRA_FAULTS
+bool spectra_fault() {
+    return ++fault_step == fault_at;
+}
+#endif
 
 SPECTRA_EXPORT void ENTRYPOINT(int16_t selector, FilterRecord* record, intptr_t* data,
                                int16_t* result) {

@@ -64,6 +64,18 @@ inline int32_t both_halves(int32_t columns, int32_t) {
     return columns / 2 * 2;
 }
 
+/* A test hook for the failure paths. In plug-ins built with SPECTRA_FAULTS,
+ * the environment variable SPECTRA_FAIL_STEP=k makes the k-th allocation or
+ * plan of each Continue call fail as if memory had run out; in every other
+ * build nothing fails on purpose. */
+#if SPECTRA_FAULTS
+bool spectra_fault();
+#else
+inline bool spectra_fault() {
+    return false;
+}
+#endif
+
 /* Defined once in each plug-in: its transform body. */
 extern const TransformBody spectra_transform_body;
 

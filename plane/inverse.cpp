@@ -24,7 +24,9 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
                             &row[x][1]);
         }
 
-        fftw_plan plan = fftw_plan_dft_2d(H, n, buffer, buffer, FFTW_BACKWARD, FFTW_ESTIMATE);
+        fftw_plan plan = spectra_fault()
+                             ? nullptr
+                             : fftw_plan_dft_2d(H, n, buffer, buffer, FFTW_BACKWARD, FFTW_ESTIMATE);
         if (!plan) return memFullErr;
         fftw_execute(plan);
         fftw_destroy_plan(plan);

@@ -29,7 +29,8 @@ template <typename T> int16_t row(const Image<T>& image, void* const work[]) {
     int32_t W = image.columns, N = W - 2, n = N / 2 + 1;
     double D = magnitude_divisor<T>(double(N));
 
-    fftw_plan plan = fftw_plan_dft_r2c_1d(N, real, spectrum, FFTW_ESTIMATE);
+    fftw_plan plan =
+        spectra_fault() ? nullptr : fftw_plan_dft_r2c_1d(N, real, spectrum, FFTW_ESTIMATE);
     if (!plan) return memFullErr;
     for (int32_t p = 0; p < 3; p++)
         for (int32_t y = 0; y < image.rows; y++) {

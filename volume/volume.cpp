@@ -39,7 +39,9 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
             }
         }
 
-    fftw_plan plan = fftw_plan_dft_3d(3, rows, n, in, spectrum, FFTW_FORWARD, FFTW_ESTIMATE);
+    fftw_plan plan = spectra_fault()
+                         ? nullptr
+                         : fftw_plan_dft_3d(3, rows, n, in, spectrum, FFTW_FORWARD, FFTW_ESTIMATE);
     if (!plan) return memFullErr;
     fftw_execute(plan);
     fftw_destroy_plan(plan);
