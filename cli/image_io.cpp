@@ -85,8 +85,10 @@ bool read_png(const std::string& path, FILE* f, ImageFile* file, std::string* er
         *error = path + ": out of memory";
         return false;
     }
-    /* Everything that outlives a longjmp is declared before the setjmp. */
-    std::vector<uint8_t> row;
+    /* Everything that outlives a longjmp is declared before the setjmp:
+     * a longjmp skips the destructors of what is declared after it. */
+    std::vector<uint8_t> row, all;
+    std::vector<png_bytep> rows;
     if (setjmp(e.jump)) {
         png_destroy_read_struct(&png, &info, nullptr);
         *error = path + ": a corrupt or truncated PNG file (" + e.message + ")";
@@ -114,8 +116,8 @@ bool read_png(const std::string& path, FILE* f, ImageFile* file, std::string* er
     row.resize(png_get_rowbytes(png, info));
     if (png_set_interlace_handling(png) > 1) {
         /* interlaced: read the whole image at once */
-        std::vector<uint8_t> all(row.size() * height);
-        std::vector<png_bytep> rows(height);
+        all.resize(row.size() * height);
+        rows.resize(height);
         for (png_uint_32 y = 0; y < height; y++) rows[y] = all.data() + y * row.size();
         png_read_image(png, rows.data());
         for (png_uint_32 y = 0; y < height; y++) store_row(file->image, int32_t(y), rows[y]);

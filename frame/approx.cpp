@@ -63,7 +63,13 @@ inline void load(const double* X, vd* re, vd* im) {
     vd lo, hi;
     std::memcpy(&lo, X, sizeof lo);
     std::memcpy(&hi, X + W, sizeof hi);
-#if SPECTRA_LANES == 4
+#if defined(__clang__) && SPECTRA_LANES == 4
+    *re = __builtin_shufflevector(lo, hi, 0, 2, 4, 6);
+    *im = __builtin_shufflevector(lo, hi, 1, 3, 5, 7);
+#elif defined(__clang__)
+    *re = __builtin_shufflevector(lo, hi, 0, 2);
+    *im = __builtin_shufflevector(lo, hi, 1, 3);
+#elif SPECTRA_LANES == 4
     *re = __builtin_shuffle(lo, hi, vl{0, 2, 4, 6});
     *im = __builtin_shuffle(lo, hi, vl{1, 3, 5, 7});
 #else

@@ -56,11 +56,14 @@ bool addressable(const FilterRecord* record, int bytes) {
     if (!record->inData || !record->outData) return false;
     int64_t pixels = columns * record->planes * bytes;
     if (record->inRowBytes < pixels || record->outRowBytes < pixels) return false;
-    /* The bodies address samples from the base pointers, so those must be
-     * aligned for the sample type; the row strides need not be. */
-    bool transformed = record->depth == 16 || record->depth == 32;
-    auto aligned = [&](const void* p) { return !transformed || uintptr_t(p) % bytes == 0; };
-    return aligned(record->inData) && aligned(record->outData);
+    /* The bodies address 16- and 32-bit samples as arrays of their type:
+     * the base pointers must be aligned for it, and the rows must start on
+     * whole samples, or the samples would be read and written away from
+     * where the host put them. Other depths are only copied, byte for byte. */
+    if (record->depth != 16 && record->depth != 32) return true;
+    auto aligned = [&](const void* p) { return uintptr_t(p) % bytes == 0; };
+    return aligned(record->inData) && aligned(record->outData) && record->inRowBytes % bytes == 0 &&
+           record->outRowBytes % bytes == 0;
 }
 
 /* Copies the input to the output, row by row: every sample except those in
@@ -69,8 +72,7 @@ void copy_through(const FilterRecord* record, int bytes, int32_t written) {
     if (record->inData == record->outData) return;
     size_t pixel = size_t(record->planes) * size_t(bytes), kept = 3 * size_t(bytes);
     size_t columns = size_t(record->imageSize.h), from = size_t(written);
-    int64_t in_stride = record->inRowBytes / bytes * bytes;
-    int64_t out_stride = record->outRowBytes / bytes * bytes;
+    int64_t in_stride = record->inRowBytes, out_stride = record->outRowBytes;
     const char* in = static_cast<const char*>(record->inData);
     char* out = static_cast<char*>(record->outData);
     for (int64_t y = 0; y < record->imageSize.v; y++) {

@@ -16,7 +16,7 @@
  * them: `planes` samples per pixel, rows `stride` samples apart. */
 template <typename T> struct Samples {
     T* base;
-    int64_t stride; /* row bytes / sample size, truncated */
+    int64_t stride; /* row bytes / sample size: the frame admits whole samples only */
     int32_t planes;
 
     /* The sample of plane p at column x, row y. All offsets are formed in

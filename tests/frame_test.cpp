@@ -123,6 +123,22 @@ TEST_P(Frame, UnaddressableRecordsWriteNothing) {
              r.inRowBytes = r.outRowBytes = 12;
              r.outData = static_cast<uint8_t*>(r.outData) + 1;
          }},
+        /* Rows that do not start on a whole sample cannot be addressed
+         * where the host put them. */
+        {"16-bit rows an odd number of bytes apart",
+         [](FilterRecord& r) {
+             r.depth = 16;
+             r.imageSize = {2, 2};
+             r.inRowBytes = 12;
+             r.outRowBytes = 13;
+         }},
+        {"32-bit rows 2 bytes past a whole sample",
+         [](FilterRecord& r) {
+             r.depth = 32;
+             r.imageSize = {2, 1};
+             r.inRowBytes = 14;
+             r.outRowBytes = 12;
+         }},
     };
     for (const Case& c : cases) {
         HandRecord h;
