@@ -2,12 +2,15 @@
 #include "image_io.h"
 
 #include <cerrno>
+#include <climits>
 #include <csetjmp>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <png.h>
 #include <zlib.h>
+#include <sys/stat.h>
 #include <tiffio.h>
 #include <unistd.h>
 #include <vector>
@@ -22,6 +25,11 @@ uint16_t from_interface16(uint16_t v) {
 }
 
 namespace {
+
+/* The temporary file being written, for image_remove_temporary(), which may
+ * run in a signal handler: a plain buffer and a flag set after it. */
+char temporary[PATH_MAX];
+volatile sig_atomic_t temporary_set = 0;
 
 const int32_t largest_side = 32767; /* the interface's sizes are 16-bit */
 
@@ -65,10 +73,12 @@ void load_row(const HostImage& image, int32_t y, std::vector<uint8_t>* row) {
 struct PngError {
     std::jmp_buf jump;
     std::string message;
+    int cause = 0; /* errno when the error was raised: why a write failed */
 };
 
 void png_error_fn(png_structp png, png_const_charp message) {
     PngError* e = static_cast<PngError*>(png_get_error_ptr(png));
+    e->cause = errno;
     e->message = message;
     std::longjmp(e->jump, 1);
 }
@@ -153,10 +163,12 @@ bool write_png(const std::string& path, FILE* f, const HostImage& image, std::st
     std::vector<uint8_t> row;
     if (setjmp(e.jump)) {
         png_destroy_write_struct(&png, &info);
-        *error = path + ": cannot be written (" + e.message + ")";
+        *error =
+            path + ": cannot be written (" + (e.cause ? std::strerror(e.cause) : e.message) + ")";
         return false;
     }
     png_init_io(png, f);
+    errno = 0;
     /* Spectra are noisy and compress poorly: the fastest settings cost little
      * size: no row filters, zlib's fastest level, Huffman codes only. */
     png_set_compression_level(png, 1);
@@ -261,9 +273,10 @@ bool read_tiff(const std::string& path, ImageFile* file, std::string* error) {
     return ok;
 }
 
-bool write_tiff(const std::string& path, const HostImage& image, std::string* error) {
+bool write_tiff(const std::string& path, const HostImage& image, bool sync, std::string* error) {
     tiff_handlers();
     tiff_message.clear();
+    errno = 0;
     TIFF* t = TIFFOpen(path.c_str(), "w");
     if (!t) {
         *error = path + ": cannot be written (" + tiff_message + ")";
@@ -290,8 +303,13 @@ bool write_tiff(const std::string& path, const HostImage& image, std::string* er
         load_row(image, y, &row);
         ok = TIFFWriteScanline(t, row.data(), uint32_t(y), 0) >= 0;
     }
+    /* The directory is written last: a failure there must count too. */
+    if (ok) ok = TIFFFlush(t) == 1 && (!sync || fsync(TIFFFileno(t)) == 0);
+    int cause = errno;
     TIFFClose(t);
-    if (!ok) *error = path + ": cannot be written (" + tiff_message + ")";
+    if (!ok)
+        *error =
+            path + ": cannot be written (" + (cause ? std::strerror(cause) : tiff_message) + ")";
     return ok;
 }
 
@@ -334,9 +352,55 @@ bool image_read(const std::string& path, ImageFile* file, std::string* error) {
     return ok;
 }
 
+namespace {
+
+/* Writes the image into the file `file` (the target or its temporary);
+ * messages name the target. Only a regular file is synced to its disk. */
+bool write_file(const std::string& path, const std::string& file, const HostImage& image, bool png,
+                bool sync, std::string* error) {
+    if (!png) {
+        bool ok = write_tiff(file, image, sync, error);
+        if (!ok) *error = path + error->substr(file.size());
+        return ok;
+    }
+    FILE* f = std::fopen(file.c_str(), "wb");
+    if (!f) {
+        *error = path + ": cannot be written (" + std::strerror(errno) + ")";
+        return false;
+    }
+    bool ok = write_png(path, f, image, error);
+    if (std::fflush(f) != 0 || (sync && fsync(fileno(f)) != 0)) {
+        if (ok) *error = path + ": cannot be written (" + std::strerror(errno) + ")";
+        ok = false;
+    }
+    if (std::fclose(f) != 0 && ok) {
+        *error = path + ": cannot be written (" + std::strerror(errno) + ")";
+        ok = false;
+    }
+    return ok;
+}
+
+} // namespace
+
+void image_remove_temporary() {
+    if (temporary_set) unlink(temporary);
+}
+
 bool image_write(const std::string& path, const HostImage& image, std::string* error) {
     std::string extension = lower_extension(path);
     bool png = extension == "png", tiff = extension == "tif" || extension == "tiff";
+    /* A device or a pipe (/dev/stdout, /dev/null) is written as it is: it
+     * cannot be replaced by renaming, and must not be. Without an extension
+     * it gets PNG, or TIFF for 32-bit floats. */
+    struct stat target;
+    if (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode)) {
+        if (!png && !tiff) png = image.depth != 32;
+        if (png && image.depth == 32) {
+            *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
+            return false;
+        }
+        return write_file(path, path, image, png, false, error);
+    }
     if (!png && !tiff) {
         *error = path + ": unknown output format (use .png, .tif or .tiff)";
         return false;
@@ -345,35 +409,24 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
     }
-    /* A temporary file in the same folder, renamed into place when whole. */
+    /* A file through a temporary file in the same folder, renamed into
+     * place when whole. */
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "" : path.substr(0, slash + 1);
     std::string temp =
         dir + ".spectra-" + std::to_string(getpid()) + "-" + path.substr(dir.size()) + ".tmp";
-    bool ok;
-    if (png) {
-        FILE* f = std::fopen(temp.c_str(), "wb");
-        if (!f) {
-            *error = path + ": cannot be written (" + std::strerror(errno) + ")";
-            return false;
-        }
-        ok = write_png(path, f, image, error);
-        if (std::fflush(f) != 0 || fsync(fileno(f)) != 0) {
-            if (ok) *error = path + ": cannot be written (" + std::strerror(errno) + ")";
-            ok = false;
-        }
-        if (std::fclose(f) != 0 && ok) {
-            *error = path + ": cannot be written (" + std::strerror(errno) + ")";
-            ok = false;
-        }
-    } else {
-        ok = write_tiff(temp, image, error);
-        if (!ok) *error = path + error->substr(temp.size());
+    if (temp.size() >= sizeof temporary) {
+        *error = path + ": cannot be written (" + std::strerror(ENAMETOOLONG) + ")";
+        return false;
     }
+    std::memcpy(temporary, temp.c_str(), temp.size() + 1);
+    temporary_set = 1;
+    bool ok = write_file(path, temp, image, png, true, error);
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
         *error = path + ": cannot be written (" + std::strerror(errno) + ")";
         ok = false;
     }
     if (!ok) std::remove(temp.c_str());
+    temporary_set = 0;
     return ok;
 }

@@ -4,7 +4,8 @@
  * samples run from 0 to 32768, so 16-bit file data is converted on the way in
  * and back on the way out, exactly for every in-range value. Outputs are
  * written to a temporary file beside the target and renamed into place, so
- * that no failure leaves a partial file. */
+ * that no failure leaves a partial file; devices and pipes are written
+ * directly. */
 #ifndef SPECTRA_IMAGE_IO_H
 #define SPECTRA_IMAGE_IO_H
 
@@ -32,5 +33,9 @@ bool image_read(const std::string& path, ImageFile* file, std::string* error);
  * .tif, .tiff), atomically. PNG holds 8 and 16 bits; TIFF also 32-bit
  * floats. */
 bool image_write(const std::string& path, const HostImage& image, std::string* error);
+
+/* Removes the temporary file of a write in progress, if any. Safe to call
+ * from a signal handler. */
+void image_remove_temporary();
 
 #endif

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -41,7 +42,9 @@ const char* const usage_text =
     "  3  a plug-in that is missing, not a filter plug-in, built for another\n"
     "     machine, or not enabled for the image's mode\n"
     "  4  the plug-in reported a failure (its result code is named)\n"
-    "  5  an output that cannot be written\n";
+    "  5  an output that cannot be written\n"
+    "  129, 130, 143  stopped by SIGHUP, SIGINT or SIGTERM (128 + its number);\n"
+    "     an output being written is removed\n";
 
 const char* const run_help =
     "usage: spectra run PLUGIN INPUT OUTPUT\n"
@@ -69,6 +72,28 @@ const char* const demo_help =
     "its planar spectrum, writes the pictures into DIR (./spectra-demo when\n"
     "omitted) with a contact sheet that shows them side by side, and prints\n"
     "the round trip's PSNR at 8, 16 and 32 bits.\n";
+
+/* A command stopped by a signal leaves no partial output behind: the
+ * temporary file of a write in progress is removed before it exits. */
+void stopped(int signal) {
+    image_remove_temporary();
+    const char* text = signal == SIGINT    ? "spectra: interrupted (SIGINT)\n"
+                       : signal == SIGTERM ? "spectra: terminated (SIGTERM)\n"
+                                           : "spectra: hung up (SIGHUP)\n";
+    ssize_t written = write(2, text, std::strlen(text));
+    (void)written;
+    _exit(128 + signal);
+}
+
+void handle_signals() {
+    struct sigaction action = {};
+    action.sa_handler = stopped;
+    sigemptyset(&action.sa_mask);
+    for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+    /* A file grown past the size limit fails its write, which is reported,
+     * instead of ending the process. */
+    std::signal(SIGXFSZ, SIG_IGN);
+}
 
 int fail(const Failure& f) {
     std::fprintf(stderr, "spectra: %s\n", f.message.c_str());
@@ -277,6 +302,7 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
 }
 
 int main(int argc, char** argv) {
+    handle_signals();
     if (argc < 2) {
         std::fputs(usage_text, stderr);
         return exit_usage;

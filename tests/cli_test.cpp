@@ -4,10 +4,13 @@
 #include "limit.h"
 #include "support.h"
 
+#include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <fstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 namespace {
 
@@ -199,6 +202,73 @@ TEST_F(Cli, PluginFailureIsNamedAndLeavesNoOutput) {
     EXPECT_NE(r.output.find("SpectraVolume failed: memFullErr (-108)"), std::string::npos)
         << r.output;
     EXPECT_FALSE(exists(path("out.png")));
+}
+
+TEST_F(Cli, OutputsThatCannotBeWrittenLeaveNothing) {
+    write("in.png", noise_image(300, 400, 3, 16, 4));
+    std::string input = read_bytes("in.png");
+    /* A folder that cannot be written: root may write any folder of ours,
+     * but not /sys. */
+    std::string locked = geteuid() == 0 ? "/sys" : path("locked");
+    if (geteuid() != 0) mkdir(locked.c_str(), 0555);
+    struct Case {
+        std::string prefix, output, message;
+    } cases[] = {
+        {"", "/dev/full", "/dev/full: cannot be written (No space left on device)"},
+        {"ulimit -f 50; ", path("out.png"), "cannot be written (File too large)"},
+        {"ulimit -f 50; ", path("out.tif"), "cannot be written (File too large)"},
+        {"", locked + "/out.png", "out.png: cannot be written ("},
+    };
+    for (const Case& c : cases) {
+        Result r = spectra("run SpectraPlane " + path("in.png") + " " + c.output, c.prefix);
+        EXPECT_EQ(r.code, 5) << c.output << ": " << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 1) << r.output;
+    }
+    EXPECT_FALSE(exists(locked + "/out.png"));
+    if (geteuid() != 0) rmdir(locked.c_str());
+    expect_only({"in.png"});
+    EXPECT_EQ(read_bytes("in.png"), input);
+}
+
+TEST_F(Cli, SignalsLeaveNoPartialOutput) {
+    /* A 16-bit picture large enough that reading, running and writing each
+     * take a while. */
+    write("in.png", noise_image(2048, 3072, 3, 16, 5));
+    std::string input = read_bytes("in.png");
+    struct Case {
+        int signal;
+        bool while_writing; /* else soon after the start */
+        const char* message;
+    } cases[] = {{SIGINT, false, "spectra: interrupted (SIGINT)"},
+                 {SIGTERM, true, "spectra: terminated (SIGTERM)"},
+                 {SIGINT, true, "spectra: interrupted (SIGINT)"}};
+    for (const Case& c : cases) {
+        std::string out = path("out.png"), log = path("log");
+        pid_t pid = fork();
+        ASSERT_GE(pid, 0);
+        if (pid == 0) {
+            freopen(log.c_str(), "w", stderr);
+            execl(SPECTRA_COMMAND, SPECTRA_COMMAND, "run", "SpectraPlane", path("in.png").c_str(),
+                  out.c_str(), (char*)nullptr);
+            _exit(99);
+        }
+        std::string temp = path(".spectra-" + std::to_string(pid) + "-out.png.tmp");
+        bool seen = false;
+        for (int i = 0; i < 20000 && !(seen = exists(temp)) && c.while_writing; i++) usleep(500);
+        if (!c.while_writing) usleep(100000);
+        kill(pid, c.signal);
+        int status;
+        waitpid(pid, &status, 0);
+        ASSERT_TRUE(WIFEXITED(status)) << "ended by its signal";
+        EXPECT_EQ(WEXITSTATUS(status), 128 + c.signal);
+        EXPECT_TRUE(seen || !c.while_writing) << "the write was never seen";
+        std::string message = read_bytes("log");
+        EXPECT_NE(message.find(c.message), std::string::npos) << message;
+        std::remove(log.c_str());
+        expect_only({"in.png"});
+    }
+    EXPECT_EQ(read_bytes("in.png"), input);
 }
 
 TEST_F(Cli, InfoPrintsThePropertyList) {
