@@ -106,6 +106,12 @@ bool read_png(const std::string& path, FILE* f, ImageFile* file, std::string* er
     }
     png_init_io(png, f);
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+    /* Text, profiles and unknown chunks are skipped, not read: libpng
+     * allocates such a chunk at the size the file claims, so a few bytes
+     * that claim a 2 GB text would cost 2 GB. */
+    static const png_byte skipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 6);
     png_read_info(png, info);
     png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
     int type = png_get_color_type(png, info), bits = png_get_bit_depth(png, info);

@@ -192,6 +192,22 @@ TEST_F(Cli, BadInputsFailCleanly) {
     EXPECT_EQ(read_bytes("good.png"), png); /* the input is never changed */
 }
 
+TEST_F(Cli, ChunkSizesInTheFileCostNoMemory) {
+    /* A PNG whose text chunk claims 2 GB, but the file ends: it is refused
+     * as truncated, without the 2 GB ever being asked for. */
+    if (!address_limits_work()) GTEST_SKIP() << "no address-space limits here";
+    write("good.png", noise_image(4, 6, 3, 8, 2));
+    std::string png = read_bytes("good.png");
+    const size_t after_header = 8 + 25;
+    write_bytes("huge-text.png",
+                png.substr(0, after_header) + std::string("\x7f\0\0\0tEXtspectra\0", 17));
+    Result r = spectra("run SpectraPlane " + path("huge-text.png") + " " + path("out.png"),
+                       "ulimit -v 400000; ");
+    EXPECT_EQ(r.code, 2) << r.output;
+    EXPECT_NE(r.output.find("a corrupt or truncated PNG file (Read Error)"), std::string::npos)
+        << r.output;
+}
+
 TEST_F(Cli, PluginFailureIsNamedAndLeavesNoOutput) {
     /* Under a small address-space limit SpectraVolume cannot get its buffers. */
     if (!address_limits_work()) GTEST_SKIP() << "no address-space limits here";
