@@ -119,6 +119,17 @@ bool read_png(const std::string& path, FILE* f, ImageFile* file, std::string* er
         png_destroy_read_struct(&png, &info, nullptr);
         return false;
     }
+    /* Deflate packs at most 1032 bytes into one: a file too short for the
+     * pixels it claims is refused before memory is set aside for them. */
+    uint64_t stored = (uint64_t(png_get_rowbytes(png, info)) + 1) * height;
+    struct stat s;
+    if (fstat(fileno(f), &s) == 0 && S_ISREG(s.st_mode) &&
+        uint64_t(s.st_size) * 1032 + 65536 < stored) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        *error = path + ": a corrupt or truncated PNG file (too short for " +
+                 std::to_string(width) + " x " + std::to_string(height) + " pixels)";
+        return false;
+    }
     if (bits < 8) png_set_expand(png); /* low-depth grey and palettes to bytes */
     if (bits == 16) png_set_swap(png); /* to native order (little-endian here) */
     if (png_get_valid(png, info, PNG_INFO_tRNS) && type != PNG_COLOR_TYPE_PALETTE)

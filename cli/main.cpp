@@ -10,6 +10,7 @@
 #include <cstring>
 #include <dirent.h>
 #include <limits.h>
+#include <new>
 #include <unistd.h>
 
 namespace {
@@ -38,7 +39,7 @@ const char* const usage_text =
     "exit codes:\n"
     "  0  done\n"
     "  1  wrong usage\n"
-    "  2  an input image that cannot be read or used\n"
+    "  2  an input image that cannot be read or used, or too large for the memory\n"
     "  3  a plug-in that is missing, not a filter plug-in, built for another\n"
     "     machine, or not enabled for the image's mode\n"
     "  4  the plug-in reported a failure (its result code is named)\n"
@@ -341,7 +342,14 @@ int main(int argc, char** argv) {
             if (argv[i][0] == '-' && argv[i][1] == '-')
                 return usage_error(std::string("unknown option ") + argv[i]);
         }
-        return v.run(argc - 2, argv + 2);
+        /* An image too large for the memory at hand is the one failure
+         * that surfaces as an exception. */
+        try {
+            return v.run(argc - 2, argv + 2);
+        } catch (const std::bad_alloc&) {
+            std::fprintf(stderr, "spectra: not enough memory for this image\n");
+            return exit_input;
+        }
     }
     return usage_error("unknown verb " + verb);
 }

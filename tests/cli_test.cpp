@@ -8,6 +8,7 @@
 #include <csignal>
 #include <cstdio>
 #include <fstream>
+#include <png.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -192,20 +193,55 @@ TEST_F(Cli, BadInputsFailCleanly) {
     EXPECT_EQ(read_bytes("good.png"), png); /* the input is never changed */
 }
 
-TEST_F(Cli, ChunkSizesInTheFileCostNoMemory) {
-    /* A PNG whose text chunk claims 2 GB, but the file ends: it is refused
-     * as truncated, without the 2 GB ever being asked for. */
+/* A flat grey RGB PNG of width x height whose first `rows` rows are
+ * written, packed as tightly as zlib can; with fewer rows than the height
+ * the file ends early. */
+void write_flat_png(const std::string& path, uint32_t width, uint32_t height, uint32_t rows) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_TRUE(f);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_compression_level(png, 9);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<png_byte> row(size_t(width) * 3, 128);
+    for (uint32_t y = 0; y < rows; y++) png_write_row(png, row.data());
+    if (rows == height) png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+TEST_F(Cli, ImagesTooLargeForTheirFileOrTheMemoryFailCleanly) {
     if (!address_limits_work()) GTEST_SKIP() << "no address-space limits here";
+    const std::string limit = "ulimit -v 300000; ";
+    /* A text chunk that claims 2 GB in a file that then ends: refused as
+     * truncated, without the 2 GB ever being asked for. */
     write("good.png", noise_image(4, 6, 3, 8, 2));
     std::string png = read_bytes("good.png");
     const size_t after_header = 8 + 25;
     write_bytes("huge-text.png",
                 png.substr(0, after_header) + std::string("\x7f\0\0\0tEXtspectra\0", 17));
-    Result r = spectra("run SpectraPlane " + path("huge-text.png") + " " + path("out.png"),
-                       "ulimit -v 400000; ");
-    EXPECT_EQ(r.code, 2) << r.output;
-    EXPECT_NE(r.output.find("a corrupt or truncated PNG file (Read Error)"), std::string::npos)
-        << r.output;
+    /* 30000 x 30000 pixels (2.7 GB) claimed by a file of 32 KB */
+    write_flat_png(path("claims.png"), 30000, 30000, 400);
+    /* 9000 x 9000 pixels that are all there: 243 MB that the limit refuses */
+    write_flat_png(path("big.png"), 9000, 9000, 9000);
+    struct Case {
+        const char* input;
+        const char* message;
+    } cases[] = {
+        {"huge-text.png", "a corrupt or truncated PNG file (Read Error)"},
+        {"claims.png", "a corrupt or truncated PNG file (too short for 30000 x 30000 pixels)"},
+        {"big.png", "spectra: not enough memory for this image"},
+    };
+    for (const Case& c : cases) {
+        Result r = spectra("run SpectraPlane " + path(c.input) + " " + path("out.png"), limit);
+        EXPECT_EQ(r.code, 2) << c.input << ": " << r.output;
+        EXPECT_NE(r.output.find(c.message), std::string::npos) << r.output;
+        EXPECT_FALSE(exists(path("out.png")));
+    }
 }
 
 TEST_F(Cli, PluginFailureIsNamedAndLeavesNoOutput) {
