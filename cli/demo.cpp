@@ -73,19 +73,6 @@ HostImage at_depth(const HostImage& image, int depth) {
     return out;
 }
 
-/* PSNR of b against a over the left halves of planes 0 to 2, in dB. */
-double psnr(const HostImage& a, const HostImage& b) {
-    double sum = 0, w = a.depth == 8 ? 255 : a.depth == 16 ? 32768 : 1;
-    int n = a.columns / 2;
-    for (int y = 0; y < a.rows; y++)
-        for (int x = 0; x < n; x++)
-            for (int p = 0; p < 3; p++) {
-                double d = host_sample(a, x, y, p) - host_sample(b, x, y, p);
-                sum += d * d;
-            }
-    return 10 * std::log10(w * w / (sum / (3.0 * a.rows * n)));
-}
-
 /* The contact sheet: each picture at half size under its label. */
 HostImage contact_sheet(const std::vector<std::pair<std::string, const HostImage*>>& panels) {
     const int half = side / 2, gap = 12, label = 36;
@@ -150,7 +137,7 @@ int demo(const std::string& dir) {
     if (!run_plugin(inverse, picture, &back, &failure) || !write("inverse.png", back))
         return fail();
     std::printf("round trip SpectraPlane, SpectraPlaneInverse:\n");
-    std::printf("   8 bits: %6.1f dB PSNR\n", psnr(source.image, back));
+    std::printf("   8 bits: %6.1f dB PSNR\n", host_psnr(source.image, back));
 
     for (int depth : {16, 32}) {
         ImageFile deep;
@@ -164,7 +151,7 @@ int demo(const std::string& dir) {
         if (!run_plugin(inverse, picture, &deep_back, &failure) ||
             !write("inverse" + suffix, deep_back))
             return fail();
-        std::printf("  %2d bits: %6.1f dB PSNR\n", depth, psnr(deep.image, deep_back));
+        std::printf("  %2d bits: %6.1f dB PSNR\n", depth, host_psnr(deep.image, deep_back));
     }
 
     HostImage sheet = contact_sheet({{"SOURCE", &source.image},

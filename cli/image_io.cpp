@@ -410,14 +410,9 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
      * cannot be replaced by renaming, and must not be. Without an extension
      * it gets PNG, or TIFF for 32-bit floats. */
     struct stat target;
-    if (stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode)) {
-        if (!png && !tiff) png = image.depth != 32;
-        if (png && image.depth == 32) {
-            *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
-            return false;
-        }
-        return write_file(path, path, image, png, false, error);
-    }
+    bool device =
+        stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode);
+    if (device && !png && !tiff) png = image.depth != 32;
     if (!png && !tiff) {
         *error = path + ": unknown output format (use .png, .tif or .tiff)";
         return false;
@@ -426,6 +421,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
     }
+    if (device) return write_file(path, path, image, png, false, error);
     /* A file through a temporary file in the same folder, renamed into
      * place when whole. */
     size_t slash = path.rfind('/');

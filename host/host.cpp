@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstring>
 
 #if defined(_WIN32)
@@ -91,6 +92,19 @@ bool host_same_samples(const HostImage& a, const HostImage& b) {
         if (std::memcmp(a.data() + y * a.row_bytes, b.data() + y * b.row_bytes, row) != 0)
             return false;
     return true;
+}
+
+double host_psnr(const HostImage& a, const HostImage& b) {
+    double sum = 0, w = a.depth == 8 ? 255 : a.depth == 16 ? 32768 : 1;
+    int n = a.columns / 2;
+    for (int y = 0; y < a.rows; y++)
+        for (int x = 0; x < n; x++)
+            for (int p = 0; p < 3; p++) {
+                double d = host_sample(a, x, y, p) - host_sample(b, x, y, p);
+                sum += d * d;
+            }
+    double mse = sum / (3.0 * a.rows * n);
+    return mse == 0 ? INFINITY : 10 * std::log10(w * w / mse);
 }
 
 bool host_load(const std::string& path, const std::string& entry_name, HostPlugin* plugin,

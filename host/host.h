@@ -47,6 +47,11 @@ void host_set_sample(HostImage& image, int32_t x, int32_t y, int32_t p, double v
  * (padding bytes are not compared). */
 bool host_same_samples(const HostImage& a, const HostImage& b);
 
+/* Peak signal-to-noise ratio of b against a over the left halves of planes
+ * 0 to 2 (where SpectraPlaneInverse writes its image), in dB; infinite when
+ * they are equal there. */
+double host_psnr(const HostImage& a, const HostImage& b);
+
 /* A loaded plug-in. */
 struct HostPlugin {
     void* module = nullptr;

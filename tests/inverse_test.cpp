@@ -141,21 +141,6 @@ TEST(Inverse, OneWhiteMagnitudeGivesWhite) {
     }
 }
 
-/* Peak signal-to-noise ratio of b against a over the left halves of planes
- * 0 to 2, in dB. */
-double psnr(const HostImage& a, const HostImage& b) {
-    double sum = 0, w = white_of(a.depth);
-    int n = a.columns / 2;
-    for (int y = 0; y < a.rows; y++)
-        for (int x = 0; x < n; x++)
-            for (int p = 0; p < 3; p++) {
-                double d = host_sample(a, x, y, p) - host_sample(b, x, y, p);
-                sum += d * d;
-            }
-    double mse = sum / (3.0 * a.rows * n);
-    return mse == 0 ? INFINITY : 10 * std::log10(w * w / mse);
-}
-
 TEST(Inverse, RoundTripGivesBackTheLeftHalf) {
     struct Picture {
         const char* name;
@@ -197,7 +182,7 @@ TEST(Inverse, RoundTripGivesBackTheLeftHalf) {
                 return depth == 32 ? v : std::round(v);
             });
             HostImage back = inverse.run(forward.run(in));
-            double db = psnr(in, back);
+            double db = host_psnr(in, back);
             std::printf("round trip %-13s %3d x %3d at %2d bits: %6.1f dB\n", pic.name, pic.rows,
                         pic.columns, depth, db);
             EXPECT_GE(db, floors[d]) << pic.name << " at " << depth;
