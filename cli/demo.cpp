@@ -1,11 +1,12 @@
-/* demo.cpp - spectra demo: the four plug-ins on the sample picture.
+/* demo.cpp - spectra demo: the four plug-ins on the sample picture, and a
+ * periodic pattern removed through the spectrum (pattern.cpp).
  *
  * The sample picture is drawn here, so the command carries it wherever it
  * goes: 512 x 512 RGB with gratings (spectra of a few bright points), a disc
  * (rings) and block letters (straight lines across the spectrum) in the left
  * half that the planar and volume plug-ins transform. */
+#include "demo.h"
 #include "font.h"
-#include "spectra.h"
 
 #include <cerrno>
 #include <cmath>
@@ -18,8 +19,10 @@ namespace {
 const int side = 512;
 const double pi = 3.14159265358979323846;
 
-void draw_text(HostImage& image, int x0, int y0, const std::string& text, int scale,
-               const double rgb[3]) {
+} // namespace
+
+void demo_draw_text(HostImage& image, int x0, int y0, const std::string& text, int scale,
+                    const double rgb[3]) {
     for (size_t i = 0; i < text.size(); i++) {
         const uint8_t* glyph = font_glyph(text[i]);
         for (int gy = 0; gy < 7; gy++)
@@ -35,7 +38,7 @@ void draw_text(HostImage& image, int x0, int y0, const std::string& text, int sc
     }
 }
 
-HostImage sample_picture() {
+HostImage demo_sample_picture() {
     HostImage image = host_image(side, side, 3, 8);
     for (int y = 0; y < side; y++)
         for (int x = 0; x < side; x++) {
@@ -56,10 +59,12 @@ HostImage sample_picture() {
             host_set_sample(image, x, y, 2, std::min(255.0, std::round(b)));
         }
     const double ink[3] = {250, 240, 90}, dark[3] = {20, 20, 40};
-    draw_text(image, 26, 448, "SPECTRA", 6, ink);
-    draw_text(image, 296, 450, "FOURIER", 5, dark);
+    demo_draw_text(image, 26, 448, "SPECTRA", 6, ink);
+    demo_draw_text(image, 296, 450, "FOURIER", 5, dark);
     return image;
 }
+
+namespace {
 
 /* The sample at another depth: 16 bits in the interface's 0..32768, or floats. */
 HostImage at_depth(const HostImage& image, int depth) {
@@ -73,27 +78,49 @@ HostImage at_depth(const HostImage& image, int depth) {
     return out;
 }
 
-/* The contact sheet: each picture at half size under its label. */
-HostImage contact_sheet(const std::vector<std::pair<std::string, const HostImage*>>& panels) {
-    const int half = side / 2, gap = 12, label = 36;
-    int width = gap + int(panels.size()) * (half + gap), height = label + half + gap;
+/* A panel of the contact sheet: a picture at half size under its label. */
+struct Panel {
+    std::string label;
+    const HostImage* image;
+};
+
+/* The contact sheet: rows of panels, each row under its caption. */
+HostImage contact_sheet(const std::vector<std::pair<std::string, std::vector<Panel>>>& rows) {
+    const int cell = side / 2, gap = 12, label = 36, caption = 30;
+    size_t most = 0;
+    int height = gap;
+    for (const auto& row : rows) {
+        most = std::max(most, row.second.size());
+        int tallest = 0;
+        for (const Panel& panel : row.second) tallest = std::max(tallest, panel.image->rows / 2);
+        height += caption + label + tallest + gap;
+    }
+    int width = gap + int(most) * (cell + gap);
     HostImage sheet = host_image(height, width, 3, 8);
     for (int y = 0; y < height; y++)
         for (int x = 0; x < width; x++)
             for (int p = 0; p < 3; p++) host_set_sample(sheet, x, y, p, 32);
-    const double white[3] = {235, 235, 235};
-    for (size_t i = 0; i < panels.size(); i++) {
-        int x0 = gap + int(i) * (half + gap);
-        draw_text(sheet, x0, 8, panels[i].first, 3, white);
-        const HostImage& im = *panels[i].second;
-        for (int y = 0; y < half; y++)
-            for (int x = 0; x < half; x++)
-                for (int p = 0; p < 3; p++) {
-                    double s = 0;
-                    for (int d = 0; d < 4; d++)
-                        s += host_sample(im, 2 * x + d % 2, 2 * y + d / 2, p);
-                    host_set_sample(sheet, x0 + x, label + y, p, std::round(s / 4));
-                }
+    const double white[3] = {235, 235, 235}, grey[3] = {170, 170, 170};
+    int y0 = gap;
+    for (const auto& row : rows) {
+        demo_draw_text(sheet, gap, y0, row.first, 3, grey);
+        y0 += caption;
+        int tallest = 0;
+        for (size_t i = 0; i < row.second.size(); i++) {
+            int x0 = gap + int(i) * (cell + gap);
+            demo_draw_text(sheet, x0, y0, row.second[i].label, 3, white);
+            const HostImage& im = *row.second[i].image;
+            tallest = std::max(tallest, im.rows / 2);
+            for (int y = 0; y < im.rows / 2; y++)
+                for (int x = 0; x < std::min(cell, im.columns / 2); x++)
+                    for (int p = 0; p < 3; p++) {
+                        double s = 0;
+                        for (int d = 0; d < 4; d++)
+                            s += host_sample(im, 2 * x + d % 2, 2 * y + d / 2, p);
+                        host_set_sample(sheet, x0 + x, y0 + label + y, p, std::round(s / 4));
+                    }
+        }
+        y0 += label + tallest + gap;
     }
     return sheet;
 }
@@ -125,7 +152,7 @@ int demo(const std::string& dir) {
         return fail();
 
     ImageFile source;
-    source.image = sample_picture();
+    source.image = demo_sample_picture();
     HostImage spectrum, back, cube, rows;
     ImageFile picture;
     if (!write("source.png", source.image) || !run_plugin(plane, source, &spectrum, &failure) ||
@@ -154,14 +181,37 @@ int demo(const std::string& dir) {
         std::printf("  %2d bits: %6.1f dB PSNR\n", depth, host_psnr(deep.image, deep_back));
     }
 
-    HostImage sheet = contact_sheet({{"SOURCE", &source.image},
-                                     {"SPECTRUM", &spectrum},
-                                     {"INVERSE", &back},
-                                     {"VOLUME", &cube},
-                                     {"ROW", &rows}});
+    /* A periodic pattern found and painted out in the spectrum. */
+    PatternRun pattern;
+    if (!demo_pattern(plane, inverse, &pattern, &failure) ||
+        !write("pattern.png", pattern.pattern) ||
+        !write("pattern-spectrum.png", pattern.spectrum) ||
+        !write("pattern-painted.png", pattern.painted) ||
+        !write("pattern-removed.png", pattern.cleaned))
+        return fail();
+    char caption[128];
+    std::snprintf(caption, sizeof caption, "PATTERN REMOVAL - PSNR %.1f DB BEFORE  %.1f DB AFTER",
+                  pattern.psnr_before, pattern.psnr_after);
+    std::printf("pattern removal (2 peaks of the stripes painted out of the spectrum):\n");
+    std::printf("  with the pattern: %6.1f dB PSNR against the clean picture\n",
+                pattern.psnr_before);
+    std::printf("  pattern removed:  %6.1f dB PSNR\n", pattern.psnr_after);
+
+    HostImage sheet = contact_sheet({{"THE FOUR PLUG-INS",
+                                      {{"SOURCE", &source.image},
+                                       {"SPECTRUM", &spectrum},
+                                       {"INVERSE", &back},
+                                       {"VOLUME", &cube},
+                                       {"ROW", &rows}}},
+                                     {caption,
+                                      {{"STRIPES", &pattern.pattern},
+                                       {"SPECTRUM", &pattern.spectrum},
+                                       {"PEAKS PAINTED", &pattern.painted},
+                                       {"INVERSE", &pattern.cleaned}}}});
     if (!write("contact-sheet.png", sheet)) return fail();
     std::printf("pictures in %s/: source.png, spectrum.png, inverse.png, volume.png, row.png,\n"
-                "spectrum-16.png, inverse-16.png, spectrum-32.tif, inverse-32.tif; all of them\n"
+                "spectrum-16.png, inverse-16.png, spectrum-32.tif, inverse-32.tif, pattern.png,\n"
+                "pattern-spectrum.png, pattern-painted.png, pattern-removed.png; all of them\n"
                 "side by side in %s/contact-sheet.png\n",
                 dir.c_str(), dir.c_str());
     return exit_done;

@@ -1,11 +1,11 @@
-/* image_io.h - PNG and TIFF files to and from the interface's image layout.
+/* image_io.h - image files to and from the interface's image layout.
  *
- * Files hold 8-bit, 16-bit or 32-bit float samples; the interface's 16-bit
- * samples run from 0 to 32768, so 16-bit file data is converted on the way in
- * and back on the way out, exactly for every in-range value. Outputs are
- * written to a temporary file beside the target and renamed into place, so
- * that no failure leaves a partial file; devices and pipes are written
- * directly. */
+ * PNG, JPEG and TIFF files are read; PNG and TIFF are written. Files hold
+ * 8-bit, 16-bit or 32-bit float samples; the interface's 16-bit samples run
+ * from 0 to 32768, so 16-bit file data is converted on the way in and back
+ * on the way out, exactly for every in-range value. Outputs are written to
+ * a new temporary file beside the target and renamed into place, so that no
+ * failure leaves a partial file; devices and pipes are written directly. */
 #ifndef SPECTRA_IMAGE_IO_H
 #define SPECTRA_IMAGE_IO_H
 
@@ -16,22 +16,25 @@
 /* How a file's colours are arranged: decides the document's mode. */
 enum class ImageColours { rgb, grey, palette, cmyk, other };
 
+enum class ImageFormat { png, tiff, jpeg };
+
 struct ImageFile {
     HostImage image;
     ImageColours colours = ImageColours::rgb;
+    ImageFormat format = ImageFormat::png;
 };
 
 /* 16-bit file values (0..65535) to the interface's range (0..32768), and back. */
 uint16_t to_interface16(uint16_t v);
 uint16_t from_interface16(uint16_t v);
 
-/* Reads a PNG or TIFF file (by its contents). On failure returns false and
+/* Reads a PNG, JPEG or TIFF file (by its contents). On failure returns false and
  * sets *error to a one-line message that names the file and the cause. */
 bool image_read(const std::string& path, ImageFile* file, std::string* error);
 
 /* Writes `image` as PNG or TIFF, chosen by the path's extension (.png,
  * .tif, .tiff), atomically. PNG holds 8 and 16 bits; TIFF also 32-bit
- * floats. */
+ * floats. The file gets the permissions that the umask gives a new file. */
 bool image_write(const std::string& path, const HostImage& image, std::string* error);
 
 /* Removes the temporary file of a write in progress, if any. Safe to call

@@ -1,5 +1,6 @@
-/* main.cpp - the spectra command: runs filter plug-ins on PNG and TIFF files
- * as an image editor does, and shows what is in a plug-in file. */
+/* main.cpp - the spectra command: runs filter plug-ins on image files as an
+ * image editor does, and shows what is in a plug-in file. This file holds
+ * the verbs' dispatch, the plug-in lookup, info and list. */
 #include "spectra.h"
 
 #include <algorithm>
@@ -20,11 +21,12 @@ const char* const version = "spectra 1.0.6";
 const char* const usage_text =
     "usage: spectra VERB [ARGUMENTS]\n"
     "\n"
-    "Runs Fourier-spectrum filter plug-ins on PNG and TIFF images, as an image\n"
-    "editor runs them.\n"
+    "Runs Fourier-spectrum filter plug-ins on PNG, JPEG and TIFF images, as an\n"
+    "image editor runs them.\n"
     "\n"
     "verbs:\n"
     "  run PLUGIN INPUT OUTPUT   run a plug-in on an image file\n"
+    "  run PLUGIN INPUT... -o DIR  ... on many files, into DIR\n"
     "  info PLUGIN               show a plug-in's property list\n"
     "  list                      list the plug-ins found\n"
     "  demo [DIR]                run every plug-in on the sample picture\n"
@@ -49,12 +51,18 @@ const char* const usage_text =
 
 const char* const run_help =
     "usage: spectra run PLUGIN INPUT OUTPUT\n"
+    "       spectra run PLUGIN INPUT... -o DIR\n"
     "\n"
     "Runs the plug-in on INPUT and writes OUTPUT at the input's depth, in the\n"
     "format of its extension (.png: 8 and 16 bits; .tif, .tiff: 8, 16 bits and\n"
-    "32-bit float). Inputs are RGB PNG or TIFF files with or without alpha;\n"
-    "alpha is passed as the fourth plane and comes back unchanged. The output\n"
-    "appears whole or not at all.\n";
+    "32-bit float). Inputs are RGB PNG (any kind, palettes too), JPEG or TIFF\n"
+    "files with or without alpha; alpha is passed as the fourth plane and comes\n"
+    "back unchanged. JPEG is not written: a lossy spectrum cannot be read back.\n"
+    "The output appears whole or not at all.\n"
+    "\n"
+    "With -o DIR, each INPUT is written to DIR (made when missing) under its\n"
+    "own name, a JPEG as .png. A file that fails is named on one line and the\n"
+    "others go on; the exit code is the highest of the failures'.\n";
 
 const char* const info_help =
     "usage: spectra info PLUGIN\n"
@@ -119,38 +127,6 @@ std::string command_folder() {
     if (n <= 0) return ".";
     std::string path(buffer, size_t(n));
     return path.substr(0, path.rfind('/'));
-}
-
-/* The document mode of an image file, as an editor would open it. */
-int16_t mode_of(const ImageFile& file) {
-    const HostImage& image = file.image;
-    int d = image.depth == 8 ? 0 : image.depth == 16 ? 1 : 2;
-    switch (file.colours) {
-    case ImageColours::rgb:
-        return pipl_mode_of(image.planes, image.depth);
-    case ImageColours::grey:
-        return int16_t(d == 0 ? 1 : d == 1 ? 10 : 17);
-    case ImageColours::palette:
-        return 2;
-    case ImageColours::cmyk:
-        return int16_t(d == 0 ? 4 : 13);
-    default:
-        return int16_t(d == 0 ? 7 : 14);
-    }
-}
-
-int run(int argc, char** argv) {
-    if (argc != 3) return usage_error("run takes PLUGIN INPUT OUTPUT");
-    Failure failure;
-    FoundPlugin plugin;
-    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
-    ImageFile in;
-    std::string error;
-    if (!image_read(argv[1], &in, &error)) return fail({exit_input, error});
-    HostImage out;
-    if (!run_plugin(plugin, in, &out, &failure)) return fail(failure);
-    if (!image_write(argv[2], out, &error)) return fail({exit_output, error});
-    return exit_done;
 }
 
 std::string hex_bytes(const std::vector<uint8_t>& bytes) {
@@ -270,36 +246,6 @@ bool resolve_plugin(const std::string& name, FoundPlugin* found, Failure* failur
     for (const std::string& f : plugin_folders()) folders += (folders.empty() ? "" : ", ") + f;
     *failure = {exit_plugin, "no plug-in named " + name + " in " + folders};
     return false;
-}
-
-bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure) {
-    PiplDocument doc;
-    doc.mode = mode_of(in);
-    doc.depth = in.image.depth;
-    doc.rows = in.image.rows;
-    doc.columns = in.image.columns;
-    doc.channels = in.image.planes;
-    doc.transparency = in.colours == ImageColours::rgb && in.image.planes == 4;
-    std::string name = short_name(plugin.info.name);
-    if (!pipl_enabled(plugin.info, doc)) {
-        *failure = {exit_plugin, name + " is not enabled for " + pipl_mode_name(doc.mode) +
-                                     " documents (" + plugin.path + ")"};
-        return false;
-    }
-    HostPlugin loaded;
-    std::string error;
-    if (!host_load(plugin.path, plugin.info.entry, &loaded, &error)) {
-        *failure = {exit_plugin, error};
-        return false;
-    }
-    int16_t result = host_run(loaded, in.image, out);
-    host_unload(&loaded);
-    if (result != noErr) {
-        *failure = {exit_failed, name + " failed: " + host_result_name(result) + " (" +
-                                     std::to_string(result) + ")"};
-        return false;
-    }
-    return true;
 }
 
 int main(int argc, char** argv) {

@@ -47,6 +47,9 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
 /* The menu name without its trailing dots. */
 std::string short_name(const std::string& menu_name);
 
+/* spectra run ARGUMENTS (after the verb); returns the exit code. */
+int run(int argc, char** argv);
+
 int demo(const std::string& dir);
 
 #endif

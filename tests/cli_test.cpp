@@ -1,77 +1,14 @@
 /* cli_test.cpp - the spectra command end to end: its outputs against the host
  * library's in-memory runs, the 16-bit conversion, bad inputs, and info. */
-#include "image_io.h"
+#include "cli_fixture.h"
 #include "limit.h"
-#include "support.h"
 
 #include <algorithm>
 #include <csignal>
-#include <cstdio>
-#include <fstream>
 #include <png.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 namespace {
-
-struct Result {
-    int code;
-    std::string output; /* stdout and stderr together */
-};
-
-Result spectra(const std::string& arguments, const std::string& prefix = "") {
-    std::string command = prefix + "'" + std::string(SPECTRA_COMMAND) + "' " + arguments + " 2>&1";
-    FILE* p = popen(command.c_str(), "r");
-    Result r{-1, ""};
-    if (!p) return r;
-    char buffer[4096];
-    size_t n;
-    while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) r.output.append(buffer, n);
-    int status = pclose(p);
-    r.code = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-bool exists(const std::string& path) {
-    struct stat s;
-    return stat(path.c_str(), &s) == 0;
-}
-
-class Cli : public ::testing::Test {
-  protected:
-    std::string dir;
-    void SetUp() override {
-        dir = testing::TempDir() + "spectra-cli-" +
-              testing::UnitTest::GetInstance()->current_test_info()->name();
-        std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
-    }
-    void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
-    std::string path(const std::string& name) const { return dir + "/" + name; }
-    void write(const std::string& name, const HostImage& image) const {
-        std::string error;
-        ASSERT_TRUE(image_write(path(name), image, &error)) << error;
-    }
-    void write_bytes(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
-    }
-    std::string read_bytes(const std::string& name) const {
-        std::ifstream f(path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
-    /* No file but the given ones is left in the folder (no temporary). */
-    void expect_only(std::initializer_list<std::string> names) const {
-        std::string listing;
-        FILE* p = popen(("ls -A '" + dir + "'").c_str(), "r");
-        char buffer[4096];
-        size_t n;
-        while ((n = std::fread(buffer, 1, sizeof buffer, p)) > 0) listing.append(buffer, n);
-        pclose(p);
-        std::string expect;
-        for (const std::string& name : names) expect += name + "\n";
-        EXPECT_EQ(listing, expect);
-    }
-};
 
 TEST_F(Cli, RunsMatchTheHostLibrary) {
     struct Case {
@@ -155,14 +92,16 @@ TEST_F(Cli, BadInputsFailCleanly) {
         {"run SpectraPlane " + path("truncated.png") + " OUT", "o3.png", 2,
          "truncated.png: a corrupt or truncated PNG"},
         {"run SpectraPlane " + path("text.png") + " OUT", "o4.png", 2,
-         "text.png: not a PNG or TIFF file"},
+         "text.png: not a PNG, JPEG or TIFF file"},
         {"run SpectraPlane " + path("truncated.tif") + " OUT", "o5.tif", 2, "truncated.tif: "},
         {"run SpectraPlane " + path("wide.png") + " OUT", "o6.png", 2, "larger than 32767"},
         {"run SpectraPlane " + path("grey.tif") + " OUT", "o7.tif", 3,
-         "SpectraPlane is not enabled for GrayScaleMode documents"},
+         "a grey image: SpectraPlane is enabled for RGB documents only; convert it to RGB "
+         "first"},
         {"run SpectraPlane " + path("good32.tif") + " OUT", "o8.png", 5,
          "PNG cannot hold 32-bit float"},
-        {"run SpectraPlane " + path("good.png") + " OUT", "o9.jpg", 5, "unknown output format"},
+        {"run SpectraPlane " + path("good.png") + " OUT", "o9.jpg", 5, "JPEG is not written"},
+        {"run SpectraPlane " + path("good.png") + " OUT", "o9.gif", 5, "unknown output format"},
         {"run SpectraPlane " + path("good.png") + " OUT", "nofolder/o10.png", 5,
          "cannot be written"},
         {"run NoSuchPlugin " + path("good.png") + " OUT", "o11.png", 3,
@@ -174,6 +113,7 @@ TEST_F(Cli, BadInputsFailCleanly) {
         {"run " + path("missing.8bf") + " " + path("good.png") + " OUT", "o14.png", 3,
          "missing.8bf: cannot be opened"},
         {"run SpectraPlane " + path("good.png"), "o15.png", 1, "run takes PLUGIN INPUT OUTPUT"},
+        {"run SpectraPlane -o " + path("o18"), "o18", 1, "PLUGIN INPUT... -o DIR"},
         {"frobnicate", "o16.png", 1, "unknown verb frobnicate"},
         {"run --fast SpectraPlane", "o17.png", 1, "unknown option --fast"},
     };
@@ -305,9 +245,9 @@ TEST_F(Cli, SignalsLeaveNoPartialOutput) {
                   out.c_str(), (char*)nullptr);
             _exit(99);
         }
-        std::string temp = path(".spectra-" + std::to_string(pid) + "-out.png.tmp");
         bool seen = false;
-        for (int i = 0; i < 20000 && !(seen = exists(temp)) && c.while_writing; i++) usleep(500);
+        for (int i = 0; i < 20000 && !(seen = !temporaries().empty()) && c.while_writing; i++)
+            usleep(500);
         if (!c.while_writing) usleep(100000);
         kill(pid, c.signal);
         int status;

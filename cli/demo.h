@@ -1,0 +1,29 @@
+/* demo.h - what the parts of spectra demo share: the sample picture, text
+ * drawn into pictures, and the pattern-removal run. */
+#ifndef SPECTRA_DEMO_H
+#define SPECTRA_DEMO_H
+
+#include "spectra.h"
+
+/* The sample picture: 512 x 512 RGB, 8 bits. */
+HostImage demo_sample_picture();
+
+/* Draws text in the 5 x 7 font, each font pixel `scale` pixels wide. */
+void demo_draw_text(HostImage& image, int x0, int y0, const std::string& text, int scale,
+                    const double rgb[3]);
+
+/* The pictures of the pattern-removal run, and how close the picture with
+ * the pattern and the cleaned one are to the clean picture. */
+struct PatternRun {
+    HostImage clean, pattern, spectrum, painted, cleaned;
+    double psnr_before = 0, psnr_after = 0;
+    int peaks = 0; /* samples painted out, in each plane */
+};
+
+/* Adds a periodic pattern to part of the sample picture, finds the
+ * pattern's peaks in its SpectraPlane spectrum, paints them out and runs
+ * SpectraPlaneInverse. */
+bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, PatternRun* run,
+                  Failure* failure);
+
+#endif

@@ -1,0 +1,37 @@
+/* image_formats.h - what the readers and writers of each file format share
+ * inside the command: image_io.cpp picks the format, the files
+ * image_png.cpp, image_tiff.cpp and image_jpeg.cpp hold one format each. */
+#ifndef SPECTRA_IMAGE_FORMATS_H
+#define SPECTRA_IMAGE_FORMATS_H
+
+#include "image_io.h"
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+/* The interface's sizes are 16-bit: a larger side is refused (true) with a
+ * message in *error. */
+bool image_too_large(const std::string& path, uint64_t width, uint64_t height, std::string* error);
+
+/* 16-bit samples as a file holds them (0..65535, native order) turned into
+ * the interface's range, in place, over the whole image. */
+void image_from_file16(HostImage& image);
+
+/* Row y of the image in the file's range: a copy, or for 16 bits the
+ * samples turned back to 0..65535. */
+void image_file_row(const HostImage& image, int32_t y, std::vector<uint8_t>* row);
+
+/* The readers: fill *file or set *error to a line that names `path`. */
+bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* error);
+bool tiff_read(const std::string& path, ImageFile* file, std::string* error);
+bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* error);
+
+/* The writers, into an open file; messages name `path`. */
+bool png_write(const std::string& path, FILE* f, const HostImage& image, std::string* error);
+/* Takes the descriptor: it is closed when the call returns. Synced to its
+ * disk when `sync` is set. */
+bool tiff_write(const std::string& path, int fd, const HostImage& image, bool sync,
+                std::string* error);
+
+#endif

@@ -1,0 +1,151 @@
+/* image_png.cpp - PNG files through libpng.
+ *
+ * Every valid PNG is read through libpng's own transformations: palettes
+ * become RGB, transparency chunks become alpha, low bit depths become bytes
+ * and interlaced files are read whole. What comes out is 8 or 16 bits per
+ * sample, grey or RGB, with or without alpha. */
+#include "image_formats.h"
+
+#include <cerrno>
+#include <csetjmp>
+#include <cstring>
+#include <png.h>
+#include <sys/stat.h>
+#include <zlib.h>
+
+namespace {
+
+struct PngError {
+    std::jmp_buf jump;
+    std::string message;
+    int cause = 0; /* errno when the error was raised: why a write failed */
+};
+
+void error_fn(png_structp png, png_const_charp message) {
+    PngError* e = static_cast<PngError*>(png_get_error_ptr(png));
+    e->cause = errno;
+    e->message = message;
+    std::longjmp(e->jump, 1);
+}
+
+void warning_fn(png_structp, png_const_charp) {}
+
+} // namespace
+
+bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* error) {
+    PngError e;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &e, error_fn, warning_fn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_read_struct(&png, nullptr, nullptr);
+        *error = path + ": out of memory";
+        return false;
+    }
+    /* Everything that outlives a longjmp is declared before the setjmp:
+     * a longjmp skips the destructors of what is declared after it. */
+    std::vector<png_bytep> rows;
+    if (setjmp(e.jump)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        *error = path + ": a corrupt or truncated PNG file (" + e.message + ")";
+        return false;
+    }
+    png_init_io(png, f);
+    png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
+    /* Text, profiles and unknown chunks are skipped, not read: libpng
+     * allocates such a chunk at the size the file claims, so a few bytes
+     * that claim a 2 GB text would cost 2 GB. */
+    static const png_byte skipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 6);
+    png_read_info(png, info);
+    png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
+    int type = png_get_color_type(png, info), bits = png_get_bit_depth(png, info);
+    if (image_too_large(path, width, height, error)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        return false;
+    }
+    /* Deflate packs at most 1032 bytes into one: a file too short for the
+     * pixels it claims is refused before memory is set aside for them. */
+    uint64_t stored = (uint64_t(png_get_rowbytes(png, info)) + 1) * height;
+    struct stat s;
+    if (fstat(fileno(f), &s) == 0 && S_ISREG(s.st_mode) &&
+        uint64_t(s.st_size) * 1032 + 65536 < stored) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        *error = path + ": a corrupt or truncated PNG file (too short for " +
+                 std::to_string(width) + " x " + std::to_string(height) + " pixels)";
+        return false;
+    }
+    /* All transformations are set before png_read_update_info, which
+     * settles the row layout that they give. */
+    if (type == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (type == PNG_COLOR_TYPE_GRAY && bits < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    if (bits == 16) png_set_swap(png); /* to native order (little-endian here) */
+    png_set_interlace_handling(png);
+    png_read_update_info(png, info);
+    file->format = ImageFormat::png;
+    file->colours = (type & PNG_COLOR_MASK_COLOR) ? ImageColours::rgb : ImageColours::grey;
+    int planes = png_get_channels(png, info);
+    try {
+        file->image = host_image(int32_t(height), int32_t(width), planes, bits == 16 ? 16 : 8);
+        rows.resize(height);
+    } catch (...) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        throw;
+    }
+    /* The file's rows are laid out as the image's: libpng decodes into
+     * them directly, also the several passes of an interlaced file. */
+    HostImage& image = file->image;
+    if (png_get_rowbytes(png, info) != size_t(image.row_bytes)) png_error(png, "unexpected layout");
+    for (png_uint_32 y = 0; y < height; y++) rows[y] = image.data() + y * image.row_bytes;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+    if (image.depth == 16) image_from_file16(image);
+    return true;
+}
+
+bool png_write(const std::string& path, FILE* f, const HostImage& image, std::string* error) {
+    if (image.depth == 32) {
+        *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
+        return false;
+    }
+    if (image.planes != 3 && image.planes != 4) {
+        *error = path + ": PNG output needs 3 or 4 planes";
+        return false;
+    }
+    PngError e;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &e, error_fn, warning_fn);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        *error = path + ": out of memory";
+        return false;
+    }
+    std::vector<uint8_t> row;
+    if (setjmp(e.jump)) {
+        png_destroy_write_struct(&png, &info);
+        *error =
+            path + ": cannot be written (" + (e.cause ? std::strerror(e.cause) : e.message) + ")";
+        return false;
+    }
+    png_init_io(png, f);
+    errno = 0;
+    /* Spectra are noisy and compress poorly: the fastest settings cost little
+     * size: no row filters, zlib's fastest level, Huffman codes only. */
+    png_set_compression_level(png, 1);
+    png_set_compression_strategy(png, Z_HUFFMAN_ONLY);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
+                 image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
+                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    if (image.depth == 16) png_set_swap(png);
+    for (int32_t y = 0; y < image.rows; y++) {
+        image_file_row(image, y, &row);
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    return true;
+}

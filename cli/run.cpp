@@ -1,0 +1,210 @@
+/* run.cpp - spectra run: a plug-in on one image file, or on many files
+ * into a folder, as an image editor runs it on a document. */
+#include "spectra.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <set>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+/* The document mode of an image file, as an editor would open it. */
+int16_t mode_of(const ImageFile& file) {
+    const HostImage& image = file.image;
+    int d = image.depth == 8 ? 0 : image.depth == 16 ? 1 : 2;
+    switch (file.colours) {
+    case ImageColours::rgb:
+        return pipl_mode_of(image.planes, image.depth);
+    case ImageColours::grey:
+        return int16_t(d == 0 ? 1 : d == 1 ? 10 : 17);
+    case ImageColours::palette:
+        return 2;
+    case ImageColours::cmyk:
+        return int16_t(d == 0 ? 4 : 13);
+    default:
+        return int16_t(d == 0 ? 7 : 14);
+    }
+}
+
+/* Why the plug-in is not enabled for the document, in a user's words: an
+ * image that only needs converting to RGB says so. */
+std::string not_enabled(const FoundPlugin& plugin, const ImageFile& in, const PiplDocument& doc) {
+    std::string name = short_name(plugin.info.name);
+    const char* kind = in.colours == ImageColours::grey      ? "a grey image"
+                       : in.colours == ImageColours::cmyk    ? "a CMYK image"
+                       : in.colours == ImageColours::palette ? "an indexed-colour image"
+                                                             : nullptr;
+    PiplDocument as_rgb = doc;
+    as_rgb.mode = pipl_mode_of(3, doc.depth);
+    as_rgb.channels = 3;
+    as_rgb.transparency = false;
+    if (!kind || !pipl_enabled(plugin.info, as_rgb))
+        return name + " is not enabled for " + pipl_mode_name(doc.mode) + " documents (" +
+               plugin.path + ")";
+    bool rgb_only = true;
+    for (int16_t m = 0; m < 18 && rgb_only; m++) {
+        PiplDocument other = doc;
+        other.mode = m;
+        if (m != 3 && m != 11 && m != 16 && pipl_enabled(plugin.info, other)) rgb_only = false;
+    }
+    return std::string(kind) + ": " + name + " is enabled for RGB documents" +
+           (rgb_only ? " only" : "") + "; convert it to RGB first";
+}
+
+/* The name of the output in `dir` for `input`: its own name, with .png
+ * for a JPEG (which is not written) or a name without a known extension. */
+std::string output_in(const std::string& dir, const std::string& input, ImageFormat format) {
+    size_t slash = input.rfind('/');
+    std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
+    size_t dot = name.rfind('.');
+    std::string stem = dot == std::string::npos || dot == 0 ? name : name.substr(0, dot);
+    std::string extension = stem.size() == name.size() ? "" : name.substr(dot + 1);
+    for (char& c : extension) c = char(std::tolower(uint8_t(c)));
+    bool kept = format != ImageFormat::jpeg &&
+                (extension == "png" || extension == "tif" || extension == "tiff");
+    if (kept) return dir + "/" + name;
+    return dir + "/" + stem + (format == ImageFormat::tiff ? ".tif" : ".png");
+}
+
+bool same_file(const std::string& a, const std::string& b) {
+    struct stat sa, sb;
+    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
+           sa.st_ino == sb.st_ino;
+}
+
+/* Makes the folder and those above it that are missing. */
+bool make_folder(const std::string& dir, Failure* failure) {
+    for (size_t at = 1; at <= dir.size(); at++) {
+        if (at < dir.size() && dir[at] != '/') continue;
+        std::string part = dir.substr(0, at);
+        struct stat s;
+        if (stat(part.c_str(), &s) == 0 && S_ISDIR(s.st_mode)) continue;
+        if (mkdir(part.c_str(), 0777) != 0 && errno != EEXIST) {
+            *failure = {exit_output, dir + ": cannot be made (" + std::strerror(errno) + ")"};
+            return false;
+        }
+    }
+    return true;
+}
+
+/* One input through the plug-in into `output`, or into the folder `dir`
+ * when `output` is empty. `written` holds the outputs of earlier inputs. */
+bool run_one(const FoundPlugin& plugin, const std::string& input, std::string output,
+             const std::string& dir, std::set<std::string>* written, Failure* failure) {
+    ImageFile in;
+    std::string error;
+    if (!image_read(input, &in, &error)) {
+        *failure = {exit_input, error};
+        return false;
+    }
+    if (output.empty()) {
+        output = output_in(dir, input, in.format);
+        if (same_file(input, output)) {
+            *failure = {exit_output, output + ": would replace its input; choose another folder"};
+            return false;
+        }
+        if (!written->insert(output).second) {
+            *failure = {exit_output, output + ": written already from another input of that name"};
+            return false;
+        }
+    }
+    HostImage out;
+    if (!run_plugin(plugin, in, &out, failure)) return false;
+    if (!image_write(output, out, &error)) {
+        *failure = {exit_output, error};
+        return false;
+    }
+    return true;
+}
+
+int fail(const Failure& f) {
+    std::fprintf(stderr, "spectra: %s\n", f.message.c_str());
+    return f.code;
+}
+
+} // namespace
+
+bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure) {
+    PiplDocument doc;
+    doc.mode = mode_of(in);
+    doc.depth = in.image.depth;
+    doc.rows = in.image.rows;
+    doc.columns = in.image.columns;
+    doc.channels = in.image.planes;
+    doc.transparency = in.colours == ImageColours::rgb && in.image.planes == 4;
+    if (!pipl_enabled(plugin.info, doc)) {
+        *failure = {exit_plugin, not_enabled(plugin, in, doc)};
+        return false;
+    }
+    HostPlugin loaded;
+    std::string error;
+    if (!host_load(plugin.path, plugin.info.entry, &loaded, &error)) {
+        *failure = {exit_plugin, error};
+        return false;
+    }
+    int16_t result = host_run(loaded, in.image, out);
+    host_unload(&loaded);
+    if (result != noErr) {
+        *failure = {exit_failed, short_name(plugin.info.name) +
+                                     " failed: " + host_result_name(result) + " (" +
+                                     std::to_string(result) + ")"};
+        return false;
+    }
+    return true;
+}
+
+int run(int argc, char** argv) {
+    std::vector<std::string> inputs;
+    std::string dir;
+    bool to_folder = false;
+    for (int i = 1; i < argc; i++) {
+        if (std::strcmp(argv[i], "-o") == 0 && !to_folder && i + 1 < argc) {
+            to_folder = true;
+            dir = argv[++i];
+        } else {
+            inputs.push_back(argv[i]);
+        }
+    }
+    if (argc < 1 || (to_folder ? inputs.empty() || dir.empty() : inputs.size() != 2))
+        return fail({exit_usage, "run takes PLUGIN INPUT OUTPUT, or PLUGIN INPUT... -o DIR\n"
+                                 "(spectra --help tells how to use it)"});
+    Failure failure;
+    FoundPlugin plugin;
+    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    if (!to_folder) {
+        std::set<std::string> written;
+        if (!run_one(plugin, inputs[0], inputs[1], "", &written, &failure)) return fail(failure);
+        return exit_done;
+    }
+    if (!make_folder(dir, &failure)) return fail(failure);
+    /* Every input is tried; a failure is one line that names its file, and
+     * the exit code is the worst of them. */
+    bool terminal = isatty(2);
+    std::set<std::string> written;
+    int worst = exit_done;
+    for (size_t i = 0; i < inputs.size(); i++) {
+        const std::string& input = inputs[i];
+        if (terminal)
+            std::fprintf(stderr, "\r\033[Kspectra: %zu of %zu: %s", i + 1, inputs.size(),
+                         input.c_str());
+        bool ok;
+        try {
+            ok = run_one(plugin, input, "", dir, &written, &failure);
+        } catch (const std::bad_alloc&) {
+            failure = {exit_input, input + ": not enough memory for this image"};
+            ok = false;
+        }
+        if (ok) continue;
+        if (terminal) std::fprintf(stderr, "\r\033[K");
+        if (failure.message.compare(0, input.size(), input) != 0)
+            failure.message = input + ": " + failure.message;
+        fail(failure);
+        worst = std::max(worst, failure.code);
+    }
+    if (terminal) std::fprintf(stderr, "\r\033[K");
+    return worst;
+}

@@ -1,0 +1,242 @@
+/* files_test.cpp - the spectra command on many files at once, on JPEG and
+ * huge inputs, and writing its outputs safely in folders that others can
+ * write to. */
+#include "cli_fixture.h"
+#include "limit.h"
+
+#include <tiffio.h>
+#include <unistd.h>
+
+namespace {
+
+/* A binary PPM of an 8-bit RGB image, for cjpeg. */
+std::string ppm_of(const HostImage& image) {
+    std::string s =
+        "P6\n" + std::to_string(image.columns) + " " + std::to_string(image.rows) + "\n255\n";
+    for (int y = 0; y < image.rows; y++)
+        s.append(reinterpret_cast<const char*>(image.data() + y * image.row_bytes),
+                 size_t(image.columns) * 3);
+    return s;
+}
+
+class Files : public Cli {
+  protected:
+    /* name.jpg made by cjpeg from the image. */
+    void write_jpeg(const std::string& name, const HostImage& image,
+                    const std::string& options = "") {
+        write_bytes("source.ppm", ppm_of(image));
+        ASSERT_EQ(std::system(("cjpeg " + options + " -outfile '" + path(name) + "' '" +
+                               path("source.ppm") + "'")
+                                  .c_str()),
+                  0);
+        std::remove(path("source.ppm").c_str());
+    }
+    HostImage read(const std::string& name) {
+        ImageFile file;
+        std::string error;
+        EXPECT_TRUE(image_read(path(name), &file, &error)) << error;
+        return file.image;
+    }
+    mode_t mode(const std::string& name) {
+        struct stat s;
+        return stat(path(name).c_str(), &s) == 0 ? s.st_mode & 07777 : 0;
+    }
+};
+
+TEST_F(Files, ManyFilesIntoAFolder) {
+    HostImage rgb = noise_image(12, 20, 3, 8, 1), deep = noise_image(9, 14, 4, 32, 2);
+    write("a.png", rgb);
+    write_jpeg("b.jpg", noise_image(16, 24, 3, 8, 3));
+    write("c.tif", deep);
+    write("grey.tif", make_image(4, 4, 1, 8, [](int, int, int) { return 9.0; }));
+    write_bytes("bad.png", "not a picture");
+    Result r =
+        spectra("run SpectraRow " + path("a.png") + " " + path("grey.tif") + " " + path("b.jpg") +
+                " " + path("bad.png") + " " + path("c.tif") + " -o " + path("out/sub"));
+    /* The worst failure's code (3 for the grey image, 2 for the bad file),
+     * one line for each failure naming its file, and nothing else. */
+    EXPECT_EQ(r.code, 3) << r.output;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << r.output;
+    EXPECT_NE(r.output.find("spectra: " + path("grey.tif") + ": a grey image"), std::string::npos)
+        << r.output;
+    EXPECT_NE(r.output.find("spectra: " + path("bad.png") + ": not a PNG, JPEG or TIFF file"),
+              std::string::npos)
+        << r.output;
+    Plugin row("SpectraRow");
+    EXPECT_TRUE(host_same_samples(read("out/sub/a.png"), row.run(rgb)));
+    EXPECT_TRUE(host_same_samples(read("out/sub/c.tif"), row.run(deep)));
+    EXPECT_TRUE(host_same_samples(read("out/sub/b.png"), row.run(read("b.jpg"))));
+    EXPECT_FALSE(exists(path("out/sub/grey.tif")));
+    EXPECT_FALSE(exists(path("out/sub/bad.png")));
+
+    /* Every file fine: exit 0 and no output at all off a terminal. */
+    Result fine = spectra("run SpectraPlane " + path("a.png") + " -o " + path("out"));
+    EXPECT_EQ(fine.code, 0) << fine.output;
+    EXPECT_EQ(fine.output, "");
+    EXPECT_TRUE(host_same_samples(read("out/a.png"), Plugin("SpectraPlane").run(rgb)));
+}
+
+TEST_F(Files, ProgressOnATerminal) {
+    if (std::system("script -qec true /dev/null >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "no script(1) to make a terminal";
+    write("a.png", noise_image(6, 8, 3, 8, 4));
+    write("b.png", noise_image(6, 8, 3, 8, 5));
+    std::string command = std::string(SPECTRA_COMMAND) + " run SpectraPlane " + path("a.png") +
+                          " " + path("b.png") + " -o " + path("out");
+    Result r = shell("script -qec \"" + command + "\" /dev/null");
+    EXPECT_NE(r.output.find("spectra: 1 of 2: " + path("a.png")), std::string::npos) << r.output;
+    EXPECT_NE(r.output.find("spectra: 2 of 2: " + path("b.png")), std::string::npos) << r.output;
+    EXPECT_TRUE(exists(path("out/b.png")));
+}
+
+TEST_F(Files, NoInputIsReplacedOrWrittenTwice) {
+    HostImage image = noise_image(6, 8, 3, 8, 6);
+    write("a.png", image);
+    mkdir(path("x").c_str(), 0777);
+    write("x/a.png", noise_image(6, 8, 3, 8, 7));
+    std::string before = read_bytes("a.png");
+    Result same = spectra("run SpectraPlane " + path("a.png") + " -o " + dir);
+    EXPECT_EQ(same.code, 5) << same.output;
+    EXPECT_NE(same.output.find("would replace its input"), std::string::npos) << same.output;
+    EXPECT_EQ(read_bytes("a.png"), before);
+
+    Result twice =
+        spectra("run SpectraPlane " + path("a.png") + " " + path("x/a.png") + " -o " + path("o"));
+    EXPECT_EQ(twice.code, 5) << twice.output;
+    EXPECT_NE(twice.output.find(path("x/a.png") + ": " + path("o/a.png") + ": written already"),
+              std::string::npos)
+        << twice.output;
+    EXPECT_TRUE(host_same_samples(read("o/a.png"), Plugin("SpectraPlane").run(image)));
+}
+
+TEST_F(Files, JpegInJpegOutRefused) {
+    write_jpeg("photo.jpg", noise_image(10, 16, 3, 8, 8), "-progressive");
+    Result r = spectra("run SpectraPlane " + path("photo.jpg") + " " + path("spectrum.png"));
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_TRUE(
+        host_same_samples(read("spectrum.png"), Plugin("SpectraPlane").run(read("photo.jpg"))));
+    Result out = spectra("run SpectraPlane " + path("photo.jpg") + " " + path("spectrum.jpg"));
+    EXPECT_EQ(out.code, 5) << out.output;
+    EXPECT_NE(out.output.find("JPEG is not written"), std::string::npos) << out.output;
+    EXPECT_FALSE(exists(path("spectrum.jpg")));
+    write_jpeg("grey.jpg", noise_image(10, 16, 3, 8, 9), "-grayscale");
+    Result grey = spectra("run SpectraPlane " + path("grey.jpg") + " " + path("g.png"));
+    EXPECT_EQ(grey.code, 3) << grey.output;
+    EXPECT_NE(grey.output.find("a grey image: SpectraPlane is enabled for RGB documents only"),
+              std::string::npos)
+        << grey.output;
+}
+
+TEST_F(Files, PlantedLinksAreNeverFollowed) {
+    write("in.png", noise_image(6, 8, 3, 8, 10));
+    write_bytes("victim", "precious");
+    /* The names that earlier versions used for the temporary file and the
+     * target itself, both links to the victim. */
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+        std::string planted = path(".spectra-" + std::to_string(getpid()) + "-out.png.tmp");
+        if (symlink(path("victim").c_str(), planted.c_str()) != 0) _exit(98);
+        if (symlink(path("victim").c_str(), path("out.png").c_str()) != 0) _exit(98);
+        execl(SPECTRA_COMMAND, SPECTRA_COMMAND, "run", "SpectraPlane", path("in.png").c_str(),
+              path("out.png").c_str(), (char*)nullptr);
+        _exit(99);
+    }
+    int status;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    EXPECT_EQ(read_bytes("victim"), "precious");
+    std::string planted = path(".spectra-" + std::to_string(pid) + "-out.png.tmp");
+    char target[4096] = {};
+    EXPECT_GT(readlink(planted.c_str(), target, sizeof target - 1), 0);
+    EXPECT_EQ(std::string(target), path("victim"));
+    /* The target link itself was replaced by the new file. */
+    struct stat s;
+    ASSERT_EQ(lstat(path("out.png").c_str(), &s), 0);
+    EXPECT_TRUE(S_ISREG(s.st_mode));
+    EXPECT_TRUE(host_same_samples(read("out.png"), Plugin("SpectraPlane").run(read("in.png"))));
+}
+
+TEST_F(Files, OutputsGetTheUmasksPermissions) {
+    write("in.png", noise_image(6, 8, 3, 8, 11));
+    struct Case {
+        const char* umask;
+        const char* output;
+        mode_t mode;
+    } cases[] = {{"022", "a.png", 0644},
+                 {"077", "b.png", 0600},
+                 {"022", "c.tif", 0644},
+                 {"027", "d.tif", 0640}};
+    for (const Case& c : cases) {
+        Result r = spectra("run SpectraRow " + path("in.png") + " " + path(c.output),
+                           std::string("umask ") + c.umask + "; ");
+        EXPECT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(mode(c.output), c.mode) << c.output;
+    }
+}
+
+TEST_F(Files, HugeClaimsFailCleanly) {
+    if (!address_limits_work()) GTEST_SKIP() << "no address-space limits here";
+    /* A JPEG header that claims 30000 x 30000 pixels: its SOF marker
+     * patched. */
+    write_jpeg("small.jpg", noise_image(16, 16, 3, 8, 12));
+    std::string jpeg = read_bytes("small.jpg");
+    size_t sof = jpeg.find("\xff\xc0");
+    ASSERT_NE(sof, std::string::npos);
+    jpeg[sof + 5] = jpeg[sof + 7] = char(30000 >> 8);
+    jpeg[sof + 6] = jpeg[sof + 8] = char(30000 & 0xff);
+    write_bytes("claims.jpg", jpeg);
+    /* A tiled TIFF of 30000 x 30000 with one tile written. */
+    TIFF* t = TIFFOpen(path("claims.tif").c_str(), "w");
+    ASSERT_TRUE(t);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(30000));
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(30000));
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
+    TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_ADOBE_DEFLATE));
+    TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(256));
+    TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(256));
+    std::vector<uint8_t> tile(256 * 256 * 3, 7);
+    TIFFWriteTile(t, tile.data(), 0, 0, 0, 0);
+    TIFFClose(t);
+    for (const char* input : {"claims.jpg", "claims.tif"}) {
+        Result r = spectra("run SpectraPlane " + path(input) + " " + path("out.png"),
+                           "ulimit -v 300000; ");
+        EXPECT_EQ(r.code, 2) << input << ": " << r.output;
+        EXPECT_NE(r.output.find("not enough memory for this image"), std::string::npos) << r.output;
+        EXPECT_FALSE(exists(path("out.png")));
+    }
+}
+
+TEST_F(Files, DemoRemovesAPattern) {
+    Result r = spectra("demo " + path("demo"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    double before = 0, after = 0;
+    size_t at = r.output.find("with the pattern:"), at2 = r.output.find("pattern removed:");
+    ASSERT_NE(at, std::string::npos) << r.output;
+    ASSERT_NE(at2, std::string::npos) << r.output;
+    before = std::atof(r.output.c_str() + at + 17);
+    after = std::atof(r.output.c_str() + at2 + 16);
+    EXPECT_LT(before, 26) << r.output;
+    EXPECT_GT(after, 33) << r.output;
+    /* The files are what the plug-ins make of each other: the painted
+     * spectrum differs from the spectrum in a few samples only, and the
+     * cleaned picture is its inverse. */
+    HostImage pattern = read("demo/pattern.png"), spectrum = read("demo/pattern-spectrum.png"),
+              painted = read("demo/pattern-painted.png"),
+              cleaned = read("demo/pattern-removed.png");
+    EXPECT_TRUE(host_same_samples(spectrum, Plugin("SpectraPlane").run(pattern)));
+    EXPECT_TRUE(host_same_samples(cleaned, Plugin("SpectraPlaneInverse").run(painted)));
+    int differ = 0;
+    for (int y = 0; y < spectrum.rows; y++)
+        for (int x = 0; x < spectrum.columns; x++)
+            for (int p = 0; p < 3; p++)
+                if (host_sample(spectrum, x, y, p) != host_sample(painted, x, y, p)) differ++;
+    EXPECT_GT(differ, 0);
+    EXPECT_LE(differ, 2 * 25 * 3);
+    EXPECT_TRUE(exists(path("demo/contact-sheet.png")));
+}
+
+} // namespace
