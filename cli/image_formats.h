@@ -14,13 +14,16 @@
  * message in *error. */
 bool image_too_large(const std::string& path, uint64_t width, uint64_t height, std::string* error);
 
-/* 16-bit samples as a file holds them (0..65535, native order) turned into
- * the interface's range, in place, over the whole image. */
-void image_from_file16(HostImage& image);
+/* 16-bit samples as a file holds them (0..65535, native order) kept in
+ * file->original and turned into the interface's range in file->image. */
+void image_from_file16(ImageFile* file);
 
 /* Row y of the image in the file's range: a copy, or for 16 bits the
- * samples turned back to 0..65535. */
-void image_file_row(const HostImage& image, int32_t y, std::vector<uint8_t>* row);
+ * samples turned back to 0..65535; where `original` (may be null) holds
+ * the file that the image was made from, untouched samples keep its
+ * values. */
+void image_file_row(const HostImage& image, const HostImage* original, int32_t y,
+                    std::vector<uint8_t>* row);
 
 /* The readers: fill *file or set *error to a line that names `path`. */
 bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* error);
@@ -28,10 +31,11 @@ bool tiff_read(const std::string& path, ImageFile* file, std::string* error);
 bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* error);
 
 /* The writers, into an open file; messages name `path`. */
-bool png_write(const std::string& path, FILE* f, const HostImage& image, std::string* error);
+bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
+               std::string* error);
 /* Takes the descriptor: it is closed when the call returns. Synced to its
  * disk when `sync` is set. */
-bool tiff_write(const std::string& path, int fd, const HostImage& image, bool sync,
-                std::string* error);
+bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,
+                bool sync, std::string* error);
 
 #endif

@@ -12,18 +12,10 @@
 #include <cstring>
 #include <fcntl.h>
 #include <png.h>
+#include <pthread.h>
 #include <sys/random.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-uint16_t to_interface16(uint16_t v) {
-    return uint16_t((uint32_t(v) * 32768 + 32767) / 65535);
-}
-
-uint16_t from_interface16(uint16_t v) {
-    if (v > 32768) v = 32768;
-    return uint16_t((uint32_t(v) * 65535 + 16384) / 32768);
-}
 
 bool image_too_large(const std::string& path, uint64_t width, uint64_t height, std::string* error) {
     const uint64_t largest_side = 32767;
@@ -33,7 +25,9 @@ bool image_too_large(const std::string& path, uint64_t width, uint64_t height, s
     return true;
 }
 
-void image_from_file16(HostImage& image) {
+void image_from_file16(ImageFile* file) {
+    file->original = file->image;
+    HostImage& image = file->image;
     int64_t n = int64_t(image.columns) * image.planes;
     for (int32_t y = 0; y < image.rows; y++) {
         uint16_t* row = reinterpret_cast<uint16_t*>(image.data() + y * image.row_bytes);
@@ -41,16 +35,24 @@ void image_from_file16(HostImage& image) {
     }
 }
 
-void image_file_row(const HostImage& image, int32_t y, std::vector<uint8_t>* row) {
+void image_file_row(const HostImage& image, const HostImage* original, int32_t y,
+                    std::vector<uint8_t>* row) {
     int64_t n = int64_t(image.columns) * image.planes;
     const uint8_t* in = image.data() + y * image.row_bytes;
     row->resize(size_t(n) * size_t(host_sample_bytes(image.depth)));
-    if (image.depth == 16) {
-        const uint16_t* i16 = reinterpret_cast<const uint16_t*>(in);
-        uint16_t* o = reinterpret_cast<uint16_t*>(row->data());
-        for (int64_t i = 0; i < n; i++) o[i] = from_interface16(i16[i]);
-    } else {
+    if (image.depth != 16) {
         std::memcpy(row->data(), in, row->size());
+        return;
+    }
+    const uint16_t* i16 = reinterpret_cast<const uint16_t*>(in);
+    uint16_t* o = reinterpret_cast<uint16_t*>(row->data());
+    if (original && original->depth == 16 && original->rows == image.rows &&
+        original->columns == image.columns && original->planes == image.planes) {
+        const uint16_t* was =
+            reinterpret_cast<const uint16_t*>(original->data() + y * original->row_bytes);
+        for (int64_t i = 0; i < n; i++) o[i] = host_file16_after(was[i], i16[i]);
+    } else {
+        for (int64_t i = 0; i < n; i++) o[i] = from_interface16(i16[i]);
     }
 }
 
@@ -107,16 +109,16 @@ std::string cannot_write(const std::string& path, int cause) {
 
 /* Writes the image through the open descriptor `fd`, which it closes;
  * messages name `path`. Only a regular file is synced to its disk. */
-bool write_fd(const std::string& path, int fd, const HostImage& image, bool png, bool sync,
-              std::string* error) {
-    if (!png) return tiff_write(path, fd, image, sync, error);
+bool write_fd(const std::string& path, int fd, const HostImage& image, const HostImage* original,
+              bool png, bool sync, std::string* error) {
+    if (!png) return tiff_write(path, fd, image, original, sync, error);
     FILE* f = fdopen(fd, "wb");
     if (!f) {
         *error = cannot_write(path, errno);
         close(fd);
         return false;
     }
-    bool ok = png_write(path, f, image, error);
+    bool ok = png_write(path, f, image, original, error);
     if (std::fflush(f) != 0 || (sync && fsync(fileno(f)) != 0)) {
         if (ok) *error = cannot_write(path, errno);
         ok = false;
@@ -143,7 +145,21 @@ int create_temporary(const std::string& dir, const std::string& name, std::strin
             errno = ENAMETOOLONG;
             return -1;
         }
+        /* The name is recorded for the signal handlers in the same moment
+         * as the file appears: the stopping signals, which the command
+         * takes on this thread alone, wait until both are done. */
+        sigset_t stopping, before;
+        sigemptyset(&stopping);
+        for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping, signal);
+        pthread_sigmask(SIG_BLOCK, &stopping, &before);
         int fd = open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        int cause = errno;
+        if (fd >= 0) {
+            std::memcpy(temporary, temp->c_str(), temp->size() + 1);
+            temporary_set = 1;
+        }
+        pthread_sigmask(SIG_SETMASK, &before, nullptr);
+        errno = cause;
         if (fd >= 0 || errno != EEXIST) return fd;
     }
     return -1;
@@ -155,7 +171,10 @@ void image_remove_temporary() {
     if (temporary_set) unlink(temporary);
 }
 
-bool image_write(const std::string& path, const HostImage& image, std::string* error) {
+bool image_write(const std::string& path, const HostImage& image, std::string* error,
+                 const ImageFile* source) {
+    const HostImage* original =
+        source && !source->original.storage.empty() ? &source->original : nullptr;
     std::string extension = lower_extension(path);
     bool png = extension == "png", tiff = extension == "tif" || extension == "tiff";
     /* A device or a pipe (/dev/stdout, /dev/null) is written as it is: it
@@ -184,7 +203,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
             *error = cannot_write(path, errno);
             return false;
         }
-        return write_fd(path, fd, image, png, false, error);
+        return write_fd(path, fd, image, original, png, false, error);
     }
     /* A file through a temporary file in the same folder, renamed into
      * place when whole. */
@@ -195,9 +214,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         *error = cannot_write(path, errno);
         return false;
     }
-    std::memcpy(temporary, temp.c_str(), temp.size() + 1);
-    temporary_set = 1;
-    bool ok = write_fd(path, fd, image, png, true, error);
+    bool ok = write_fd(path, fd, image, original, png, true, error);
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
         *error = cannot_write(path, errno);
         ok = false;

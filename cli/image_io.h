@@ -22,11 +22,8 @@ struct ImageFile {
     HostImage image;
     ImageColours colours = ImageColours::rgb;
     ImageFormat format = ImageFormat::png;
+    HostImage original; /* 16-bit files: the samples as the file holds them */
 };
-
-/* 16-bit file values (0..65535) to the interface's range (0..32768), and back. */
-uint16_t to_interface16(uint16_t v);
-uint16_t from_interface16(uint16_t v);
 
 /* Reads a PNG, JPEG or TIFF file (by its contents). On failure returns false and
  * sets *error to a one-line message that names the file and the cause. */
@@ -34,8 +31,11 @@ bool image_read(const std::string& path, ImageFile* file, std::string* error);
 
 /* Writes `image` as PNG or TIFF, chosen by the path's extension (.png,
  * .tif, .tiff), atomically. PNG holds 8 and 16 bits; TIFF also 32-bit
- * floats. The file gets the permissions that the umask gives a new file. */
-bool image_write(const std::string& path, const HostImage& image, std::string* error);
+ * floats. The file gets the permissions that the umask gives a new file.
+ * With the `source` that a plug-in ran on, 16-bit samples that the plug-in
+ * left alone keep the source file's own values. */
+bool image_write(const std::string& path, const HostImage& image, std::string* error,
+                 const ImageFile* source = nullptr);
 
 /* Removes the temporary file of a write in progress, if any. Safe to call
  * from a signal handler. */

@@ -101,11 +101,12 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
     png_read_image(png, rows.data());
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
-    if (image.depth == 16) image_from_file16(image);
+    if (image.depth == 16) image_from_file16(file);
     return true;
 }
 
-bool png_write(const std::string& path, FILE* f, const HostImage& image, std::string* error) {
+bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
+               std::string* error) {
     if (image.depth == 32) {
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
@@ -142,7 +143,7 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, std::st
     png_write_info(png, info);
     if (image.depth == 16) png_set_swap(png);
     for (int32_t y = 0; y < image.rows; y++) {
-        image_file_row(image, y, &row);
+        image_file_row(image, original, y, &row);
         png_write_row(png, row.data());
     }
     png_write_end(png, info);

@@ -181,14 +181,14 @@ bool tiff_read(const std::string& path, ImageFile* file, std::string* error) {
                      (failure.empty() ? "a corrupt or truncated TIFF file (" + tiff_message + ")"
                                       : failure);
         else if (depth == 16)
-            image_from_file16(file->image);
+            image_from_file16(file);
     }
     TIFFClose(t);
     return ok;
 }
 
-bool tiff_write(const std::string& path, int fd, const HostImage& image, bool sync,
-                std::string* error) {
+bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,
+                bool sync, std::string* error) {
     set_handlers();
     errno = 0;
     TIFF* t = TIFFFdOpen(fd, path.c_str(), "w");
@@ -215,7 +215,7 @@ bool tiff_write(const std::string& path, int fd, const HostImage& image, bool sy
     std::vector<uint8_t> row;
     bool ok = true;
     for (int32_t y = 0; ok && y < image.rows; y++) {
-        image_file_row(image, y, &row);
+        image_file_row(image, original, y, &row);
         ok = TIFFWriteScanline(t, row.data(), uint32_t(y), 0) >= 0;
     }
     /* The directory is written last: a failure there must count too. */

@@ -3,15 +3,15 @@
  * the verbs' dispatch, the plug-in lookup, info and list. */
 #include "spectra.h"
 
-#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <dirent.h>
 #include <limits.h>
 #include <new>
+#include <pthread.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 namespace {
@@ -83,8 +83,17 @@ const char* const demo_help =
     "the round trip's PSNR at 8, 16 and 32 bits.\n";
 
 /* A command stopped by a signal leaves no partial output behind: the
- * temporary file of a write in progress is removed before it exits. */
+ * temporary file of a write in progress is removed before it exits. The
+ * plug-ins' worker threads may take a signal too; it is handed to the main
+ * thread, which holds the signals off while it creates a temporary file. */
+pid_t main_thread_id;
+pthread_t main_thread;
+
 void stopped(int signal) {
+    if (syscall(SYS_gettid) != main_thread_id) {
+        pthread_kill(main_thread, signal);
+        return;
+    }
     image_remove_temporary();
     const char* text = signal == SIGINT    ? "spectra: interrupted (SIGINT)\n"
                        : signal == SIGTERM ? "spectra: terminated (SIGTERM)\n"
@@ -95,6 +104,8 @@ void stopped(int signal) {
 }
 
 void handle_signals() {
+    main_thread_id = pid_t(syscall(SYS_gettid));
+    main_thread = pthread_self();
     struct sigaction action = {};
     action.sa_handler = stopped;
     sigemptyset(&action.sa_mask);
@@ -177,54 +188,22 @@ int list(int argc, char**) {
     if (argc != 0) return usage_error("list takes no arguments");
     std::vector<FoundPlugin> plugins = find_plugins();
     for (const FoundPlugin& p : plugins)
-        std::printf("%-20s %s\n", short_name(p.info.name).c_str(), p.path.c_str());
+        std::printf("%-20s %s\n", host_short_name(p.info.name).c_str(), p.path.c_str());
     if (plugins.empty()) std::fprintf(stderr, "spectra: no plug-ins found\n");
     return exit_done;
 }
 
 } // namespace
 
-std::string short_name(const std::string& menu_name) {
-    size_t end = menu_name.find_last_not_of('.');
-    return end == std::string::npos ? "" : menu_name.substr(0, end + 1);
-}
-
 std::vector<std::string> plugin_folders() {
     std::vector<std::string> folders;
-    if (const char* path = std::getenv("SPECTRA_PLUGIN_PATH")) {
-        std::string s = path;
-        for (size_t start = 0; start <= s.size();) {
-            size_t end = s.find(':', start);
-            if (end == std::string::npos) end = s.size();
-            if (end > start) folders.push_back(s.substr(start, end - start));
-            start = end + 1;
-        }
-    }
+    if (const char* path = std::getenv("SPECTRA_PLUGIN_PATH")) folders = host_path_folders(path);
     folders.push_back(command_folder() + "/plugins");
     return folders;
 }
 
 std::vector<FoundPlugin> find_plugins() {
-    std::vector<FoundPlugin> found;
-    for (const std::string& folder : plugin_folders()) {
-        DIR* dir = opendir(folder.c_str());
-        if (!dir) continue;
-        std::vector<std::string> names;
-        while (dirent* e = readdir(dir)) {
-            std::string name = e->d_name;
-            if (name.size() > 4 && same_name(name.substr(name.size() - 4), ".8bf"))
-                names.push_back(name);
-        }
-        closedir(dir);
-        std::sort(names.begin(), names.end());
-        for (const std::string& name : names) {
-            FoundPlugin p;
-            std::string error;
-            p.path = folder + "/" + name;
-            if (host_read_info(p.path, &p.info, &error)) found.push_back(p);
-        }
-    }
-    return found;
+    return host_find_plugins(plugin_folders());
 }
 
 bool resolve_plugin(const std::string& name, FoundPlugin* found, Failure* failure) {
@@ -238,7 +217,7 @@ bool resolve_plugin(const std::string& name, FoundPlugin* found, Failure* failur
         return false;
     }
     for (const FoundPlugin& p : find_plugins())
-        if (same_name(short_name(p.info.name), name)) {
+        if (same_name(host_short_name(p.info.name), name)) {
             *found = p;
             return true;
         }

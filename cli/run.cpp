@@ -33,7 +33,7 @@ int16_t mode_of(const ImageFile& file) {
 /* Why the plug-in is not enabled for the document, in a user's words: an
  * image that only needs converting to RGB says so. */
 std::string not_enabled(const FoundPlugin& plugin, const ImageFile& in, const PiplDocument& doc) {
-    std::string name = short_name(plugin.info.name);
+    std::string name = host_short_name(plugin.info.name);
     const char* kind = in.colours == ImageColours::grey      ? "a grey image"
                        : in.colours == ImageColours::cmyk    ? "a CMYK image"
                        : in.colours == ImageColours::palette ? "an indexed-colour image"
@@ -114,7 +114,7 @@ bool run_one(const FoundPlugin& plugin, const std::string& input, std::string ou
     }
     HostImage out;
     if (!run_plugin(plugin, in, &out, failure)) return false;
-    if (!image_write(output, out, &error)) {
+    if (!image_write(output, out, &error, &in)) {
         *failure = {exit_output, error};
         return false;
     }
@@ -140,16 +140,14 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
         *failure = {exit_plugin, not_enabled(plugin, in, doc)};
         return false;
     }
-    HostPlugin loaded;
     std::string error;
-    if (!host_load(plugin.path, plugin.info.entry, &loaded, &error)) {
+    int16_t result = host_run_once(plugin, in.image, out, &error);
+    if (result == hostNotLoaded) {
         *failure = {exit_plugin, error};
         return false;
     }
-    int16_t result = host_run(loaded, in.image, out);
-    host_unload(&loaded);
     if (result != noErr) {
-        *failure = {exit_failed, short_name(plugin.info.name) +
+        *failure = {exit_failed, host_short_name(plugin.info.name) +
                                      " failed: " + host_result_name(result) + " (" +
                                      std::to_string(result) + ")"};
         return false;

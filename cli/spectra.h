@@ -24,12 +24,6 @@ struct Failure {
     std::string message;
 };
 
-/* A plug-in file found in the plug-in folders. */
-struct FoundPlugin {
-    std::string path;
-    PiplInfo info;
-};
-
 /* The plug-in folders: those in SPECTRA_PLUGIN_PATH, then plugins/ beside
  * the command. */
 std::vector<std::string> plugin_folders();
@@ -43,9 +37,6 @@ bool resolve_plugin(const std::string& name, FoundPlugin* found, Failure* failur
 /* Runs the plug-in on the image as a host does: refuses a document mode
  * that its property list does not enable, then loads and runs it. */
 bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure);
-
-/* The menu name without its trailing dots. */
-std::string short_name(const std::string& menu_name);
 
 /* spectra run ARGUMENTS (after the verb); returns the exit code. */
 int run(int argc, char** argv);

@@ -2,6 +2,7 @@
 #include "host.h"
 
 #include <algorithm>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -9,6 +10,7 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <dlfcn.h>
 #endif
 
@@ -23,6 +25,15 @@ int host_sample_bytes(int32_t depth) {
     default:
         return 0;
     }
+}
+
+uint16_t to_interface16(uint16_t v) {
+    return uint16_t((uint32_t(v) * 32768 + 32767) / 65535);
+}
+
+uint16_t from_interface16(uint16_t v) {
+    if (v > 32768) v = 32768;
+    return uint16_t((uint32_t(v) * 65535 + 16384) / 32768);
 }
 
 HostImage host_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth,
@@ -346,6 +357,59 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
     return first;
 }
 
+int16_t host_run_once(const FoundPlugin& plugin, const HostImage& in, HostImage* out,
+                      std::string* error) {
+    HostPlugin loaded;
+    if (!host_load(plugin.path, plugin.info.entry, &loaded, error)) return hostNotLoaded;
+    int16_t result = host_run(loaded, in, out);
+    host_unload(&loaded);
+    return result;
+}
+
+std::string host_short_name(const std::string& menu_name) {
+    size_t end = menu_name.find_last_not_of('.');
+    return end == std::string::npos ? "" : menu_name.substr(0, end + 1);
+}
+
+std::vector<std::string> host_path_folders(const std::string& list) {
+    std::vector<std::string> folders;
+    for (size_t start = 0; start <= list.size();) {
+        size_t end = list.find(':', start);
+        if (end == std::string::npos) end = list.size();
+        if (end > start) folders.push_back(list.substr(start, end - start));
+        start = end + 1;
+    }
+    return folders;
+}
+
+#if !defined(_WIN32)
+std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders) {
+    std::vector<FoundPlugin> found;
+    for (const std::string& folder : folders) {
+        DIR* dir = opendir(folder.c_str());
+        if (!dir) continue;
+        std::vector<std::string> names;
+        while (dirent* e = readdir(dir)) {
+            std::string name = e->d_name;
+            if (name.size() > 4) {
+                std::string suffix = name.substr(name.size() - 4);
+                for (char& c : suffix) c = char(std::tolower(uint8_t(c)));
+                if (suffix == ".8bf") names.push_back(name);
+            }
+        }
+        closedir(dir);
+        std::sort(names.begin(), names.end());
+        for (const std::string& name : names) {
+            FoundPlugin p;
+            std::string error;
+            p.path = folder + "/" + name;
+            if (host_read_info(p.path, &p.info, &error)) found.push_back(p);
+        }
+    }
+    return found;
+}
+#endif
+
 std::string host_result_name(int16_t code) {
     switch (code) {
     case noErr:
@@ -364,6 +428,8 @@ std::string host_result_name(int16_t code) {
         return "hostBadRequest";
     case hostNoEnd:
         return "hostNoEnd";
+    case hostNotLoaded:
+        return "hostNotLoaded";
     default:
         return std::to_string(code);
     }

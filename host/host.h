@@ -52,6 +52,19 @@ bool host_same_samples(const HostImage& a, const HostImage& b);
  * they are equal there. */
 double host_psnr(const HostImage& a, const HostImage& b);
 
+/* 16-bit samples as files hold them (0..65535) to the interface's range
+ * (0..32768) and back; every interface value survives the way back and
+ * forth. */
+uint16_t to_interface16(uint16_t v);
+uint16_t from_interface16(uint16_t v);
+
+/* A 16-bit sample after a run, in a file's range: a sample that the
+ * plug-in left as it was delivered keeps the file's own value `original`
+ * (two file values share each interface value), another one is converted. */
+inline uint16_t host_file16_after(uint16_t original, uint16_t written) {
+    return written == to_interface16(original) ? original : from_interface16(written);
+}
+
 /* A loaded plug-in. */
 struct HostPlugin {
     void* module = nullptr;
@@ -71,6 +84,23 @@ bool host_read_info(const std::string& path, PiplInfo* info, std::string* error)
 /* Opens a plug-in as a host does: host_read_info, then loads the code and
  * finds the entry that the `8664` property names. */
 bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error);
+
+/* A filter plug-in file, and what its property list says. */
+struct FoundPlugin {
+    std::string path;
+    PiplInfo info;
+};
+
+/* Every filter plug-in file (*.8bf in any case) in the folders: folder
+ * after folder, by name within one. Files that are no filters are passed
+ * over. */
+std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders);
+
+/* The folders of a list separated by ':', such as SPECTRA_PLUGIN_PATH. */
+std::vector<std::string> host_path_folders(const std::string& list);
+
+/* The menu name without its trailing dots: the name users call it by. */
+std::string host_short_name(const std::string& menu_name);
 
 /* What the host leaves in outData before each Continue call. */
 enum class HostFill {
@@ -101,6 +131,7 @@ struct HostLog {
 enum : int16_t {
     hostBadRequest = -30900, /* the plug-in asked for an area or planes outside the image */
     hostNoEnd = -30901,      /* the plug-in kept asking for more after max_continues calls */
+    hostNotLoaded = -30902,  /* the plug-in file could not be loaded */
 };
 
 /* Runs the plug-in on `in`. *out receives the document after the run: the
@@ -108,6 +139,12 @@ enum : int16_t {
  * first result code other than noErr, or noErr; *log (if given) holds all. */
 int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
                  const HostOptions& options = HostOptions(), HostLog* log = nullptr);
+
+/* Loads the plug-in, runs it once on `in` and unloads it, as hosts that
+ * load a filter for each run do. Returns what host_run returns, or
+ * hostNotLoaded with *error saying why. */
+int16_t host_run_once(const FoundPlugin& plugin, const HostImage& in, HostImage* out,
+                      std::string* error);
 
 /* The name of a result code ("memFullErr"), or its number. */
 std::string host_result_name(int16_t code);

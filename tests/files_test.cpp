@@ -239,4 +239,71 @@ TEST_F(Files, DemoRemovesAPattern) {
     EXPECT_TRUE(exists(path("demo/contact-sheet.png")));
 }
 
+/* The 16-bit samples of a TIFF file as it stores them. */
+std::vector<uint16_t> tiff16_samples(const std::string& path) {
+    std::vector<uint16_t> samples;
+    TIFF* t = TIFFOpen(path.c_str(), "r");
+    if (!t) return samples;
+    uint32_t width = 0, height = 0;
+    uint16_t planes = 0;
+    TIFFGetField(t, TIFFTAG_IMAGEWIDTH, &width);
+    TIFFGetField(t, TIFFTAG_IMAGELENGTH, &height);
+    TIFFGetField(t, TIFFTAG_SAMPLESPERPIXEL, &planes);
+    std::vector<uint16_t> row(size_t(width) * planes);
+    for (uint32_t y = 0; y < height; y++) {
+        TIFFReadScanline(t, row.data(), y, 0);
+        samples.insert(samples.end(), row.begin(), row.end());
+    }
+    TIFFClose(t);
+    return samples;
+}
+
+TEST_F(Files, SixteenBitSamplesLeftAloneKeepTheirFileValues) {
+    /* Every 16-bit value in the alpha plane and in the colour planes; half
+     * of them share their interface value with a neighbour and would not
+     * come back through the conversion alone. */
+    const uint32_t side = 256;
+    TIFF* t = TIFFOpen(path("in.tif").c_str(), "w");
+    ASSERT_TRUE(t);
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, side);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, side);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(16));
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
+    uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
+    std::vector<uint16_t> row(side * 4);
+    for (uint32_t y = 0; y < side; y++) {
+        for (uint32_t x = 0; x < side; x++)
+            for (uint32_t p = 0; p < 4; p++)
+                row[x * 4 + p] = uint16_t(y * side + (x + 85 * p) % side);
+        TIFFWriteScanline(t, row.data(), y, 0);
+    }
+    TIFFClose(t);
+    std::vector<uint16_t> in = tiff16_samples(path("in.tif"));
+    for (const char* plugin : {"SpectraPlane", "SpectraPlaneInverse"}) {
+        Result r =
+            spectra(std::string("run ") + plugin + " " + path("in.tif") + " " + path("out.tif"));
+        ASSERT_EQ(r.code, 0) << r.output;
+        std::vector<uint16_t> out = tiff16_samples(path("out.tif"));
+        ASSERT_EQ(out.size(), in.size());
+        size_t kept = 0, written = 0;
+        for (uint32_t y = 0; y < side; y++)
+            for (uint32_t x = 0; x < side; x++)
+                for (uint32_t p = 0; p < 4; p++) {
+                    size_t i = (size_t(y) * side + x) * 4 + p;
+                    /* alpha always, and the inverse's phase half */
+                    bool alone = p == 3 || (std::string(plugin) != "SpectraPlane" && x >= side / 2);
+                    if (alone) {
+                        ASSERT_EQ(out[i], in[i]) << plugin << " at " << x << ", " << y << ", " << p;
+                        kept++;
+                    } else {
+                        written += out[i] != in[i];
+                    }
+                }
+        EXPECT_GT(written, size_t(side * side)) << plugin;
+        EXPECT_GE(kept, size_t(side * side)) << plugin;
+    }
+}
+
 } // namespace

@@ -1,0 +1,213 @@
+#!/bin/sh
+# gimp_test.sh GIMP-CONSOLE BUILD-DIR IMAGE-TOOL: the GIMP bridge in a real
+# GIMP. The bridge and the plug-ins are installed into a temporary profile;
+# one gimp-console batch loads each picture, runs a filter on its layer and
+# exports the layer losslessly; each export must hold exactly the samples
+# that `spectra run` writes for the same picture.
+set -e
+gimp="$1" build="$2" tool="$3"
+source_dir="$(cd "$(dirname "$0")/.." && pwd)"
+work="$(mktemp -d)"
+xvfb="" gui=""
+trap 'kill $gui $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+export HOME="$work/home" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
+export GIMP2_DIRECTORY="$work/profile"
+mkdir -p "$HOME" "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME" "$work/in" "$work/out"
+for d in brushes dynamics fonts gradients palettes patterns tool-presets; do
+    mkdir -p "$GIMP2_DIRECTORY/$d"
+done
+# Kept as loaded, exported as they are: a linear image is written linear,
+# with its profile, not converted to sRGB.
+cat >"$GIMP2_DIRECTORY/gimprc" <<EOF
+(color-profile-policy keep)
+(export-color-profile yes)
+(export-metadata-exif no)
+(export-metadata-xmp no)
+(export-metadata-iptc no)
+EOF
+SPECTRA_BUILD="$build" "$source_dir/scripts/install-gimp" >/dev/null
+# and a filter that fails, for the failures' path
+cp "$build/tests/plugins/FailingFilter.8bf" "$GIMP2_DIRECTORY/plug-ins/spectra-gimp/"
+"$tool" make "$work/in"
+
+# The cases, one per line: name, input, precision (0: as loaded), what is
+# done first (none, select, offset, grey), procedure, export extension.
+cases="$work/cases"
+: >"$cases"
+for input in rgb8.png rgba8.png rgb16.png rgba16.png float.tif; do
+    ext="${input##*.}"
+    for p in plane plane-inverse volume row; do
+        echo "${input%.*}-$p $input 0 none $p $ext" >>"$cases"
+    done
+done
+cat >>"$cases" <<EOF
+linear16-plane rgb16.png PRECISION-U16-LINEAR none plane png
+linear8-volume rgba8.png PRECISION-U8-LINEAR none volume png
+linearfloat-plane-inverse float.tif PRECISION-FLOAT-LINEAR none plane-inverse tif
+selection-plane rgb8.png 0 select plane png
+offset-row rgba8.png 0 offset row png
+refused-grey-plane rgb8.png 0 grey plane png
+refused-half-row rgb16.png PRECISION-HALF-GAMMA none row png
+refused-failing rgb16.png 0 none failing-filter png
+EOF
+
+scheme="(begin
+  (define (export-layer image layer file)
+    (let* ((w (car (gimp-drawable-width layer)))
+           (h (car (gimp-drawable-height layer)))
+           (copy-image (car (gimp-image-new-with-precision w h RGB
+                                (car (gimp-image-get-precision image)))))
+           (copy (car (gimp-layer-new-from-drawable layer copy-image))))
+      (gimp-image-insert-layer copy-image copy 0 0)
+      (gimp-layer-set-offsets copy 0 0)
+      (gimp-file-save RUN-NONINTERACTIVE copy-image copy file file)
+      (gimp-image-delete copy-image)))
+  (define (run-case name input precision prep filter ext)
+    (let* ((image (car (gimp-file-load RUN-NONINTERACTIVE input input)))
+           (layer (car (gimp-image-get-active-layer image)))
+           (out (string-append \"$work/out/\" name)))
+      (if (not (= precision 0)) (gimp-image-convert-precision image precision))
+      (if (eq? prep 'select)
+          (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 11 7 40 30))
+      (if (eq? prep 'offset) (gimp-layer-resize layer 61 37 -9 -5))
+      (if (eq? prep 'grey) (gimp-image-convert-grayscale image))
+      (if (or (not (= precision 0)) (eq? prep 'offset))
+          (export-layer image layer (string-append out \"-in.\" ext)))
+      (gimp-image-clean-all image)
+      (let ((bounds (gimp-selection-bounds image))
+            (failed (catch #t (filter RUN-NONINTERACTIVE image layer) #f)))
+        (if failed
+            (gimp-message (string-append \"REFUSED \" name (if (= 0 (car (gimp-image-is-dirty image))) \" unchanged\" \" changed\")))
+            (begin
+              (export-layer image layer (string-append out \".\" ext))
+              (if (equal? bounds (gimp-selection-bounds image))
+                  (gimp-message (string-append \"SELECTION-KEPT \" name)))
+              (gimp-message (string-append \"DONE \" name)))))
+      (gimp-image-delete image)))
+$(while read name input precision prep p ext; do
+    case "$p" in failing-*) procedure="plug-in-$p" ;; *) procedure="plug-in-spectra-$p" ;; esac
+    echo "  (run-case \"$name\" \"$work/in/$input\" $precision '$prep $procedure \"$ext\")"
+done <"$cases"))"
+
+start=$(date +%s)
+"$gimp" -i -d -f -b "$scheme" -b "(gimp-quit 0)" >"$work/log" 2>&1 || true
+echo "gimp-console ran $(wc -l <"$cases") cases in $(($(date +%s) - start)) s"
+
+set +e # from here on each check counts its own failure
+failures=0
+fail() {
+    echo "FAILED: $*"
+    failures=$((failures + 1))
+}
+plugin_of() {
+    case "$1" in
+    plane) echo SpectraPlane ;;
+    plane-inverse) echo SpectraPlaneInverse ;;
+    volume) echo SpectraVolume ;;
+    row) echo SpectraRow ;;
+    esac
+}
+while read name input precision prep p ext; do
+    case "$name" in refused-*)
+        grep -q "REFUSED $name unchanged" "$work/log" || fail "$name: not refused, or the layer changed"
+        continue
+        ;;
+    esac
+    if ! grep -q "DONE $name\$" "$work/log"; then
+        fail "$name: did not run"
+        continue
+    fi
+    source="$work/in/$input"
+    [ -f "$work/out/$name-in.$ext" ] && source="$work/out/$name-in.$ext"
+    expect="$work/out/$name-expect.$ext"
+    if ! "$build/spectra" run "$(plugin_of "$p")" "$source" "$expect"; then
+        fail "$name: spectra run failed"
+    elif "$tool" same "$expect" "$work/out/$name.$ext"; then
+        echo "same samples: $name"
+    else
+        fail "$name: GIMP's layer differs from spectra run"
+    fi
+    if [ "$prep" = select ]; then
+        grep -q "SELECTION-KEPT $name" "$work/log" || fail "$name: the selection changed"
+    fi
+done <"$cases"
+
+# The refusals name their cause.
+for message in "SpectraPlane works on RGB layers only; convert the image to RGB first" \
+    "SpectraRow works on 8 and 16-bit integer and 32-bit float layers" \
+    "FailingFilter failed: not enough memory for this layer (memFullErr, -108)"; do
+    grep -qF "$message" "$work/log" || fail "no message: $message"
+done
+
+# What GIMP registered: one procedure per plug-in with the three standard
+# arguments, for RGB images, under Filters in the property list's
+# category, labelled by its name.
+rc="$GIMP2_DIRECTORY/pluginrc"
+for p in plane plane-inverse volume row; do
+    awk -v name="\"plug-in-spectra-$p\"" '
+        $1 == "(proc-def" { on = $2 == name }
+        on { print }
+        $1 == "(proc-arg" { on = 0 }' "$rc" \
+        | sed 's/^ *//' >"$work/entry"
+    for want in "(menu-path \"<Image>/Filters/Quillon 2018\")" "\"$(plugin_of "$p")\"" \
+        '"RGB*"' "3 0"; do
+        grep -qxF "$want" "$work/entry" || fail "plug-in-spectra-$p: pluginrc lacks $want"
+    done
+done
+
+# Undo, which GIMP 2.10 offers to no script: GIMP's window under Xvfb,
+# driven through the Script-Fu server, and one Ctrl+Z typed into it must
+# restore the layer and leave the selection as it was.
+if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
+    start=$(date +%s)
+    display=":$((100 + $$ % 400))" port=$((20000 + $$ % 20000))
+    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    xvfb=$!
+    DISPLAY="$display" "${gimp%-console-2.10}-2.10" --no-splash -d -f \
+        -b "(plug-in-script-fu-server RUN-NONINTERACTIVE \"127.0.0.1\" $port \"\")" \
+        >"$work/gui.log" 2>&1 &
+    gui=$!
+    sf() { "$tool" script-fu "$port" "$1"; }
+    up=0
+    for i in $(seq 1 120); do
+        if sf "(+ 1 2)" >/dev/null 2>&1; then up=1; break; fi
+        sleep 0.5
+    done
+    if [ "$up" = 0 ]; then
+        fail "undo: GIMP's Script-Fu server did not start"
+    else
+        image=$(sf "(let* ((image (car (gimp-file-load RUN-NONINTERACTIVE \"$work/in/rgba16.png\" \"rgba16.png\")))
+                     (layer (car (gimp-image-get-active-layer image))))
+                  (gimp-display-new image)
+                  (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 11 7 40 30)
+                  (plug-in-spectra-row RUN-NONINTERACTIVE image layer)
+                  (gimp-displays-flush)
+                  image)")
+        save="(gimp-file-save RUN-NONINTERACTIVE $image (car (gimp-image-get-active-layer $image))"
+        sf "$save \"$work/out/undo-before.png\" \"x\")" >/dev/null
+        window=$(DISPLAY="$display" timeout 60 xdotool search --sync --name "rgba16.png" | head -n 1)
+        DISPLAY="$display" xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+z
+        sleep 1
+        sf "$save \"$work/out/undo-after.png\" \"x\")" >/dev/null
+        bounds=$(sf "(gimp-selection-bounds $image)")
+        sf "(gimp-quit 0)" >/dev/null 2>&1 || true
+        if "$tool" same "$work/in/rgba16.png" "$work/out/undo-before.png" 2>/dev/null; then
+            fail "undo: the filter did not change the layer"
+        elif ! "$tool" same "$work/in/rgba16.png" "$work/out/undo-after.png"; then
+            fail "undo: one undo step did not restore the layer"
+        elif [ "$bounds" != "(1 11 7 51 37)" ]; then
+            fail "undo: the selection became $bounds"
+        else
+            echo "one undo step restores the layer, the selection kept ($(($(date +%s) - start)) s)"
+        fi
+    fi
+else
+    fail "undo: Xvfb and xdotool are missing (scripts/deps gimp installs them)"
+fi
+
+if [ "$failures" -ne 0 ]; then
+    echo "--- gimp-console's output:"
+    cat "$work/log"
+    exit 1
+fi
+echo "all GIMP cases passed"
