@@ -12,6 +12,7 @@
 #include "filter_record.h"
 #include "frame.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fftw3.h>
@@ -19,6 +20,16 @@
 
 #if defined(__linux__)
 #include <sys/mman.h>
+#endif
+
+#if defined(_WIN32)
+#ifndef WIN32_LEAN_AND_MEAN
+#define WIN32_LEAN_AND_MEAN
+#endif
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
 #endif
 
 #if defined(_WIN32)
@@ -123,9 +134,27 @@ void prefer_huge_pages(void* buffer, uint64_t bytes) {
 #endif
 }
 
+/* FFTW's worker threads, once started, live as long as the process: the
+ * library must stay mapped as long as they do, also when the host unloads
+ * it after a run and loads it again for the next (a parked worker in an
+ * unmapped library would run unmapped code, and each load would start new
+ * workers). On Windows the module pins itself here; on Linux it is linked
+ * with -z nodelete. */
+void stay_loaded() {
+#if defined(_WIN32)
+    static bool pinned = false;
+    HMODULE self;
+    if (!pinned)
+        pinned = GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_PIN |
+                                        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS,
+                                    reinterpret_cast<LPCWSTR>(&stay_loaded), &self) != 0;
+#endif
+}
+
 /* Tells FFTW to spread every plan made from now on over the machine's
  * hardware threads. The library may not know their number and say 0. */
 void set_up_threads() {
+    stay_loaded();
     unsigned threads = std::thread::hardware_concurrency();
     /* Without its threads FFTW still plans, on the calling thread alone. */
     if (fftw_init_threads()) fftw_plan_with_nthreads(threads > 0 ? int(threads) : 1);
@@ -151,7 +180,10 @@ int16_t transform(const FilterRecord* record) {
     void* work[max_work_buffers] = {};
     int16_t result = noErr;
     for (int i = 0; i < count && result == noErr; i++) {
-        if (spectra_fault() || !(work[i] = fftw_malloc(size_t(sizes[i]))))
+        /* A size beyond the address space (a 32-bit process) cannot be had:
+         * truncated to size_t, it would give a buffer too small. */
+        if (spectra_fault() || sizes[i] > uint64_t(SIZE_MAX) ||
+            !(work[i] = fftw_malloc(size_t(sizes[i]))))
             result = memFullErr;
         else
             prefer_huge_pages(work[i], sizes[i]);

@@ -164,7 +164,9 @@ struct FilterRecord {
 
 #pragma pack(pop)
 
-static_assert(sizeof(void*) == 8, "the record layout is declared for 64-bit targets");
+/* The offsets that hosts use, on 64-bit and 32-bit targets. */
+static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "a 32-bit or 64-bit target");
+#if UINTPTR_MAX > 0xffffffffu
 static_assert(offsetof(FilterRecord, imageSize) == 28, "imageSize");
 static_assert(offsetof(FilterRecord, planes) == 32, "planes");
 static_assert(offsetof(FilterRecord, filterRect) == 34, "filterRect");
@@ -198,6 +200,31 @@ static_assert(offsetof(FilterRecord, createNewLayer) == 528, "createNewLayer");
 static_assert(offsetof(FilterRecord, bufferSpace64) == 544, "bufferSpace64");
 static_assert(offsetof(FilterRecord, allowOverrangeColors) == 560, "allowOverrangeColors");
 static_assert(sizeof(FilterRecord) == 608, "FilterRecord size");
+#else
+/* 32-bit x86: the same declaration with 4-byte pointers. */
+static_assert(offsetof(FilterRecord, imageSize) == 16, "imageSize");
+static_assert(offsetof(FilterRecord, planes) == 20, "planes");
+static_assert(offsetof(FilterRecord, maxSpace) == 44, "maxSpace");
+static_assert(offsetof(FilterRecord, bufferSpace) == 48, "bufferSpace");
+static_assert(offsetof(FilterRecord, inRect) == 52, "inRect");
+static_assert(offsetof(FilterRecord, inLoPlane) == 60, "inLoPlane");
+static_assert(offsetof(FilterRecord, inHiPlane) == 62, "inHiPlane");
+static_assert(offsetof(FilterRecord, outRect) == 64, "outRect");
+static_assert(offsetof(FilterRecord, outLoPlane) == 72, "outLoPlane");
+static_assert(offsetof(FilterRecord, outHiPlane) == 74, "outHiPlane");
+static_assert(offsetof(FilterRecord, inData) == 76, "inData");
+static_assert(offsetof(FilterRecord, inRowBytes) == 80, "inRowBytes");
+static_assert(offsetof(FilterRecord, outData) == 84, "outData");
+static_assert(offsetof(FilterRecord, outRowBytes) == 88, "outRowBytes");
+static_assert(offsetof(FilterRecord, haveMask) == 93, "haveMask");
+static_assert(offsetof(FilterRecord, maskRect) == 96, "maskRect");
+static_assert(offsetof(FilterRecord, imageMode) == 128, "imageMode");
+static_assert(offsetof(FilterRecord, filterCase) == 216, "filterCase");
+static_assert(offsetof(FilterRecord, advanceState) == 224, "advanceState");
+static_assert(offsetof(FilterRecord, depth) == 380, "depth");
+static_assert(offsetof(FilterRecord, bigDocumentData) == 400, "bigDocumentData");
+static_assert(sizeof(FilterRecord) == 488, "FilterRecord size");
+#endif
 
 /* Selectors: the step of a filter run that the host asks for. */
 enum : int16_t {

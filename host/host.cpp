@@ -305,15 +305,19 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
     /* About receives an about block, not the record. */
     unsigned char about_block[256] = {};
     call(filterSelectorAbout, reinterpret_cast<FilterRecord*>(about_block), &l.about);
-    if (!call(filterSelectorParameters, &record, &l.parameters)) return first;
+    if (options.parameters && !call(filterSelectorParameters, &record, &l.parameters)) return first;
     if (!call(filterSelectorPrepare, &record, &l.prepare)) return first;
     l.after_prepare = record;
     if (!call(filterSelectorStart, &record, &l.start)) return first;
     l.after_start = record;
 
     HostImage& target = *out;
-    for (int i = 0; !(empty(record.inRect) && empty(record.outRect) && empty(record.maskRect));
-         i++) {
+    auto more = [&]() {
+        if (options.until_right_is_zero)
+            return record.inRect.right != 0 || record.outRect.right != 0;
+        return !(empty(record.inRect) && empty(record.outRect) && empty(record.maskRect));
+    };
+    for (int i = 0; more(); i++) {
         if (i == options.max_continues) {
             if (first == noErr) first = hostNoEnd;
             break;
@@ -352,7 +356,8 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
         if (!ok) break;
     }
 
-    call(filterSelectorFinish, &record, &l.finish);
+    if (options.finish_after_success || first != noErr)
+        call(filterSelectorFinish, &record, &l.finish);
     l.after_finish = record;
     return first;
 }

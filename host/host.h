@@ -82,7 +82,8 @@ void host_unload(HostPlugin* plugin);
 bool host_read_info(const std::string& path, PiplInfo* info, std::string* error);
 
 /* Opens a plug-in as a host does: host_read_info, then loads the code and
- * finds the entry that the `8664` property names. */
+ * finds the entry that the property for this host's processor names
+ * (`8664` on x86-64, `wx86` on 32-bit x86). */
 bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error);
 
 /* A filter plug-in file, and what its property list says. */
@@ -113,6 +114,13 @@ struct HostOptions {
     uint32_t junk_seed = 1;
     int64_t out_row_padding = 0; /* extra bytes at the end of each output row */
     int max_continues = 1000;    /* a plug-in that never finishes is stopped here */
+    /* How hosts differ in their calls: some skip Parameters on a repeated
+     * run, some send no Finish after a run that succeeded, and some keep
+     * calling Continue while inRect.right or outRect.right is not 0 rather
+     * than until every rectangle is empty. */
+    bool parameters = true;
+    bool finish_after_success = true;
+    bool until_right_is_zero = false;
 };
 
 /* Every result code of a run and the record as the plug-in left it. */

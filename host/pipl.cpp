@@ -15,6 +15,14 @@
 
 namespace {
 
+/* The property that names the entry point for this host's processor: a
+ * host takes the code built for itself, and nothing else. */
+#if defined(_WIN32) && !defined(_WIN64)
+const char* const our_code_property = "wx86";
+#else
+const char* const our_code_property = "8664";
+#endif
+
 uint32_t get32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
 }
@@ -55,6 +63,29 @@ const uint16_t our_machine = EM_NONE;
 
 #if defined(_WIN32)
 
+namespace {
+
+/* The first resource of a type: its number, or a copy of its name. */
+struct FoundResource {
+    LPSTR name = nullptr;
+    std::string copy;
+    bool is_int = false;
+};
+
+/* Called by EnumResourceNamesA, in the system's calling convention (which
+ * differs from C's on 32-bit x86). */
+BOOL CALLBACK first_resource(HMODULE, LPCSTR, LPSTR name, LONG_PTR param) {
+    FoundResource* f = reinterpret_cast<FoundResource*>(param);
+    f->is_int = IS_INTRESOURCE(name);
+    if (f->is_int)
+        f->name = name;
+    else
+        f->copy = name;
+    return FALSE; /* the first is enough */
+}
+
+} // namespace
+
 bool pipl_read_file(const std::string& path, std::vector<uint8_t>* pipl, std::string* error) {
     /* As hosts do: open the file as data (no code runs), enumerate its
      * "PiPL" resources and take the first. */
@@ -66,23 +97,8 @@ bool pipl_read_file(const std::string& path, std::vector<uint8_t>* pipl, std::st
                              : ": not a plug-in library, or one built for another machine");
         return false;
     }
-    struct Found {
-        LPSTR name = nullptr;
-        std::string copy;
-        bool is_int = false;
-    } found;
-    EnumResourceNamesA(
-        module, "PiPL",
-        [](HMODULE, LPCSTR, LPSTR name, LONG_PTR param) -> BOOL {
-            Found* f = reinterpret_cast<Found*>(param);
-            f->is_int = IS_INTRESOURCE(name);
-            if (f->is_int)
-                f->name = name;
-            else
-                f->copy = name;
-            return FALSE; /* the first is enough */
-        },
-        reinterpret_cast<LONG_PTR>(&found));
+    FoundResource found;
+    EnumResourceNamesA(module, "PiPL", first_resource, reinterpret_cast<LONG_PTR>(&found));
     LPCSTR name = found.is_int ? found.name : found.copy.c_str();
     HRSRC info =
         (found.is_int || !found.copy.empty()) ? FindResourceA(module, name, "PiPL") : nullptr;
@@ -190,7 +206,7 @@ bool pipl_parse(const std::vector<uint8_t>& pipl, PiplInfo* info, std::string* e
             info->category = pascal_text();
         else if (key == "vers" && length >= 4)
             info->version = get32(d);
-        else if (key == "8664")
+        else if (key == our_code_property)
             info->entry = c_text();
         else if (key == "mode")
             info->modes.assign(d, d + length);

@@ -18,7 +18,7 @@ struct PiplInfo {
     std::string name;     /* menu name */
     std::string category; /* menu category */
     uint32_t version = 0; /* (major << 16) | minor */
-    std::string entry;    /* the `8664` entry name */
+    std::string entry;    /* the entry name for this host's processor (`8664`, `wx86`) */
     std::vector<uint8_t> modes;
     std::string enable;         /* the `enbl` expression */
     std::vector<uint8_t> cases; /* `fici`: 4 bytes per filter case */

@@ -1,8 +1,12 @@
 /* pipl.cpp - writes a plug-in's property list (PiPL) resource.
  *
- *   pipl OUTPUT MENU-NAME
+ *   pipl OUTPUT MENU-NAME [CODE]
  *
- * The four plug-ins share one description, below; only the menu name differs.
+ * The four plug-ins share one description, below; only the menu name differs,
+ * and the code property that names the entry point for the file's processor:
+ * `8664` (x86-64, the default) or `wx86` (32-bit x86). A file declares its
+ * own processor only: a host that found `wx86` in an x86-64 file would try to
+ * load it and fail.
  * The build runs this program on the build machine (also when it builds for
  * Windows) and embeds the file it writes: as the "PiPL" resource 16000 in a
  * Windows DLL, and as the section .pipl of a Linux shared library, where a
@@ -88,7 +92,7 @@ Bytes filter_cases() {
     return b;
 }
 
-Bytes property_list(const std::string& menu_name) {
+Bytes property_list(const std::string& menu_name, const std::string& code_key) {
     const Property properties[] = {
         {"kind", words({code("8BFM")})},
         {"name", pascal(menu_name)},
@@ -96,7 +100,7 @@ Bytes property_list(const std::string& menu_name) {
         /* Interface 4.0: the newest filter interface. Hosts refuse a version
          * newer than they know, and several refuse 4.1. */
         {"vers", words({0x00040000})},
-        {"8664", c_string("ENTRYPOINT")},
+        {code_key.c_str(), c_string("ENTRYPOINT")},
         {"mode", Bytes{0x10, 0, 0, 0}}, /* RGB */
         {"enbl", c_string("in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode)")},
         {"fici", filter_cases()},
@@ -120,11 +124,12 @@ Bytes property_list(const std::string& menu_name) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 3) {
-        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME\n");
+    std::string code_key = argc == 4 ? argv[3] : "8664";
+    if ((argc != 3 && argc != 4) || (code_key != "8664" && code_key != "wx86")) {
+        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86]\n");
         return 2;
     }
-    Bytes b = property_list(argv[2]);
+    Bytes b = property_list(argv[2], code_key);
     FILE* f = std::fopen(argv[1], "wb");
     if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
         std::fprintf(stderr, "pipl: cannot write %s\n", argv[1]);

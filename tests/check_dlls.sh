@@ -1,12 +1,21 @@
 #!/bin/sh
 # Checks each Windows plug-in as a user would install it: one file that
-# imports nothing but system DLLs, exports ENTRYPOINT alone and carries a
-# "PiPL" resource.
-#   check_dlls.sh OBJDUMP WINDRES PLUGIN...
+# imports nothing but system DLLs, exports ENTRYPOINT alone, undecorated, and
+# carries a "PiPL" resource with the code property of its own processor and
+# no other, and a version resource (1.0.6 for the planar plug-ins, 1.0.3 for
+# the others, product Spectra).
+#   check_dlls.sh OBJDUMP WINDRES CODE-PROPERTY PLUGIN...
 set -e
 objdump="$1"
 windres="$2"
-shift 2
+code="$3"
+objcopy="$(echo "$objdump" | sed 's/objdump$/objcopy/')"
+shift 3
+resources_section="$(mktemp)"
+trap 'rm -f "$resources_section"' EXIT
+case "$code" in 8664) other=wx86 ;; *) other=8664 ;; esac
+# Four-character codes are stored backwards: "8664" as "4668".
+reversed() { echo "$1" | rev; }
 for plugin in "$@"; do
     headers="$("$objdump" -p "$plugin")"
     imports="$(echo "$headers" | sed -n 's/.*DLL Name: //p' | sort | tr '\n' ' ')"
@@ -19,9 +28,27 @@ for plugin in "$@"; do
         echo "$plugin exports: $exports"
         exit 1
     fi
-    if ! "$windres" -i "$plugin" -O rc 2>/dev/null | grep -q '"PIPL"'; then
+    resources="$("$windres" -i "$plugin" -O rc 2>/dev/null)"
+    if ! echo "$resources" | grep -q '"PIPL"'; then
         echo "$plugin has no PiPL resource"
         exit 1
     fi
-    echo "$plugin: imports $imports; exports $exports; PiPL resource"
+    "$objcopy" -O binary --only-section=.rsrc "$plugin" "$resources_section"
+    if ! LC_ALL=C grep -aq "$(reversed $code)" "$resources_section" ||
+        LC_ALL=C grep -aq "$(reversed $other)" "$resources_section"; then
+        echo "$plugin: its property list should name $code and not $other"
+        exit 1
+    fi
+    case "$(basename "$plugin")" in
+    SpectraPlane.8bf | SpectraPlaneInverse.8bf) version="1, 0, 6, 0" dotted=1.0.6 ;;
+    *) version="1, 0, 3, 0" dotted=1.0.3 ;;
+    esac
+    for want in "FILEVERSION $version" "VALUE \"ProductName\", \"Spectra\"" \
+        "VALUE \"FileVersion\", \"$dotted\""; do
+        if ! echo "$resources" | grep -qF "$want"; then
+            echo "$plugin: its version resource lacks $want"
+            exit 1
+        fi
+    done
+    echo "$plugin: imports $imports; exports $exports; PiPL with $code; version $dotted"
 done

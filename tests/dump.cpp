@@ -1,8 +1,24 @@
 /* dump.cpp - runs a plug-in on fixed test images and writes every output
- * sample to a file, so that the Windows and Linux builds can be compared.
+ * sample to a file, so that the Windows and Linux builds can be compared,
+ * also when the plug-ins are called the ways that real hosts call them.
  *
- *   dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT
+ *   dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT [PROFILE]
  *   dump compare A B DEPTH
+ *
+ * The profiles, each a way of calling that a real host has:
+ *   default    this project's host: About, Parameters, Prepare, Start, one
+ *              Continue, Finish
+ *   photoshop  the same, with padded rows in and out
+ *   paintnet   four planes, junk in outData, the library loaded and unloaded
+ *              around each run, five runs of each image, Parameters only on
+ *              the first
+ *   gimp       outData a copy of the input, no Finish after a success, the
+ *              library unloaded after each run
+ *   right      Continue called while inRect.right or outRect.right is not 0;
+ *              one call must be enough
+ *   two        a second plug-in loaded beside the first and run in turn
+ *   thread     each run on a thread other than the one that loaded the
+ *              library
  *
  * `run` writes the samples as little-endian doubles. SpectraPlaneInverse is
  * given the pictures that SpectraPlane makes of the test images. `compare`
@@ -18,12 +34,14 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace {
 
-HostImage test_image(int rows, int columns, int planes, int depth, uint32_t seed) {
-    HostImage image = host_image(rows, columns, planes, depth);
+HostImage test_image(int rows, int columns, int planes, int depth, uint32_t seed,
+                     int64_t row_padding) {
+    HostImage image = host_image(rows, columns, planes, depth, row_padding);
     uint64_t state = seed * 2654435761u + 1;
     for (int y = 0; y < rows; y++)
         for (int x = 0; x < columns; x++)
@@ -46,7 +64,85 @@ bool open_plugin(const std::string& dir, const std::string& name, HostPlugin* pl
     return false;
 }
 
-int run(const std::string& dir, const std::string& name, int depth, const char* output) {
+bool failed(const std::string& name, int16_t result) {
+    if (result == noErr) return false;
+    std::fprintf(stderr, "dump: %s: %s\n", name.c_str(), host_result_name(result).c_str());
+    return true;
+}
+
+/* Runs the plug-in on one image the way the profile says; false on any
+ * failure, with a message. */
+bool run_profile(const std::string& profile, const std::string& dir, const std::string& name,
+                 HostPlugin& plugin, const HostImage& in, HostImage* out) {
+    HostOptions options;
+    if (profile == "photoshop") options.out_row_padding = 5 * host_sample_bytes(in.depth);
+    if (profile == "default" || profile == "photoshop")
+        return !failed(name, host_run(plugin, in, out, options));
+    if (profile == "paintnet") {
+        options.fill = HostFill::junk;
+        for (int run = 0; run < 5; run++) {
+            HostPlugin loaded;
+            HostImage again;
+            if (!open_plugin(dir, name, &loaded)) return false;
+            options.parameters = run == 0;
+            options.junk_seed = uint32_t(run + 7);
+            bool ok = !failed(name, host_run(loaded, in, run == 0 ? out : &again, options));
+            host_unload(&loaded);
+            if (!ok) return false;
+            if (run > 0 && !host_same_samples(*out, again)) {
+                std::fprintf(stderr, "dump: %s: run %d wrote other samples\n", name.c_str(), run);
+                return false;
+            }
+        }
+        return true;
+    }
+    if (profile == "gimp") {
+        HostPlugin loaded;
+        if (!open_plugin(dir, name, &loaded)) return false;
+        options.finish_after_success = false;
+        bool ok = !failed(name, host_run(loaded, in, out, options));
+        host_unload(&loaded);
+        return ok;
+    }
+    if (profile == "right") {
+        options.until_right_is_zero = true;
+        HostLog log;
+        if (failed(name, host_run(plugin, in, out, options, &log))) return false;
+        if (log.continues.size() != 1) {
+            std::fprintf(stderr, "dump: %s: %zu Continue calls\n", name.c_str(),
+                         log.continues.size());
+            return false;
+        }
+        return true;
+    }
+    if (profile == "two") {
+        std::string other_name = name == "SpectraRow" ? "SpectraPlane" : "SpectraRow";
+        HostPlugin other;
+        if (!open_plugin(dir, other_name, &other)) return false;
+        HostImage between, again;
+        bool ok = !failed(name, host_run(plugin, in, out)) &&
+                  !failed(other_name, host_run(other, in, &between)) &&
+                  !failed(name, host_run(plugin, in, &again));
+        host_unload(&other);
+        if (ok && !host_same_samples(*out, again)) {
+            std::fprintf(stderr, "dump: %s wrote other samples after %s\n", name.c_str(),
+                         other_name.c_str());
+            ok = false;
+        }
+        return ok;
+    }
+    if (profile == "thread") {
+        int16_t result = noErr;
+        std::thread runner([&]() { result = host_run(plugin, in, out); });
+        runner.join();
+        return !failed(name, result);
+    }
+    std::fprintf(stderr, "dump: no profile %s\n", profile.c_str());
+    return false;
+}
+
+int run(const std::string& dir, const std::string& name, int depth, const char* output,
+        const std::string& profile) {
     HostPlugin plugin, forward;
     if (!open_plugin(dir, name, &plugin)) return 1;
     bool inverse = name == "SpectraPlaneInverse";
@@ -54,14 +150,12 @@ int run(const std::string& dir, const std::string& name, int depth, const char* 
     const int shapes[][3] = {{7, 12, 3}, {16, 20, 4}, {5, 9, 3}, {32, 64, 3}};
     std::vector<double> samples;
     uint32_t seed = 1;
+    int64_t padding = profile == "photoshop" ? 3 * host_sample_bytes(depth) : 0;
     for (const auto& s : shapes) {
-        HostImage in = test_image(s[0], s[1], s[2], depth, seed++), out;
-        if (inverse && host_run(forward, HostImage(in), &in) != noErr) return 1;
-        int16_t result = host_run(plugin, in, &out);
-        if (result != noErr) {
-            std::fprintf(stderr, "dump: %s: %s\n", name.c_str(), host_result_name(result).c_str());
-            return 1;
-        }
+        int planes = profile == "paintnet" ? 4 : s[2];
+        HostImage in = test_image(s[0], s[1], planes, depth, seed++, padding), out;
+        if (inverse && failed("SpectraPlane", host_run(forward, HostImage(in), &in))) return 1;
+        if (!run_profile(profile, dir, name, plugin, in, &out)) return 1;
         for (int y = 0; y < out.rows; y++)
             for (int x = 0; x < out.columns; x++)
                 for (int p = 0; p < out.planes; p++) samples.push_back(host_sample(out, x, y, p));
@@ -110,11 +204,11 @@ int compare(const char* a_path, const char* b_path, int depth) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 6 && std::strcmp(argv[1], "run") == 0)
-        return run(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
+    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "run") == 0)
+        return run(argv[2], argv[3], std::atoi(argv[4]), argv[5], argc == 7 ? argv[6] : "default");
     if (argc == 5 && std::strcmp(argv[1], "compare") == 0)
         return compare(argv[2], argv[3], std::atoi(argv[4]));
-    std::fprintf(stderr, "usage: dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT\n"
+    std::fprintf(stderr, "usage: dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT [PROFILE]\n"
                          "       dump compare A B DEPTH\n");
     return 2;
 }
