@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <limits.h>
 #include <new>
 #include <pthread.h>
 #include <sys/syscall.h>
@@ -132,14 +131,6 @@ bool same_name(const std::string& a, const std::string& b) {
     return true;
 }
 
-std::string command_folder() {
-    char buffer[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return ".";
-    std::string path(buffer, size_t(n));
-    return path.substr(0, path.rfind('/'));
-}
-
 std::string hex_bytes(const std::vector<uint8_t>& bytes) {
     std::string s;
     char b[8];
@@ -198,7 +189,7 @@ int list(int argc, char**) {
 std::vector<std::string> plugin_folders() {
     std::vector<std::string> folders;
     if (const char* path = std::getenv("SPECTRA_PLUGIN_PATH")) folders = host_path_folders(path);
-    folders.push_back(command_folder() + "/plugins");
+    folders.push_back(host_program_folder() + "/plugins");
     return folders;
 }
 

@@ -12,22 +12,12 @@
 
 #include <libgimp/gimp.h>
 
-#include <climits>
 #include <cstring>
-#include <unistd.h>
 
 namespace {
 
 /* Rows moved between GIMP and the image per step, for the progress bar. */
 const int rows_per_step = 64;
-
-std::string own_folder() {
-    char buffer[PATH_MAX];
-    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
-    if (n <= 0) return ".";
-    std::string path(buffer, size_t(n));
-    return path.substr(0, path.rfind('/'));
-}
 
 /* "SpectraPlaneInverse" -> "plug-in-spectra-plane-inverse". */
 std::string procedure_name(const std::string& short_name) {
@@ -47,7 +37,7 @@ std::string procedure_name(const std::string& short_name) {
 std::vector<FoundPlugin> filters() {
     std::vector<std::string> folders;
     if (const char* path = g_getenv("SPECTRA_PLUGIN_PATH")) folders = host_path_folders(path);
-    folders.push_back(own_folder());
+    folders.push_back(host_program_folder());
     std::vector<FoundPlugin> found;
     for (const FoundPlugin& p : host_find_plugins(folders)) {
         std::string name = procedure_name(host_short_name(p.info.name));
@@ -214,7 +204,7 @@ bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std:
  * none, and babl keeps its cache under XDG_CACHE_HOME, here a folder of the
  * bridge's own. */
 void gegl_start() {
-    g_setenv("GEGL_PATH", own_folder().c_str(), TRUE);
+    g_setenv("GEGL_PATH", host_program_folder().c_str(), TRUE);
     std::string cache = std::string(g_get_user_cache_dir()) + "/spectra-gimp";
     if (g_mkdir_with_parents(cache.c_str(), 0700) == 0)
         g_setenv("XDG_CACHE_HOME", cache.c_str(), TRUE);
@@ -241,7 +231,8 @@ void run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
     bool ok;
     try {
         if (!plugin)
-            message = std::string(name) + ": its plug-in file is no longer in " + own_folder();
+            message =
+                std::string(name) + ": its plug-in file is no longer in " + host_program_folder();
         ok = plugin && filter_layer(*plugin, parameters[1].data.d_image,
                                     parameters[2].data.d_drawable, &message);
     } catch (const std::bad_alloc&) {

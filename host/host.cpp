@@ -10,8 +10,10 @@
 #if defined(_WIN32)
 #include <windows.h>
 #else
+#include <climits>
 #include <dirent.h>
 #include <dlfcn.h>
+#include <unistd.h>
 #endif
 
 int host_sample_bytes(int32_t depth) {
@@ -388,6 +390,14 @@ std::vector<std::string> host_path_folders(const std::string& list) {
 }
 
 #if !defined(_WIN32)
+std::string host_program_folder() {
+    char buffer[PATH_MAX];
+    ssize_t n = readlink("/proc/self/exe", buffer, sizeof buffer - 1);
+    if (n <= 0) return ".";
+    std::string path(buffer, size_t(n));
+    return path.substr(0, path.rfind('/'));
+}
+
 std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders) {
     std::vector<FoundPlugin> found;
     for (const std::string& folder : folders) {

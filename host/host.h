@@ -97,6 +97,10 @@ struct FoundPlugin {
  * over. */
 std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders);
 
+/* The folder of the running program, where it looks for plug-ins beside
+ * itself (Linux). */
+std::string host_program_folder();
+
 /* The folders of a list separated by ':', such as SPECTRA_PLUGIN_PATH. */
 std::vector<std::string> host_path_folders(const std::string& list);
 
