@@ -27,12 +27,7 @@ bool image_too_large(const std::string& path, uint64_t width, uint64_t height, s
 
 void image_from_file16(ImageFile* file) {
     file->original = file->image;
-    HostImage& image = file->image;
-    int64_t n = int64_t(image.columns) * image.planes;
-    for (int32_t y = 0; y < image.rows; y++) {
-        uint16_t* row = reinterpret_cast<uint16_t*>(image.data() + y * image.row_bytes);
-        for (int64_t i = 0; i < n; i++) row[i] = to_interface16(row[i]);
-    }
+    host_to_interface16(file->image);
 }
 
 void image_file_row(const HostImage& image, const HostImage* original, int32_t y,

@@ -92,7 +92,7 @@ bool make_folder(const std::string& dir, Failure* failure) {
 }
 
 /* One input through the plug-in into `output`, or into the folder `dir`
- * when `output` is empty. `written` holds the outputs of earlier inputs. */
+ * when `output` is empty. `written` holds the outputs written so far. */
 bool run_one(const FoundPlugin& plugin, const std::string& input, std::string output,
              const std::string& dir, std::set<std::string>* written, Failure* failure) {
     ImageFile in;
@@ -107,7 +107,7 @@ bool run_one(const FoundPlugin& plugin, const std::string& input, std::string ou
             *failure = {exit_output, output + ": would replace its input; choose another folder"};
             return false;
         }
-        if (!written->insert(output).second) {
+        if (written->count(output)) {
             *failure = {exit_output, output + ": written already from another input of that name"};
             return false;
         }
@@ -118,6 +118,7 @@ bool run_one(const FoundPlugin& plugin, const std::string& input, std::string ou
         *failure = {exit_output, error};
         return false;
     }
+    written->insert(output);
     return true;
 }
 

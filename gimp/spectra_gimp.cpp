@@ -154,9 +154,7 @@ bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std:
     HostImage original;
     if (depth == 16) {
         original = in;
-        uint16_t* s = reinterpret_cast<uint16_t*>(in.data());
-        for (size_t i = 0, n = size_t(in.row_bytes) * size_t(rows) / 2; i < n; i++)
-            s[i] = to_interface16(s[i]);
+        host_to_interface16(in);
     }
     std::string error;
     int16_t result = host_run_once(plugin, in, &out, &error);

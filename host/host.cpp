@@ -38,6 +38,14 @@ uint16_t from_interface16(uint16_t v) {
     return uint16_t((uint32_t(v) * 65535 + 16384) / 32768);
 }
 
+void host_to_interface16(HostImage& image) {
+    int64_t n = int64_t(image.columns) * image.planes;
+    for (int32_t y = 0; y < image.rows; y++) {
+        uint16_t* row = reinterpret_cast<uint16_t*>(image.data() + y * image.row_bytes);
+        for (int64_t i = 0; i < n; i++) row[i] = to_interface16(row[i]);
+    }
+}
+
 HostImage host_image(int32_t rows, int32_t columns, int32_t planes, int32_t depth,
                      int64_t row_padding) {
     HostImage image;

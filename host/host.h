@@ -58,6 +58,10 @@ double host_psnr(const HostImage& a, const HostImage& b);
 uint16_t to_interface16(uint16_t v);
 uint16_t from_interface16(uint16_t v);
 
+/* Every 16-bit sample of the image from a file's range into the
+ * interface's, in place. */
+void host_to_interface16(HostImage& image);
+
 /* A 16-bit sample after a run, in a file's range: a sample that the
  * plug-in left as it was delivered keeps the file's own value `original`
  * (two file values share each interface value), another one is converted. */
