@@ -160,9 +160,12 @@ done
 # restore the layer and leave the selection as it was.
 if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     start=$(date +%s)
-    display=":$((100 + $$ % 400))" port=$((20000 + $$ % 20000))
-    Xvfb "$display" -screen 0 1280x1024x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+    port=$((20000 + $$ % 20000))
+    # Xvfb picks a free display and writes its number
+    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
     xvfb=$!
+    for i in $(seq 1 50); do [ -s "$work/display" ] && break; sleep 0.1; done
+    display=":$(head -n 1 "$work/display")"
     DISPLAY="$display" "${gimp%-console-2.10}-2.10" --no-splash -d -f \
         -b "(plug-in-script-fu-server RUN-NONINTERACTIVE \"127.0.0.1\" $port \"\")" \
         >"$work/gui.log" 2>&1 &
