@@ -3,7 +3,10 @@
 # imports nothing but system DLLs, exports ENTRYPOINT alone, undecorated, and
 # carries a "PiPL" resource with the code property of its own processor and
 # no other, and a version resource (1.0.6 for the planar plug-ins, 1.0.3 for
-# the others, product Spectra).
+# the others, product Spectra). No code in it moves a 256- or 512-bit vector
+# to or from the stack with an aligned move: Windows does not align the stack
+# to 32 or 64 bytes, and such a move would fault there (wine does not show
+# it).
 #   check_dlls.sh OBJDUMP WINDRES CODE-PROPERTY PLUGIN...
 set -e
 objdump="$1"
@@ -50,5 +53,13 @@ for plugin in "$@"; do
             exit 1
         fi
     done
-    echo "$plugin: imports $imports; exports $exports; PiPL with $code; version $dotted"
+    aligned="$("$objdump" -d --no-show-raw-insn "$plugin" | grep -E \
+        'vmov(ap[sd]|dqa(32|64)?)[[:space:]].*(%[yz]mm[0-9]+,.*\(%[re][sb]p|\(%[re][sb]p.*,%[yz]mm)' |
+        head -n 3)"
+    if [ -n "$aligned" ]; then
+        echo "$plugin moves vectors to or from the stack with aligned moves:"
+        echo "$aligned"
+        exit 1
+    fi
+    echo "$plugin: imports $imports; exports $exports; PiPL with $code; version $dotted; no aligned wide stack moves"
 done
