@@ -13,8 +13,9 @@
 
 #include <string>
 
-/* How a file's colours are arranged: decides the document's mode. */
-enum class ImageColours { rgb, grey, palette, cmyk, other };
+/* How a file's colours are arranged: decides the document's mode. Palette
+ * files are read as RGB. */
+enum class ImageColours { rgb, grey, cmyk, other };
 
 enum class ImageFormat { png, tiff, jpeg };
 

@@ -21,8 +21,6 @@ int16_t mode_of(const ImageFile& file) {
         return pipl_mode_of(image.planes, image.depth);
     case ImageColours::grey:
         return int16_t(d == 0 ? 1 : d == 1 ? 10 : 17);
-    case ImageColours::palette:
-        return 2;
     case ImageColours::cmyk:
         return int16_t(d == 0 ? 4 : 13);
     default:
@@ -34,10 +32,9 @@ int16_t mode_of(const ImageFile& file) {
  * image that only needs converting to RGB says so. */
 std::string not_enabled(const FoundPlugin& plugin, const ImageFile& in, const PiplDocument& doc) {
     std::string name = host_short_name(plugin.info.name);
-    const char* kind = in.colours == ImageColours::grey      ? "a grey image"
-                       : in.colours == ImageColours::cmyk    ? "a CMYK image"
-                       : in.colours == ImageColours::palette ? "an indexed-colour image"
-                                                             : nullptr;
+    const char* kind = in.colours == ImageColours::grey   ? "a grey image"
+                       : in.colours == ImageColours::cmyk ? "a CMYK image"
+                                                          : nullptr;
     PiplDocument as_rgb = doc;
     as_rgb.mode = pipl_mode_of(3, doc.depth);
     as_rgb.channels = 3;

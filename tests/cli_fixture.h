@@ -76,12 +76,9 @@ class Cli : public ::testing::Test {
         ASSERT_TRUE(image_write(path(name), image, &error)) << error;
     }
     void write_bytes(const std::string& name, const std::string& bytes) const {
-        std::ofstream(path(name), std::ios::binary) << bytes;
+        save(path(name), bytes);
     }
-    std::string read_bytes(const std::string& name) const {
-        std::ifstream f(path(name), std::ios::binary);
-        return std::string(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-    }
+    std::string read_bytes(const std::string& name) const { return load(path(name)); }
     /* The names of the temporary files in the folder. */
     std::vector<std::string> temporaries() const {
         std::vector<std::string> names;
