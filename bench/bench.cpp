@@ -7,10 +7,15 @@
  * the same FFTW plans and executions on the same sizes and thread count,
  * with no filling and no coding. It prints their ratio, and the run's peak
  * memory against the host's two image buffers plus the transform's buffers.
+ * A second table splits the run: the time of filling the buffer, of the FFTW
+ * executions (the floor) and of coding, and the coder's nanoseconds per
+ * coefficient with each of its paths that runs here.
  *
  * Every case runs in a child process of its own, so that its peak memory is
  * its own and no FFTW state is shared between cases. */
 #include "host.h"
+#include "planar.h"
+#include "steps.h"
 
 #include <algorithm>
 #include <chrono>
@@ -33,8 +38,15 @@ struct Case {
     int depth, columns, rows;
 };
 
+enum { max_paths = 4 };
+
 struct Figures {
     double continue_ms, floor_ms, peak_mb, buffers_mb, images_mb;
+    /* the steps around FFTW of one run, on the host's thread: filling the
+     * buffer (the inverse: reading the codes) and coding (the inverse:
+     * writing the moduli) with the best path; and ns per coefficient of
+     * coding with each path that runs here (0 for the others) */
+    double fill_ms, code_ms, path_ns[max_paths];
 };
 
 double now() {
@@ -113,6 +125,90 @@ long resident_kb() {
     return resident * (sysconf(_SC_PAGESIZE) / 1024);
 }
 
+template <typename T> Samples<T> samples_of(HostImage& image) {
+    return {reinterpret_cast<T*>(image.data()), image.row_bytes / int64_t(sizeof(T)), image.planes};
+}
+
+/* Times the steps of one run of the plug-in around its FFTW executions, with
+ * the bodies' own step functions, on `in` (the plug-in's input) and `out`. */
+template <typename T> void time_steps(const Case& c, HostImage& in, HostImage& out, Figures* f) {
+    int32_t rows = c.rows, n = c.columns / 2;
+    Samples<const T> from = samples_of<const T>(in);
+    Samples<T> to = samples_of<T>(out);
+    std::vector<const CoderPath*> here;
+    for (int i = 0; i < coder_path_count && i < max_paths; i++)
+        if (coder_paths[i]->runs_here()) here.push_back(coder_paths[i]);
+    auto time = [](auto step) {
+        double start = now();
+        step();
+        return now() - start;
+    };
+
+    if (c.plugin == "SpectraRow") {
+        int32_t N = c.columns - 2, m = N / 2 + 1;
+        double* real = static_cast<double*>(fftw_malloc(sizeof(double) * size_t(N)));
+        fftw_complex* spectrum =
+            static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * size_t(m)));
+        fftw_plan plan = fftw_plan_dft_r2c_1d(N, real, spectrum, FFTW_ESTIMATE);
+        double D = magnitude_divisor<T>(double(N));
+        std::vector<double> path_s(here.size());
+        for (int32_t p = 0; p < 3; p++)
+            for (int32_t y = 0; y < rows; y++) {
+                f->fill_ms += 1000 * time([&] {
+                                  for (int32_t k = 0; k < N; k++) real[k] = from.at(k, y, p);
+                              });
+                fftw_execute(plan);
+                for (size_t i = 0; i < here.size(); i++) {
+                    double s = time([&] {
+                        write_coefficients<T>(spectrum, m, D, &to.at(0, y, p), &to.at(m, y, p),
+                                              to.planes, here[i]);
+                    });
+                    path_s[i] += s;
+                    if (i + 1 == here.size()) f->code_ms += 1000 * s;
+                }
+            }
+        for (size_t i = 0; i < here.size(); i++) f->path_ns[i] = 1e9 * path_s[i] / (3.0 * rows * m);
+        fftw_destroy_plan(plan);
+        fftw_free(real);
+        fftw_free(spectrum);
+        return;
+    }
+
+    /* the planar plug-ins and the volume: three planes of rows x n values */
+    uint64_t count = uint64_t(rows) * uint64_t(n);
+    fftw_complex* buffer =
+        static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * 3 * count));
+    std::memset(buffer, 0, sizeof(fftw_complex) * 3 * count);
+    if (c.plugin == "SpectraPlaneInverse") {
+        const CoefficientReader<T> reader(magnitude_divisor<T>(double(count)));
+        for (int32_t k = 0; k < 3; k++) {
+            f->fill_ms += 1000 * time([&] { read_halves<T>(buffer, from, k, rows, n, reader); });
+            f->code_ms += 1000 * time([&] { write_modulus<T>(buffer, to, k, rows, n); });
+        }
+    } else {
+        bool volume = c.plugin == "SpectraVolume";
+        double D = magnitude_divisor<T>(double(count) * (volume ? 3 : 1));
+        for (int32_t k = 0; k < 3; k++)
+            f->fill_ms +=
+                1000 * time([&] { fill_centred<T>(buffer + k * count, from, k, rows, n); });
+        /* a spectrum to code: one transform of each plane */
+        for (int32_t k = 0; k < 3; k++) {
+            fftw_plan plan = fftw_plan_dft_2d(rows, n, buffer + k * count, buffer + k * count,
+                                              FFTW_FORWARD, FFTW_ESTIMATE);
+            fftw_execute(plan);
+            fftw_destroy_plan(plan);
+        }
+        for (size_t i = 0; i < here.size(); i++) {
+            double s = 0;
+            for (int32_t k = 0; k < 3; k++)
+                s += time([&] { code_halves<T>(buffer + k * count, to, k, rows, n, D, here[i]); });
+            f->path_ns[i] = 1e9 * s / (3.0 * double(count));
+            if (i + 1 == here.size()) f->code_ms = 1000 * s;
+        }
+    }
+    fftw_free(buffer);
+}
+
 /* In the child: measures the case and writes its figures to `out`. */
 int measure(const Case& c, int repeat, const std::string& plugin_dir, int out) {
     long base_kb = resident_kb();
@@ -164,6 +260,12 @@ int measure(const Case& c, int repeat, const std::string& plugin_dir, int out) {
     f.floor_ms = 1000 * median(floors);
     fftw_free(a);
     fftw_free(b);
+    if (c.depth == 8)
+        time_steps<uint8_t>(c, in, result, &f);
+    else if (c.depth == 16)
+        time_steps<uint16_t>(c, in, result, &f);
+    else
+        time_steps<float>(c, in, result, &f);
     return write(out, &f, sizeof f) == sizeof f ? 0 : 1;
 }
 
@@ -228,6 +330,7 @@ int main(int argc, char** argv) {
     std::printf("| plug-in | depth | size | Continue ms | floor ms | ratio | peak MB | images + "
                 "buffers MB | memory ratio |\n|---|---|---|---|---|---|---|---|---|\n");
     int failed = 0;
+    std::vector<std::string> steps;
     for (const std::string& plugin : plugins)
         for (int depth : depths)
             for (auto [w, h] : sizes) {
@@ -243,6 +346,24 @@ int main(int argc, char** argv) {
                             plugin.c_str(), depth, w, h, f.continue_ms, f.floor_ms,
                             f.continue_ms / f.floor_ms, f.peak_mb, needed, f.peak_mb / needed);
                 std::fflush(stdout);
+                char line[512];
+                int used =
+                    std::snprintf(line, sizeof line, "| %s | %d | %dx%d | %.1f | %.1f | %.1f |",
+                                  plugin.c_str(), depth, w, h, f.fill_ms, f.floor_ms, f.code_ms);
+                for (int i = 0; i < coder_path_count && i < max_paths; i++)
+                    used += std::snprintf(line + used, sizeof line - size_t(used),
+                                          f.path_ns[i] > 0 ? " %.2f |" : " - |", f.path_ns[i]);
+                steps.push_back(line);
             }
+    std::printf("\nThe steps on the host's thread around the FFTW executions: filling the "
+                "buffer (SpectraPlaneInverse: reading the codes) and coding with the best path "
+                "(SpectraPlaneInverse: writing the moduli); ns per coefficient of coding with "
+                "each path.\n\n| plug-in | depth | size | fill ms | FFTW ms | code ms |");
+    for (int i = 0; i < coder_path_count && i < max_paths; i++)
+        std::printf(" %s ns |", coder_paths[i]->name);
+    std::printf("\n|---|---|---|---|---|---|");
+    for (int i = 0; i < coder_path_count && i < max_paths; i++) std::printf("---|");
+    std::printf("\n");
+    for (const std::string& line : steps) std::printf("%s\n", line.c_str());
     return failed ? 1 : 0;
 }

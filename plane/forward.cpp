@@ -3,8 +3,8 @@
  *
  * Each sample is negated where row plus column is odd before the transform,
  * which moves the zero frequency from the corner to row H / 2, column n / 2. */
-#include "fast_codes.h"
 #include "planar.h"
+#include "steps.h"
 
 namespace {
 
@@ -14,14 +14,7 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
     double D = magnitude_divisor<T>(double(H * n));
 
     for (int32_t k = 0; k < 3; k++) {
-        for (int32_t y = 0; y < H; y++) {
-            fftw_complex* row = buffer + int64_t(y) * n;
-            for (int32_t x = 0; x < n; x++) {
-                double s = image.in.at(x, y, k);
-                row[x][0] = (x + y) & 1 ? -s : s;
-                row[x][1] = 0;
-            }
-        }
+        fill_centred<T>(buffer, image.in, k, H, n);
 
         fftw_plan plan = spectra_fault()
                              ? nullptr
@@ -30,9 +23,7 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
         fftw_execute(plan);
         fftw_destroy_plan(plan);
 
-        for (int32_t y = 0; y < H; y++)
-            write_coefficients<T>(buffer + int64_t(y) * n, n, D, &image.out.at(0, y, k),
-                                  &image.out.at(n, y, k), image.out.planes);
+        code_halves<T>(buffer, image.out, k, H, n, D);
     }
     return noErr;
 }

@@ -3,9 +3,7 @@
  *
  * Each plane's coefficients are decoded from its magnitude and phase halves,
  * transformed back, and the modulus of the normalised result is written into
- * the left half. The modulus also removes the centring sign that the forward
- * transform applied, so no sign is applied here. */
-#include "codes.h"
+ * the left half (planar.h). */
 #include "planar.h"
 
 namespace {
@@ -17,12 +15,7 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
     const CoefficientReader<T> reader(magnitude_divisor<T>(N));
 
     for (int32_t k = 0; k < 3; k++) {
-        for (int32_t y = 0; y < H; y++) {
-            fftw_complex* row = buffer + int64_t(y) * n;
-            for (int32_t x = 0; x < n; x++)
-                reader.read(image.in.at(x, y, k), &image.in.at(x + n, y, k), &row[x][0],
-                            &row[x][1]);
-        }
+        read_halves<T>(buffer, image.in, k, H, n, reader);
 
         fftw_plan plan = spectra_fault()
                              ? nullptr
@@ -31,16 +24,7 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
         fftw_execute(plan);
         fftw_destroy_plan(plan);
 
-        for (int32_t y = 0; y < H; y++) {
-            const fftw_complex* row = buffer + int64_t(y) * n;
-            for (int32_t x = 0; x < n; x++) {
-                double re = row[x][0] / N, im = row[x][1] / N;
-                image.out.at(x, y, k) = to_sample<T>(std::sqrt(im * im + re * re));
-                /* At 32 bits the phase half carries no image: it is cleared.
-                 * At 8 and 16 bits it keeps the input's samples. */
-                if (Depth<T>::white == 1.0) image.out.at(x + n, y, k) = 0;
-            }
-        }
+        write_modulus<T>(buffer, image.out, k, H, n);
     }
     return noErr;
 }

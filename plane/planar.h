@@ -7,8 +7,10 @@
 #ifndef SPECTRA_PLANAR_H
 #define SPECTRA_PLANAR_H
 
+#include "codes.h"
 #include "frame.h"
 
+#include <cmath>
 #include <fftw3.h>
 
 /* One complex buffer of (rows + 4) x (n + 4) + 4 values; the first rows x n
@@ -19,6 +21,35 @@ inline int planar_work_buffers(int32_t rows, int32_t columns, uint64_t bytes[]) 
     if (n < 1) return 0;
     bytes[0] = sizeof(fftw_complex) * ((uint64_t(rows) + 4) * (uint64_t(n) + 4) + 4);
     return 1;
+}
+
+/* The inverse's first step: the coefficients coded in plane k's halves. */
+template <typename T>
+void read_halves(fftw_complex* buffer, const Samples<const T>& in, int32_t k, int32_t rows,
+                 int32_t n, const CoefficientReader<T>& reader) {
+    for (int32_t y = 0; y < rows; y++) {
+        fftw_complex* row = buffer + int64_t(y) * n;
+        for (int32_t x = 0; x < n; x++)
+            reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+    }
+}
+
+/* The inverse's last step: the modulus of each value divided by N into plane
+ * k's left half. The modulus also removes the centring sign that the forward
+ * transform applied. At 32 bits the phase half carries no image and is
+ * cleared; at 8 and 16 bits it keeps the input's samples. */
+template <typename T>
+void write_modulus(const fftw_complex* buffer, const Samples<T>& out, int32_t k, int32_t rows,
+                   int32_t n) {
+    const double N = double(rows) * double(n);
+    for (int32_t y = 0; y < rows; y++) {
+        const fftw_complex* row = buffer + int64_t(y) * n;
+        for (int32_t x = 0; x < n; x++) {
+            double re = row[x][0] / N, im = row[x][1] / N;
+            out.at(x, y, k) = to_sample<T>(std::sqrt(im * im + re * re));
+            if (Depth<T>::white == 1.0) out.at(x + n, y, k) = 0;
+        }
+    }
 }
 
 #endif

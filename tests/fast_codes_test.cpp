@@ -6,6 +6,7 @@
 #include "fast_codes.h"
 
 #include <cfloat>
+#include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
 #include <random>
@@ -19,27 +20,37 @@ const int64_t random_count = 2000000; /* the sanitizers make each call far slowe
 const int64_t random_count = 100000000;
 #endif
 
-std::vector<std::pair<const char*, ApproximateProc>> kernels() {
-    std::vector<std::pair<const char*, ApproximateProc>> k = {{"baseline", approximate_baseline}};
-#if defined(SPECTRA_HAVE_AVX2)
-    __builtin_cpu_init();
-    if (__builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma"))
-        k.push_back({"avx2", approximate_avx2});
-#endif
-    return k;
+/* Every path of the coder that runs on this processor. */
+std::vector<const CoderPath*> paths() {
+    std::vector<const CoderPath*> here;
+    for (int i = 0; i < coder_path_count; i++)
+        if (coder_paths[i]->runs_here()) here.push_back(coder_paths[i]);
+    return here;
 }
 
-/* Codes `count` coefficients both ways and counts the samples that differ. */
-template <typename T>
-int64_t differences(const std::vector<double>& X, double D, ApproximateProc kernel,
-                    std::string* first) {
+/* The samples of the exact formula, interleaved as in an image of two
+ * planes: magnitude, then phase. */
+template <typename T> std::vector<T> exact_samples(const std::vector<double>& X, double D) {
     size_t count = X.size() / 2;
-    std::vector<T> fast(2 * count), exact(2 * count);
-    /* interleaved as in an image of two planes: magnitude, then phase */
-    write_coefficients<T>(reinterpret_cast<const fftw_complex*>(X.data()), int64_t(count), D,
-                          fast.data(), fast.data() + 1, 2, kernel);
+    std::vector<T> exact(2 * count);
     for (size_t i = 0; i < count; i++)
         write_coefficient<T>(X[2 * i], X[2 * i + 1], D, &exact[2 * i], &exact[2 * i + 1]);
+    return exact;
+}
+
+/* Codes the coefficients with `path` and counts the samples that differ from
+ * the exact formula's; *exact_count gets how many coefficients the path left
+ * to that formula. */
+template <typename T>
+int64_t differences(const std::vector<double>& X, const std::vector<T>& exact, double D,
+                    const CoderPath* path, std::string* first, double margin = 1,
+                    int64_t* exact_count = nullptr) {
+    size_t count = X.size() / 2;
+    std::vector<T> fast(2 * count);
+    int64_t redone =
+        write_coefficients<T>(reinterpret_cast<const fftw_complex*>(X.data()), int64_t(count), D,
+                              fast.data(), fast.data() + 1, 2, path, margin);
+    if (exact_count) *exact_count += redone;
     int64_t n = 0;
     for (size_t i = 0; i < 2 * count; i++)
         if (std::memcmp(&fast[i], &exact[i], sizeof(T)) != 0) {
@@ -52,31 +63,41 @@ int64_t differences(const std::vector<double>& X, double D, ApproximateProc kern
     return n;
 }
 
-/* 10^8 coefficients with the machine's best kernel, 10^7 with each other
- * (fewer under the sanitizers). */
+template <typename T>
+int64_t differences(const std::vector<double>& X, double D, const CoderPath* path,
+                    std::string* first, double margin = 1) {
+    return differences<T>(X, exact_samples<T>(X, D), D, path, first, margin);
+}
+
+/* 10^8 coefficients with every path (fewer under the sanitizers), and the
+ * share that each path left to the exact formula. */
 template <typename T> void random_coefficients(int depth) {
     std::mt19937_64 random(depth);
     std::uniform_real_distribution<double> unit(0, 1);
     const int64_t block = 1 << 20, run = 1024;
-    ApproximateProc best = approximate_for_this_machine();
-    for (auto [name, kernel] : kernels()) {
-        int64_t wrong = 0, count = kernel == best ? random_count : random_count / 10;
-        std::string first;
-        std::vector<double> X(2 * size_t(block));
-        for (int64_t done = 0; done < count; done += block) {
-            /* a transform size for the block; for each run of coefficients a
-             * scale from 1e-4 to beyond the largest code, and in it values at
-             * every angle */
-            double N = std::floor(std::exp(unit(random) * std::log(32767.0 * 32767.0))) + 2;
-            double D = magnitude_divisor<T>(N), scale = 1;
-            for (int64_t i = 0; i < block; i++) {
-                if (i % run == 0) scale = std::exp((unit(random) * 1.3 - 0.2) * std::log(N * 4e4));
-                X[2 * i] = (2 * unit(random) - 1) * scale;
-                X[2 * i + 1] = (2 * unit(random) - 1) * scale;
-            }
-            wrong += differences<T>(X, D, kernel, &first);
+    const std::vector<const CoderPath*> here = paths();
+    std::vector<int64_t> wrong(here.size()), redone(here.size());
+    std::vector<std::string> first(here.size());
+    std::vector<double> X(2 * size_t(block));
+    for (int64_t done = 0; done < random_count; done += block) {
+        /* a transform size for the block; for each run of coefficients a
+         * scale from 1e-4 to beyond the largest code, and in it values at
+         * every angle */
+        double N = std::floor(std::exp(unit(random) * std::log(32767.0 * 32767.0))) + 2;
+        double D = magnitude_divisor<T>(N), scale = 1;
+        for (int64_t i = 0; i < block; i++) {
+            if (i % run == 0) scale = std::exp((unit(random) * 1.3 - 0.2) * std::log(N * 4e4));
+            X[2 * i] = (2 * unit(random) - 1) * scale;
+            X[2 * i + 1] = (2 * unit(random) - 1) * scale;
         }
-        EXPECT_EQ(wrong, 0) << name << " at " << depth << " bits; first: " << first;
+        const std::vector<T> exact = exact_samples<T>(X, D);
+        for (size_t k = 0; k < here.size(); k++)
+            wrong[k] += differences<T>(X, exact, D, here[k], &first[k], 1, &redone[k]);
+    }
+    for (size_t k = 0; k < here.size(); k++) {
+        EXPECT_EQ(wrong[k], 0) << here[k]->name << " at " << depth << " bits; first: " << first[k];
+        std::printf("%s, %d bits: %.3g of the coefficients took the exact formula\n", here[k]->name,
+                    depth, double(redone[k]) / double(random_count));
     }
 }
 
@@ -111,6 +132,14 @@ template <typename T> std::vector<double> hard_cases(double D) {
         around(std::pow(10.0, code * D), 0.7);
         around(37.5, ((w == 1.0 ? k / double(steps) : k - 0.5) - Depth<T>::half) / K);
     }
+    if (w == 1.0) /* values halfway between two floats, where the narrowing decides */
+        for (int k = 1; k < 2000; k++) {
+            float f = float(k) / 1024 - 0.9f, g = std::nextafter(f, 2.0f);
+            long double middle = ((long double)f + g) / 2;
+            around(double(std::pow(10.0L, middle * D)), 0.7);
+            if (middle > 0 && middle < 1)
+                around(37.5, double((middle - 0.5L) * 2 * 3.141592653589793238462643383279502884L));
+        }
     const double specials[] = {0.0,   -0.0,  1.0,   -1.0,   1e-310,  -1e-310,  1e-160,    1e-150,
                                1e150, 1e200, 1e300, -1e300, DBL_MAX, INFINITY, -INFINITY, NAN};
     for (double a : specials)
@@ -127,21 +156,52 @@ template <typename T> std::vector<double> hard_cases(double D) {
 }
 
 TEST(FastCodes, HardCases) {
-    for (auto [name, kernel] : kernels())
+    for (const CoderPath* path : paths())
         for (double N : {1.0, 2.0, 3.0, 1024.0, 12345.0, 1073676289.0}) {
             std::string first;
             EXPECT_EQ(differences<uint8_t>(hard_cases<uint8_t>(magnitude_divisor<uint8_t>(N)),
-                                           magnitude_divisor<uint8_t>(N), kernel, &first),
+                                           magnitude_divisor<uint8_t>(N), path, &first),
                       0)
-                << name << " 8 bits, N " << N << ": " << first;
+                << path->name << " 8 bits, N " << N << ": " << first;
             EXPECT_EQ(differences<uint16_t>(hard_cases<uint16_t>(magnitude_divisor<uint16_t>(N)),
-                                            magnitude_divisor<uint16_t>(N), kernel, &first),
+                                            magnitude_divisor<uint16_t>(N), path, &first),
                       0)
-                << name << " 16 bits, N " << N << ": " << first;
+                << path->name << " 16 bits, N " << N << ": " << first;
             EXPECT_EQ(differences<float>(hard_cases<float>(magnitude_divisor<float>(N)),
-                                         magnitude_divisor<float>(N), kernel, &first),
+                                         magnitude_divisor<float>(N), path, &first),
                       0)
-                << name << " 32 bits, N " << N << ": " << first;
+                << path->name << " 32 bits, N " << N << ": " << first;
+        }
+}
+
+/* The tests above can fail: with its error margins shrunk, every path writes
+ * wrong samples on the hard cases at every depth. */
+TEST(FastCodes, MarginsTooSmallAreCaught) {
+    const double N = 12345.0;
+    for (const CoderPath* path : paths())
+        for (double margin : {0.0, 1e-3}) {
+            std::string first;
+            double D8 = magnitude_divisor<uint8_t>(N), D16 = magnitude_divisor<uint16_t>(N),
+                   D32 = magnitude_divisor<float>(N);
+            EXPECT_GT(differences<uint8_t>(hard_cases<uint8_t>(D8), D8, path, &first, margin), 0)
+                << path->name << " " << margin;
+            EXPECT_GT(differences<uint16_t>(hard_cases<uint16_t>(D16), D16, path, &first, margin),
+                      0)
+                << path->name << " " << margin;
+            EXPECT_GT(differences<float>(hard_cases<float>(D32), D32, path, &first, margin), 0)
+                << path->name << " " << margin;
+        }
+}
+
+/* A path is chosen by name where it runs here; otherwise the best is. */
+TEST(FastCodes, PathChosenByName) {
+    const std::vector<const CoderPath*> here = paths();
+    for (const CoderPath* path : here) EXPECT_EQ(&coder_named(path->name), path);
+    EXPECT_EQ(&coder_named(nullptr), here.back());
+    EXPECT_EQ(&coder_named("sse9"), here.back());
+    for (int i = 0; i < coder_path_count; i++)
+        if (!coder_paths[i]->runs_here()) {
+            EXPECT_EQ(&coder_named(coder_paths[i]->name), here.back());
         }
 }
 

@@ -7,8 +7,8 @@
  * column only, so the zero colour frequency stays in plane 0 while the zero
  * spatial frequency moves to row rows / 2, column n / 2. Plane p of the
  * picture then holds colour frequency p. */
-#include "fast_codes.h"
 #include "frame.h"
+#include "steps.h"
 
 #include <fftw3.h>
 
@@ -30,14 +30,7 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
     double D = magnitude_divisor<T>(double(3 * rows * n));
 
     for (int32_t p = 0; p < 3; p++)
-        for (int32_t y = 0; y < rows; y++) {
-            fftw_complex* line = in + (int64_t(p) * rows + y) * n;
-            for (int32_t j = 0; j < n; j++) {
-                double s = image.in.at(j, y, p);
-                line[j][0] = (y + j) & 1 ? -s : s;
-                line[j][1] = 0;
-            }
-        }
+        fill_centred<T>(in + int64_t(p) * rows * n, image.in, p, rows, n);
 
     fftw_plan plan = spectra_fault()
                          ? nullptr
@@ -47,9 +40,7 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
     fftw_destroy_plan(plan);
 
     for (int32_t p = 0; p < 3; p++)
-        for (int32_t y = 0; y < rows; y++)
-            write_coefficients<T>(spectrum + (int64_t(p) * rows + y) * n, n, D,
-                                  &image.out.at(0, y, p), &image.out.at(n, y, p), image.out.planes);
+        code_halves<T>(spectrum + int64_t(p) * rows * n, image.out, p, rows, n, D);
     return noErr;
 }
 

@@ -1,0 +1,52 @@
+/* coder.h - the vector paths of the coefficient coder (coder_kernel.h) and
+ * the choice among them.
+ *
+ * A path codes a run of coefficients into magnitude and phase samples with
+ * fast approximations of ln |X|^2 and arg X, several coefficients at a time,
+ * and hands back the coefficients whose samples it could not vouch for: those
+ * the caller codes with the exact formula (fast_codes.h). */
+#ifndef SPECTRA_CODER_H
+#define SPECTRA_CODER_H
+
+#include <cstdint>
+
+/* How ln |X|^2 and arg X become the samples of a depth. */
+struct CodeScale {
+    double c;      /* L = ln |X|^2 * c: 1 / (2 ln 10 D) */
+    double K;      /* P = arg X * K + half: degrees per radian times white / 360 */
+    double half;   /* white / 2 */
+    double white;  /* 255, 32768, or 1 */
+    double margin; /* 1; tests shrink it to show that a wrong bound is caught */
+};
+
+/* Codes X[0] to X[count - 1] (real and imaginary parts in turn) into
+ * magnitude[i] and phase[i], and stores in redo[] the indices whose samples
+ * need the exact formula; returns how many there are. The samples at those
+ * indices are left written with something else. */
+template <typename T>
+using CodeProc = int (*)(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
+                         int32_t* redo);
+
+struct CoderPath {
+    const char* name;
+    bool (*runs_here)(); /* whether this processor has the instructions */
+    CodeProc<uint8_t> code8;
+    CodeProc<uint16_t> code16;
+    CodeProc<float> code32;
+};
+
+/* Every path this build has, best last, and how many there are: portable
+ * (two lanes; SSE2 on x86-64), then on x86-64 AVX2 with FMA (four lanes) and
+ * AVX-512 F, DQ, BW and VL (eight). */
+extern const CoderPath* const coder_paths[];
+extern const int coder_path_count;
+
+/* The path of that name ("portable", "avx2", "avx512") if it runs here,
+ * else the best that does. */
+const CoderPath& coder_named(const char* name);
+
+/* coder_named() of the environment variable SPECTRA_CODER, once per process:
+ * benchmarks and tests use it to try each path in the plug-ins. */
+const CoderPath& coder_for_this_machine();
+
+#endif

@@ -1,0 +1,191 @@
+/* coder_avx512.cpp - the coder's vector path with AVX-512 F, DQ, BW and VL:
+ * eight lanes, written with the instruction set's own operations (exponent
+ * and mantissa extraction, rounding, masks), which the generic kernel
+ * (coder_kernel.h) can only imitate. The same approximations and bounds as
+ * there: see that file. */
+#include "coder.h"
+
+#include <immintrin.h>
+#include <type_traits>
+
+namespace {
+
+typedef __m512d vd;
+
+inline vd splat(double x) {
+    return _mm512_set1_pd(x);
+}
+
+inline vd abs_of(vd v) {
+    return _mm512_abs_pd(v);
+}
+
+/* ln q for q in [2^-1000, 2^1000]. */
+inline vd ln_of(vd q) {
+    vd e = _mm512_getexp_pd(q);
+    vd f = _mm512_getmant_pd(q, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
+    __mmask8 big = _mm512_cmp_pd_mask(f, splat(1.4142135623730951), _CMP_GE_OQ);
+    f = _mm512_mask_mul_pd(f, big, f, splat(0.5));
+    e = _mm512_mask_add_pd(e, big, e, splat(1.0));
+    vd x = _mm512_sub_pd(f, splat(1.0));
+    vd s = _mm512_div_pd(x, _mm512_add_pd(x, splat(2.0))), s2 = _mm512_mul_pd(s, s);
+    vd p = splat(1.0 / 17);
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 15));
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 13));
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 11));
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 9));
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 7));
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 5));
+    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 3));
+    vd two_s = _mm512_add_pd(s, s);
+    vd ln_f = _mm512_fmadd_pd(two_s, _mm512_mul_pd(s2, p), two_s);
+    /* ln 2 in two parts, the first exact in products with any exponent */
+    return _mm512_fmadd_pd(e, splat(0.693147180369123816490),
+                           _mm512_fmadd_pd(e, splat(1.90821492927058770002e-10), ln_f));
+}
+
+/* arg(x + i y) for x + i y != 0. */
+inline vd arg_of(vd y, vd x) {
+    const double pi = 3.14159265358979323846;
+    vd ax = abs_of(x), ay = abs_of(y);
+    __mmask8 swap = _mm512_cmp_pd_mask(ay, ax, _CMP_GT_OQ);
+    vd num = _mm512_mask_blend_pd(swap, ay, ax), den = _mm512_mask_blend_pd(swap, ax, ay);
+    __mmask8 middle =
+        _mm512_cmp_pd_mask(num, _mm512_mul_pd(splat(0.19891236737965800), den), _CMP_GT_OQ);
+    __mmask8 top =
+        _mm512_cmp_pd_mask(num, _mm512_mul_pd(splat(0.66817863791929891), den), _CMP_GT_OQ);
+    vd c = _mm512_mask_blend_pd(middle, splat(0.0), splat(0.41421356237309503));
+    vd base = _mm512_mask_blend_pd(middle, splat(0.0), splat(0.39269908169872414));
+    c = _mm512_mask_blend_pd(top, c, splat(1.0));
+    base = _mm512_mask_blend_pd(top, base, splat(pi / 4));
+    vd u = _mm512_div_pd(_mm512_fnmadd_pd(c, den, num), _mm512_fmadd_pd(c, num, den));
+    vd u2 = _mm512_mul_pd(u, u);
+    vd p = splat(-1.0 / 21);
+    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 19));
+    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 17));
+    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 15));
+    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 13));
+    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 11));
+    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 9));
+    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 7));
+    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 5));
+    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 3));
+    vd r = _mm512_add_pd(base, _mm512_fnmadd_pd(_mm512_mul_pd(u, u2), p, u));
+    r = _mm512_mask_sub_pd(r, swap, splat(pi / 2), r);
+    r = _mm512_mask_sub_pd(r, _mm512_cmp_pd_mask(x, splat(0.0), _CMP_LT_OQ), splat(pi), r);
+    /* the sign of im, also of a zero */
+    return _mm512_or_pd(r, _mm512_and_pd(y, splat(-0.0)));
+}
+
+/* |v| + 0.5 rounded down and saturated at white, as 32-bit integers; the
+ * lanes that lie within err of a rounding boundary are cleared in `safe`. */
+inline __m256i integer_code(vd v, vd err, vd white, __mmask8* safe) {
+    vd a = _mm512_add_pd(abs_of(v), splat(0.5));
+    vd k = _mm512_roundscale_pd(_mm512_min_pd(a, white), _MM_FROUND_TO_NEG_INF);
+    __mmask8 saturated = _mm512_cmp_pd_mask(a, _mm512_add_pd(white, err), _CMP_GE_OQ);
+    __mmask8 clear =
+        _mm512_cmp_pd_mask(_mm512_sub_pd(a, k), err, _CMP_GT_OQ) &
+        _mm512_cmp_pd_mask(_mm512_sub_pd(_mm512_add_pd(k, splat(1.0)), a), err, _CMP_GT_OQ);
+    *safe &= saturated | clear;
+    return _mm512_cvttpd_epi32(_mm512_mask_blend_pd(saturated, k, white));
+}
+
+/* v narrowed to single precision; `safe` is cleared in the lanes that lie
+ * within err of the midpoint between two floats. */
+inline __m256 float_code(vd v, vd err, __mmask8* safe) {
+    __m256 f = _mm512_cvtpd_ps(v);
+    vd back = _mm512_cvtps_pd(f);
+    vd E = _mm512_getexp_pd(back);
+    /* half the gap to the next float away from zero, and towards it (half
+     * that at a power of 2) */
+    vd away = _mm512_scalef_pd(splat(1.0), _mm512_sub_pd(E, splat(24.0)));
+    __mmask8 power = _mm512_cmp_pd_mask(
+        _mm512_getmant_pd(back, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero), splat(1.0), _CMP_EQ_OQ);
+    vd towards = _mm512_mask_mul_pd(away, power, away, splat(0.5));
+    vd d = _mm512_sub_pd(abs_of(v), abs_of(back));
+    vd gap = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, splat(0.0), _CMP_GE_OQ), towards, away);
+    __mmask8 inside = _mm512_cmp_pd_mask(_mm512_add_pd(abs_of(d), err), gap, _CMP_LT_OQ);
+    __mmask8 normal = _mm512_cmp_pd_mask(E, splat(-125.0), _CMP_GT_OQ) &
+                      _mm512_cmp_pd_mask(E, splat(127.0), _CMP_LT_OQ);
+    *safe &= inside & normal;
+    return f;
+}
+
+inline void store(uint8_t* to, __m256i v, __mmask8 lanes) {
+    _mm256_mask_cvtepi32_storeu_epi8(to, lanes, v);
+}
+inline void store(uint16_t* to, __m256i v, __mmask8 lanes) {
+    _mm256_mask_cvtepi32_storeu_epi16(to, lanes, v);
+}
+inline void store(float* to, __m256 v, __mmask8 lanes) {
+    _mm256_mask_storeu_ps(to, lanes, v);
+}
+
+template <typename T>
+int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
+         int32_t* redo) {
+    const vd white = splat(scale.white), c = splat(scale.c), K = splat(scale.K);
+    const vd half = splat(scale.half);
+    /* The bounds: some forty times what the approximations, the exact
+     * formula's roundings and the library's log10 and atan2 can reach. */
+    const vd L0 = splat(4e-14 * scale.c * scale.margin), L1 = splat(1.4e-13 * scale.margin);
+    const vd P0 = splat(2e-14 * scale.K * scale.margin), P1 = splat(1e-13 * scale.margin);
+    const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
+    int redone = 0;
+    for (int i = 0; i < count; i += 8) {
+        int len = count - i < 8 ? count - i : 8;
+        __mmask8 lanes = __mmask8((1u << len) - 1);
+        __mmask16 parts = __mmask16((1u << (2 * len)) - 1);
+        vd lo = _mm512_mask_loadu_pd(splat(1.0), __mmask8(parts), X + 2 * i);
+        vd hi = _mm512_mask_loadu_pd(splat(1.0), __mmask8(parts >> 8), X + 2 * i + 8);
+        vd re = _mm512_permutex2var_pd(lo, even, hi), im = _mm512_permutex2var_pd(lo, odd, hi);
+        /* the spectrum is read once, from memory: ask for it 2 KB ahead */
+        _mm_prefetch(reinterpret_cast<const char*>(X + 2 * i + 256), _MM_HINT_T0);
+        _mm_prefetch(reinterpret_cast<const char*>(X + 2 * i + 264), _MM_HINT_T0);
+
+        /* This |X|^2 may be fused, unlike the exact formula's: lanes where
+         * the two could fall on either side of 1 are left to that formula. */
+        vd q = _mm512_fmadd_pd(re, re, _mm512_mul_pd(im, im));
+        __mmask8 safe =
+            _mm512_cmp_pd_mask(q, splat(0x1p-1000), _CMP_GE_OQ) &
+            _mm512_cmp_pd_mask(q, splat(0x1p1000), _CMP_LE_OQ) &
+            _mm512_cmp_pd_mask(abs_of(_mm512_sub_pd(q, splat(1.0))), splat(1e-14), _CMP_GT_OQ);
+        q = _mm512_mask_blend_pd(safe, splat(1.0), q);
+        re = _mm512_mask_blend_pd(safe, splat(1.0), re);
+        vd L = _mm512_mul_pd(ln_of(q), c);
+        vd P = _mm512_fmadd_pd(arg_of(im, re), K, half);
+        vd err_L = _mm512_fmadd_pd(abs_of(L), L1, L0), err_P = _mm512_fmadd_pd(abs_of(P), P1, P0);
+        if constexpr (!std::is_same<T, float>::value) {
+            /* a magnitude below 1 codes as magnitude 1 does: 0 */
+            __mmask8 below_one = _mm512_cmp_pd_mask(q, splat(1.0), _CMP_LT_OQ);
+            __mmask8 magnitude_safe = safe;
+            __m256i m = integer_code(L, err_L, white, &magnitude_safe);
+            m = _mm256_maskz_mov_epi32(__mmask8(~below_one), m);
+            safe = (below_one & safe) | magnitude_safe;
+            __m256i p = integer_code(P, err_P, white, &safe);
+            store(magnitude + i, m, lanes);
+            store(phase + i, p, lanes);
+        } else {
+            safe &= _mm512_cmp_pd_mask(abs_of(P), splat(1e-6), _CMP_GT_OQ);
+            __m256 m = float_code(L, err_L, &safe);
+            __m256 p = float_code(abs_of(P), err_P, &safe);
+            store(magnitude + i, m, lanes);
+            store(phase + i, p, lanes);
+        }
+        for (unsigned unsafe = __mmask8(~safe) & lanes; unsafe; unsafe &= unsafe - 1)
+            redo[redone++] = i + __builtin_ctz(unsafe);
+    }
+    return redone;
+}
+
+bool runs_here() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
+           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+}
+
+} // namespace
+
+extern const CoderPath coder_avx512 = {"avx512", runs_here, code<uint8_t>, code<uint16_t>,
+                                       code<float>};
