@@ -187,5 +187,9 @@ bool runs_here() {
 
 } // namespace
 
-extern const CoderPath coder_avx512 = {"avx512", runs_here, code<uint8_t>, code<uint16_t>,
+/* 8-bit samples, in single precision: coder_avx512_single.cpp */
+int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
+                       uint8_t* phase, int32_t* redo);
+
+extern const CoderPath coder_avx512 = {"avx512", runs_here, code_avx512_single, code<uint16_t>,
                                        code<float>};

@@ -1,9 +1,10 @@
 /* coder_kernel.h - the coefficient coder's vector path, written once for any
- * number of lanes and compiled once per instruction set (coder_portable.cpp,
- * coder_avx2.cpp), each in a file of its own so that no
- * function built for one instruction set can be called on a processor that
- * lacks it. Only this file's own code goes into those files: nothing inline
- * from other headers, which the linker might share with the rest.
+ * number of lanes and compiled once per instruction set (coder.cpp with the
+ * baseline, coder_avx2.cpp), each in a file of its own so that no function
+ * built for one instruction set can be called on a processor that lacks it.
+ * Only this file's own code goes into those files: nothing inline from other
+ * headers, which the linker might share with the rest. coder_avx512.cpp
+ * writes the same approximations with AVX-512's own operations.
  *
  * The approximations need not be correctly rounded, only within their error
  * bounds. Wherever a sample's value lies closer to a rounding boundary than

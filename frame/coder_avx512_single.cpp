@@ -1,0 +1,139 @@
+/* coder_avx512_single.cpp - the AVX-512 path's coder for 8-bit samples, in
+ * single precision: sixteen coefficients at a time, twice the lanes of the
+ * double-precision coder (coder_avx512.cpp), and precise enough for codes
+ * that are 1/255 of the scale apart. Only |X|^2 is formed in double
+ * precision; it and the parts of X are then narrowed to floats.
+ *
+ * The same approximations as the other coders (coder_kernel.h), to fewer
+ * terms: ln f to s^7, atan u to u^11. Their bounds are those of single
+ * precision: each float operation errs by at most 2^-24 of its result, and
+ * the steps of ln |X|^2 and arg X add up to less than 2e-7 times c + |L| and
+ * 8e-7 radians; the bounds used are four times those. About two
+ * coefficients in ten thousand fall back to the exact formula. */
+#include "coder.h"
+
+#include <immintrin.h>
+
+namespace {
+
+typedef __m512 vf;
+typedef __mmask16 mask;
+
+inline vf splat(float x) {
+    return _mm512_set1_ps(x);
+}
+
+/* ln q for q in [2^-100, 2^100]. */
+inline vf ln_of(vf q) {
+    vf e = _mm512_getexp_ps(q);
+    vf f = _mm512_getmant_ps(q, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
+    mask big = _mm512_cmp_ps_mask(f, splat(1.41421356f), _CMP_GE_OQ);
+    f = _mm512_mask_mul_ps(f, big, f, splat(0.5f));
+    e = _mm512_mask_add_ps(e, big, e, splat(1.0f));
+    vf x = _mm512_sub_ps(f, splat(1.0f));
+    vf s = _mm512_div_ps(x, _mm512_add_ps(x, splat(2.0f))), s2 = _mm512_mul_ps(s, s);
+    vf p = _mm512_fmadd_ps(splat(1.0f / 7), s2, splat(1.0f / 5));
+    p = _mm512_fmadd_ps(p, s2, splat(1.0f / 3));
+    vf two_s = _mm512_add_ps(s, s);
+    vf ln_f = _mm512_fmadd_ps(two_s, _mm512_mul_ps(s2, p), two_s);
+    /* ln 2 in two parts, the first exact in products with exponents up to
+     * 2^8 */
+    return _mm512_fmadd_ps(e, splat(0.693145752f), _mm512_fmadd_ps(e, splat(1.42860677e-6f), ln_f));
+}
+
+/* arg(x + i y) for x + i y != 0. */
+inline vf arg_of(vf y, vf x) {
+    const float pi = 3.14159265358979f;
+    vf ax = _mm512_abs_ps(x), ay = _mm512_abs_ps(y);
+    mask swap = _mm512_cmp_ps_mask(ay, ax, _CMP_GT_OQ);
+    vf num = _mm512_mask_blend_ps(swap, ay, ax), den = _mm512_mask_blend_ps(swap, ax, ay);
+    mask middle = _mm512_cmp_ps_mask(num, _mm512_mul_ps(splat(0.198912367f), den), _CMP_GT_OQ);
+    mask top = _mm512_cmp_ps_mask(num, _mm512_mul_ps(splat(0.668178638f), den), _CMP_GT_OQ);
+    vf c = _mm512_mask_blend_ps(middle, splat(0.0f), splat(0.414213562f));
+    vf base = _mm512_mask_blend_ps(middle, splat(0.0f), splat(0.392699082f));
+    c = _mm512_mask_blend_ps(top, c, splat(1.0f));
+    base = _mm512_mask_blend_ps(top, base, splat(pi / 4));
+    vf u = _mm512_div_ps(_mm512_fnmadd_ps(c, den, num), _mm512_fmadd_ps(c, num, den));
+    vf u2 = _mm512_mul_ps(u, u);
+    vf p = _mm512_fmadd_ps(splat(-1.0f / 11), u2, splat(1.0f / 9));
+    p = _mm512_fmadd_ps(p, u2, splat(-1.0f / 7));
+    p = _mm512_fmadd_ps(p, u2, splat(1.0f / 5));
+    p = _mm512_fmadd_ps(p, u2, splat(-1.0f / 3));
+    vf r = _mm512_add_ps(base, _mm512_fmadd_ps(_mm512_mul_ps(u, u2), p, u));
+    r = _mm512_mask_sub_ps(r, swap, splat(pi / 2), r);
+    r = _mm512_mask_sub_ps(r, _mm512_cmp_ps_mask(x, splat(0.0f), _CMP_LT_OQ), splat(pi), r);
+    /* the sign of im, also of a zero */
+    return _mm512_or_ps(r, _mm512_and_ps(y, splat(-0.0f)));
+}
+
+/* a + 0.5 rounded down and saturated at white, for a >= 0, as 32-bit
+ * integers; the lanes that lie within err of a rounding boundary are cleared
+ * in `safe`. */
+inline __m512i integer_code(vf v, vf err, vf white, mask* safe) {
+    vf a = _mm512_add_ps(v, splat(0.5f));
+    vf k = _mm512_roundscale_ps(_mm512_min_ps(a, white), _MM_FROUND_TO_NEG_INF);
+    mask saturated = _mm512_cmp_ps_mask(a, _mm512_add_ps(white, err), _CMP_GE_OQ);
+    mask clear =
+        _mm512_cmp_ps_mask(_mm512_sub_ps(a, k), err, _CMP_GT_OQ) &
+        _mm512_cmp_ps_mask(_mm512_sub_ps(_mm512_add_ps(k, splat(1.0f)), a), err, _CMP_GT_OQ);
+    *safe &= saturated | clear;
+    return _mm512_cvttps_epi32(_mm512_mask_blend_ps(saturated, k, white));
+}
+
+/* 16 doubles as floats. */
+inline vf narrow(__m512d lo, __m512d hi) {
+    return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(lo)), _mm512_cvtpd_ps(hi), 1);
+}
+
+} // namespace
+
+int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
+                       uint8_t* phase, int32_t* redo) {
+    const vf white = splat(float(scale.white)), c = splat(float(scale.c));
+    const vf K = splat(float(scale.K)), half = splat(float(scale.half));
+    const vf L0 = splat(float(8e-7 * scale.c * scale.margin)),
+             L1 = splat(float(8e-7 * scale.margin));
+    const vf P0 = splat(float(3e-6 * scale.K * scale.margin)),
+             P1 = splat(float(8e-7 * scale.margin));
+    const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
+    const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
+    int redone = 0;
+    for (int i = 0; i < count; i += 16) {
+        int len = count - i < 16 ? count - i : 16;
+        mask lanes = mask((1u << len) - 1);
+        __m512d part[4];
+        for (int j = 0; j < 4; j++) {
+            int left = 2 * len - 8 * j;
+            __mmask8 m = __mmask8(left >= 8 ? 0xff : left <= 0 ? 0 : (1u << left) - 1);
+            part[j] = _mm512_mask_loadu_pd(_mm512_set1_pd(1.0), m, X + 2 * i + 8 * j);
+        }
+        /* the spectrum is read once, from memory: ask for it 2 KB ahead */
+        for (int j = 0; j < 4; j++)
+            _mm_prefetch(reinterpret_cast<const char*>(X + 2 * i + 256 + 8 * j), _MM_HINT_T0);
+        __m512d re_lo = _mm512_permutex2var_pd(part[0], even, part[1]);
+        __m512d im_lo = _mm512_permutex2var_pd(part[0], odd, part[1]);
+        __m512d re_hi = _mm512_permutex2var_pd(part[2], even, part[3]);
+        __m512d im_hi = _mm512_permutex2var_pd(part[2], odd, part[3]);
+        vf q = narrow(_mm512_fmadd_pd(re_lo, re_lo, _mm512_mul_pd(im_lo, im_lo)),
+                      _mm512_fmadd_pd(re_hi, re_hi, _mm512_mul_pd(im_hi, im_hi)));
+        vf re = narrow(re_lo, re_hi), im = narrow(im_lo, im_hi);
+
+        mask safe = _mm512_cmp_ps_mask(q, splat(0x1p-100f), _CMP_GE_OQ) &
+                    _mm512_cmp_ps_mask(q, splat(0x1p100f), _CMP_LE_OQ);
+        q = _mm512_mask_blend_ps(safe, splat(1.0f), q);
+        re = _mm512_mask_blend_ps(safe, splat(1.0f), re);
+        /* A magnitude below 1 codes as magnitude 1 does, as 0, and near 1
+         * both codes are 0: L is clamped at 0 and never falls back there. */
+        vf L = _mm512_max_ps(_mm512_mul_ps(ln_of(q), c), splat(0.0f));
+        vf P = _mm512_fmadd_ps(arg_of(im, re), K, half);
+        vf err_L = _mm512_fmadd_ps(L, L1, L0);
+        vf err_P = _mm512_fmadd_ps(_mm512_abs_ps(P), P1, P0);
+        __m512i m = integer_code(L, err_L, white, &safe);
+        __m512i p = integer_code(_mm512_abs_ps(P), err_P, white, &safe);
+        _mm512_mask_cvtepi32_storeu_epi8(magnitude + i, lanes, m);
+        _mm512_mask_cvtepi32_storeu_epi8(phase + i, lanes, p);
+        for (unsigned unsafe = mask(~safe) & lanes; unsafe; unsafe &= unsafe - 1)
+            redo[redone++] = i + __builtin_ctz(unsafe);
+    }
+    return redone;
+}
