@@ -27,12 +27,24 @@ template <typename T>
 using CodeProc = int (*)(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
                          int32_t* redo);
 
+/* The inverse's last step: the sample of |X[i] / N| into out[i * stride],
+ * by the plain loop's IEEE operations. */
+template <typename T>
+using ModulusProc = void (*)(const double* X, int count, double N, T* out, int64_t stride);
+
+struct ModulusProcs {
+    ModulusProc<uint8_t> modulus8;
+    ModulusProc<uint16_t> modulus16;
+    ModulusProc<float> modulus32;
+};
+
 struct CoderPath {
     const char* name;
     bool (*runs_here)(); /* whether this processor has the instructions */
     CodeProc<uint8_t> code8;
     CodeProc<uint16_t> code16;
     CodeProc<float> code32;
+    const ModulusProcs* modulus; /* null where the plain loop is as fast */
 };
 
 /* Every path this build has, best last, and how many there are: portable

@@ -191,5 +191,8 @@ bool runs_here() {
 int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
                        uint8_t* phase, int32_t* redo);
 
-extern const CoderPath coder_avx512 = {"avx512", runs_here, code_avx512_single, code<uint16_t>,
-                                       code<float>};
+/* modulus_avx512.cpp */
+extern const ModulusProcs modulus_avx512;
+
+extern const CoderPath coder_avx512 = {"avx512",       runs_here,   code_avx512_single,
+                                       code<uint16_t>, code<float>, &modulus_avx512};

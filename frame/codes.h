@@ -132,11 +132,13 @@ template <typename T> class CoefficientReader {
         /* without memory for the tables every coefficient is read directly */
         if (!spectra_fault())
             table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
+        /* the magnitudes, then the cosine and sine of each angle side by
+         * side: one cache line holds both */
         for (size_t v = 0; table && v < values; v++) {
             table[v] = v == 0 ? 0 : std::pow(10.0, double(T(v)) * D);
             double theta = (double(T(v)) - Depth<T>::half) / Depth<T>::phase_divisor;
-            table[values + v] = std::cos(theta);
-            table[2 * values + v] = std::sin(theta);
+            table[values + 2 * v] = std::cos(theta);
+            table[values + 2 * v + 1] = std::sin(theta);
         }
     }
     ~CoefficientReader() { std::free(table); }
@@ -151,8 +153,9 @@ template <typename T> class CoefficientReader {
             return;
         }
         double m = table[size_t(M)];
-        *re = table[values + size_t(*P)] * m;
-        *im = table[2 * values + size_t(*P)] * m;
+        const double* angle = table + values + 2 * size_t(*P);
+        *re = angle[0] * m;
+        *im = angle[1] * m;
     }
 
   private:

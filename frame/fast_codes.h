@@ -27,6 +27,18 @@ template <> inline CodeProc<float> code_proc<float>(const CoderPath& path) {
     return path.code32;
 }
 
+/* A path's writer of moduli for one sample type, or null. */
+template <typename T> ModulusProc<T> modulus_proc(const CoderPath& path);
+template <> inline ModulusProc<uint8_t> modulus_proc<uint8_t>(const CoderPath& path) {
+    return path.modulus ? path.modulus->modulus8 : nullptr;
+}
+template <> inline ModulusProc<uint16_t> modulus_proc<uint16_t>(const CoderPath& path) {
+    return path.modulus ? path.modulus->modulus16 : nullptr;
+}
+template <> inline ModulusProc<float> modulus_proc<float>(const CoderPath& path) {
+    return path.modulus ? path.modulus->modulus32 : nullptr;
+}
+
 /* The scale of the codes of a depth with magnitude divisor D. */
 template <typename T> CodeScale code_scale(double D, double margin = 1) {
     CodeScale scale;

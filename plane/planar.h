@@ -8,6 +8,7 @@
 #define SPECTRA_PLANAR_H
 
 #include "codes.h"
+#include "fast_codes.h"
 #include "frame.h"
 
 #include <cmath>
@@ -40,15 +41,21 @@ void read_halves(fftw_complex* buffer, const Samples<const T>& in, int32_t k, in
  * cleared; at 8 and 16 bits it keeps the input's samples. */
 template <typename T>
 void write_modulus(const fftw_complex* buffer, const Samples<T>& out, int32_t k, int32_t rows,
-                   int32_t n) {
+                   int32_t n, const CoderPath* path = nullptr) {
     const double N = double(rows) * double(n);
+    const ModulusProc<T> modulus = modulus_proc<T>(path ? *path : coder_for_this_machine());
     for (int32_t y = 0; y < rows; y++) {
         const fftw_complex* row = buffer + int64_t(y) * n;
-        for (int32_t x = 0; x < n; x++) {
-            double re = row[x][0] / N, im = row[x][1] / N;
-            out.at(x, y, k) = to_sample<T>(std::sqrt(im * im + re * re));
-            if (Depth<T>::white == 1.0) out.at(x + n, y, k) = 0;
+        if (modulus) {
+            modulus(&row[0][0], n, N, &out.at(0, y, k), out.planes);
+        } else {
+            for (int32_t x = 0; x < n; x++) {
+                double re = row[x][0] / N, im = row[x][1] / N;
+                out.at(x, y, k) = to_sample<T>(std::sqrt(im * im + re * re));
+            }
         }
+        if (Depth<T>::white == 1.0)
+            for (int32_t x = 0; x < n; x++) out.at(x + n, y, k) = 0;
     }
 }
 

@@ -205,6 +205,47 @@ TEST(FastCodes, PathChosenByName) {
         }
 }
 
+/* The inverse's vector writers of moduli give the plain loop's samples, with
+ * N a power of 2 or not, for values of every size, and write nothing
+ * between their strided samples. */
+template <typename T> void moduli_match(ModulusProc<T> modulus, const char* name) {
+    std::mt19937_64 random(7);
+    std::uniform_real_distribution<double> unit(-1, 1);
+    std::vector<double> X;
+    const double specials[] = {0.0,   -0.0,   1e-320,  -1e-310,  1e-160,    0.5, 1e150,
+                               1e300, -1e308, DBL_MAX, INFINITY, -INFINITY, NAN};
+    for (double a : specials)
+        for (double b : specials) X.insert(X.end(), {a, b});
+    for (int i = 0; i < 200000; i++) {
+        double scale = std::pow(10.0, 12 * unit(random));
+        X.insert(X.end(), {unit(random) * scale, unit(random) * scale});
+    }
+    int count = int(X.size() / 2);
+    for (double N : {2048.0 * 1024, 12345.0, 3.0, 1.0, 1073676289.0}) {
+        const int64_t stride = 3;
+        std::vector<T> fast(size_t(count) * stride, T(7)), plain(fast);
+        modulus(X.data(), count, N, fast.data() + 1, stride);
+        for (int i = 0; i < count; i++) {
+            double re = X[2 * i] / N, im = X[2 * i + 1] / N;
+            plain[size_t(i) * stride + 1] = to_sample<T>(std::sqrt(im * im + re * re));
+        }
+        EXPECT_EQ(std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(T)), 0)
+            << name << " N " << N;
+    }
+}
+
+TEST(FastCodes, ModuliMatchThePlainLoop) {
+    int tried = 0;
+    for (const CoderPath* path : paths())
+        if (path->modulus) {
+            moduli_match<uint8_t>(path->modulus->modulus8, path->name);
+            moduli_match<uint16_t>(path->modulus->modulus16, path->name);
+            moduli_match<float>(path->modulus->modulus32, path->name);
+            tried++;
+        }
+    if (tried == 0) GTEST_SKIP() << "no vector writer of moduli runs here";
+}
+
 TEST(FastCodes, ReaderTablesMatchTheFormula) {
     double D8 = magnitude_divisor<uint8_t>(5000), D16 = magnitude_divisor<uint16_t>(5000);
     CoefficientReader<uint8_t> r8(D8);
