@@ -38,6 +38,13 @@ struct ModulusProcs {
     ModulusProc<float> modulus32;
 };
 
+/* The 32-bit inverse's reading: the coefficients coded by the samples
+ * M[i * stride] and P[i * stride] into X (real and imaginary parts in turn),
+ * for magnitude divisor D; stores in redo[] the indices left to the plain
+ * reader and returns how many there are. */
+typedef int (*ReadProc)(const float* M, const float* P, int64_t stride, int count, double D,
+                        double* X, int32_t* redo);
+
 struct CoderPath {
     const char* name;
     bool (*runs_here)(); /* whether this processor has the instructions */
@@ -45,6 +52,7 @@ struct CoderPath {
     CodeProc<uint16_t> code16;
     CodeProc<float> code32;
     const ModulusProcs* modulus; /* null where the plain loop is as fast */
+    ReadProc read32;             /* null where there is none */
 };
 
 /* Every path this build has, best last, and how many there are: portable

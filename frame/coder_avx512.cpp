@@ -191,8 +191,11 @@ bool runs_here() {
 int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
                        uint8_t* phase, int32_t* redo);
 
-/* modulus_avx512.cpp */
+/* modulus_avx512.cpp and reader_avx512.cpp */
 extern const ModulusProcs modulus_avx512;
+int read_avx512(const float* M, const float* P, int64_t stride, int count, double D, double* X,
+                int32_t* redo);
 
 extern const CoderPath coder_avx512 = {"avx512",       runs_here,   code_avx512_single,
-                                       code<uint16_t>, code<float>, &modulus_avx512};
+                                       code<uint16_t>, code<float>, &modulus_avx512,
+                                       read_avx512};

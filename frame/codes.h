@@ -145,6 +145,8 @@ template <typename T> class CoefficientReader {
     CoefficientReader(const CoefficientReader&) = delete;
     CoefficientReader& operator=(const CoefficientReader&) = delete;
 
+    double divisor() const { return D; }
+
     void read(T M, const T* P, double* re, double* im) const {
         if (!table) return read_coefficient<T>(M, P, D, re, im);
         if (M == 0) {

@@ -13,6 +13,7 @@
 
 #include <cmath>
 #include <fftw3.h>
+#include <type_traits>
 
 /* One complex buffer of (rows + 4) x (n + 4) + 4 values; the first rows x n
  * hold the transform, row-major. An image narrower than two columns has an
@@ -24,14 +25,33 @@ inline int planar_work_buffers(int32_t rows, int32_t columns, uint64_t bytes[]) 
     return 1;
 }
 
-/* The inverse's first step: the coefficients coded in plane k's halves. */
+/* The inverse's first step: the coefficients coded in plane k's halves. At
+ * 32 bits a vector reader, where the path has one, reads all but a few,
+ * within two double ulps of the plain reader's values. */
 template <typename T>
 void read_halves(fftw_complex* buffer, const Samples<const T>& in, int32_t k, int32_t rows,
-                 int32_t n, const CoefficientReader<T>& reader) {
+                 int32_t n, const CoefficientReader<T>& reader, const CoderPath* path = nullptr) {
+    const ReadProc vector_read =
+        std::is_same<T, float>::value ? (path ? *path : coder_for_this_machine()).read32 : nullptr;
     for (int32_t y = 0; y < rows; y++) {
         fftw_complex* row = buffer + int64_t(y) * n;
-        for (int32_t x = 0; x < n; x++)
-            reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+        if (!vector_read) {
+            for (int32_t x = 0; x < n; x++)
+                reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+            continue;
+        }
+        const int32_t block = 1024;
+        int32_t redo[block];
+        for (int32_t start = 0; start < n; start += block) {
+            int32_t len = n - start < block ? n - start : block;
+            int r = vector_read(reinterpret_cast<const float*>(&in.at(start, y, k)),
+                                reinterpret_cast<const float*>(&in.at(start + n, y, k)), in.planes,
+                                len, reader.divisor(), &row[start][0], redo);
+            for (int j = 0; j < r; j++) {
+                int32_t x = start + redo[j];
+                reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+            }
+        }
     }
 }
 

@@ -5,7 +5,9 @@
  * every rounding boundary, denormals, huge values, infinities and NaN). */
 #include "fast_codes.h"
 
+#include <algorithm>
 #include <cfloat>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <gtest/gtest.h>
@@ -244,6 +246,70 @@ TEST(FastCodes, ModuliMatchThePlainLoop) {
             tried++;
         }
     if (tried == 0) GTEST_SKIP() << "no vector writer of moduli runs here";
+}
+
+/* How far apart two doubles are, in units in the last place of the larger. */
+double ulps(double a, double b) {
+    if (a == b || (a != a && b != b)) return 0;
+    double larger = std::max(std::fabs(a), std::fabs(b));
+    int e;
+    std::frexp(larger, &e);
+    return std::fabs(a - b) / std::ldexp(1.0, std::max(e, -1021) - 53);
+}
+
+/* The 32-bit inverse's vector readers: every coefficient within two double
+ * ulps of the plain reader's, most of them the same to the bit, on codes of
+ * every kind (strided, as in a picture of three planes). */
+TEST(FastCodes, VectorReadersStayWithinTwoUlps) {
+    int tried = 0;
+    std::mt19937_64 random(32);
+    std::uniform_real_distribution<double> unit(0, 1);
+    for (const CoderPath* path : paths()) {
+        if (!path->read32) continue;
+        tried++;
+        for (double N : {2.0, 1000.0, 2048.0 * 1024, 1073676289.0}) {
+            double D = magnitude_divisor<float>(N);
+            const int count = 1 << 20, stride = 3;
+            std::vector<float> M(size_t(count) * stride), P(M.size());
+            for (int i = 0; i < count; i++) {
+                double u = unit(random);
+                M[size_t(i) * stride] = float(i % 97 == 0 ? 0 : i % 89 == 0 ? -u : u * 1.2);
+                P[size_t(i) * stride] = float(i % 83 == 0 ? 4 * u - 1.5 : u);
+            }
+            const float specials[] = {0.0f,   -0.0f, 1e-40f,   1.0f,      40.0f,
+                                      -40.0f, 1e30f, INFINITY, -INFINITY, NAN};
+            for (int i = 0; i < 10; i++)
+                for (int j = 0; j < 10; j++) {
+                    M[size_t(10 * i + j) * stride] = specials[i];
+                    P[size_t(10 * i + j) * stride] = j < 5 ? specials[j] : 0.25f * float(j - 5);
+                }
+            std::vector<double> fast(2 * size_t(count)), plain(fast.size());
+            std::vector<int32_t> redo(static_cast<size_t>(count));
+            int r = path->read32(M.data(), P.data(), stride, count, D, fast.data(), redo.data());
+            CoefficientReader<float> reader(D);
+            for (int j = 0; j < r; j++) {
+                size_t i = size_t(redo[j]);
+                reader.read(M[i * stride], &P[i * stride], &fast[2 * i], &fast[2 * i + 1]);
+            }
+            int64_t same = 0;
+            double worst = 0;
+            for (size_t i = 0; i < size_t(count); i++) {
+                reader.read(M[i * stride], &P[i * stride], &plain[2 * i], &plain[2 * i + 1]);
+                for (int part = 0; part < 2; part++) {
+                    double u = ulps(fast[2 * i + part], plain[2 * i + part]);
+                    worst = std::max(worst, u);
+                    same += u == 0 &&
+                            std::signbit(fast[2 * i + part]) == std::signbit(plain[2 * i + part]);
+                }
+            }
+            EXPECT_LE(worst, 2) << path->name << " N " << N;
+            EXPECT_GT(double(same) / (2.0 * count), 0.5) << path->name << " N " << N;
+            std::printf("%s, N %.0f: %.4f of the values the same to the bit, at most %.2f ulps "
+                        "apart, %d of %d read by the plain reader\n",
+                        path->name, N, double(same) / (2.0 * count), worst, r, count);
+        }
+    }
+    if (tried == 0) GTEST_SKIP() << "no vector reader runs here";
 }
 
 TEST(FastCodes, ReaderTablesMatchTheFormula) {

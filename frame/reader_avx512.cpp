@@ -1,0 +1,162 @@
+/* reader_avx512.cpp - the 32-bit inverse's reading of codes with AVX-512,
+ * eight coefficients at a time: m = 10^(M D) narrowed to single precision,
+ * theta = (P - 1/2) 2 pi, and m cos theta + i m sin theta.
+ *
+ * M D and theta are formed by the plain reader's operations, so they are the
+ * same numbers. 10^x: x = n log10 2 + r with |r| <= 0.151, 10^r by its series
+ * to r^13 (remainder below 4e-18) and 2^n exactly; the result errs by about
+ * one double ulp, far less than the narrowing's half float ulp, and the lanes
+ * whose value lies within 2^-40 of it of a float midpoint are handed to pow,
+ * so m is pow's, narrowed, to the bit. cos and sin: theta = k pi/2 + r with
+ * pi/2 in three parts (exact for |k| < 2^17) and |r| <= pi/4, then their
+ * series to r^21 and r^20 (remainders below 1e-22): within two double ulps.
+ * Lanes outside those ranges (|x| > 37, |theta| > 10^5, NaN, inf) take the
+ * plain formula. This file is compiled without fused multiply-adds except
+ * where they are written out. */
+#include "coder.h"
+
+#include <immintrin.h>
+
+namespace {
+
+typedef __m512d vd;
+
+inline vd splat(double x) {
+    return _mm512_set1_pd(x);
+}
+
+inline vd fma(vd a, vd b, vd c) {
+    return _mm512_fmadd_pd(a, b, c);
+}
+
+/* 10^x for |x| <= 37. */
+inline vd exp10_of(vd x) {
+    /* log10 2 in two parts, the first of 32 bits: n times it is exact */
+    const vd log10_2_hi = splat(0.30102999560767785), log10_2_lo = splat(5.630334806675098e-11);
+    vd n = _mm512_roundscale_pd(_mm512_mul_pd(x, splat(3.321928094887362)),
+                                _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    vd r = _mm512_fnmadd_pd(n, log10_2_hi, x);
+    r = _mm512_fnmadd_pd(n, log10_2_lo, r);
+    vd t = _mm512_mul_pd(r, splat(2.302585092994046)); /* r ln 10, |t| < 0.35 */
+    const double inverse_factorial[] = {1.0 / 6227020800.0,
+                                        1.0 / 479001600.0,
+                                        1.0 / 39916800.0,
+                                        1.0 / 3628800.0,
+                                        1.0 / 362880.0,
+                                        1.0 / 40320.0,
+                                        1.0 / 5040.0,
+                                        1.0 / 720.0,
+                                        1.0 / 120.0,
+                                        1.0 / 24.0,
+                                        1.0 / 6.0,
+                                        0.5,
+                                        1.0,
+                                        1.0};
+    vd p = splat(inverse_factorial[0]);
+    for (int i = 1; i < 14; i++) p = fma(p, t, splat(inverse_factorial[i]));
+    return _mm512_scalef_pd(p, n);
+}
+
+/* cos theta and sin theta for |theta| <= 10^5. */
+inline void cos_sin_of(vd theta, vd* cosine, vd* sine) {
+    vd k = _mm512_roundscale_pd(_mm512_mul_pd(theta, splat(0.6366197723675814)),
+                                _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    /* pi/2 in three parts of 32 bits or fewer: k times each is exact */
+    vd r = _mm512_fnmadd_pd(k, splat(1.5707963267341256), theta);
+    r = _mm512_fnmadd_pd(k, splat(6.077100506303966e-11), r);
+    r = _mm512_fnmadd_pd(k, splat(2.0222662487959506e-21), r);
+    vd z = _mm512_mul_pd(r, r);
+    /* sin r = r + r^3 S(z), S to z^9: 1 / (2j + 3)! with alternating signs */
+    vd S = splat(1.0 / 51090942171709440000.0); /* 1 / 21! */
+    S = fma(S, z, splat(-1.0 / 121645100408832000.0));
+    S = fma(S, z, splat(1.0 / 355687428096000.0));
+    S = fma(S, z, splat(-1.0 / 1307674368000.0));
+    S = fma(S, z, splat(1.0 / 6227020800.0));
+    S = fma(S, z, splat(-1.0 / 39916800.0));
+    S = fma(S, z, splat(1.0 / 362880.0));
+    S = fma(S, z, splat(-1.0 / 5040.0));
+    S = fma(S, z, splat(1.0 / 120.0));
+    S = fma(S, z, splat(-1.0 / 6.0));
+    vd s = fma(_mm512_mul_pd(r, z), S, r);
+    /* cos r = 1 - z/2 + z^2 C(z), C to z^8: 1 / (2j + 4)!, alternating; the
+     * sum formed so that 1 - z/2 loses nothing */
+    vd C = splat(1.0 / 2432902008176640000.0); /* 1 / 20! */
+    C = fma(C, z, splat(-1.0 / 6402373705728000.0));
+    C = fma(C, z, splat(1.0 / 20922789888000.0));
+    C = fma(C, z, splat(-1.0 / 87178291200.0));
+    C = fma(C, z, splat(1.0 / 479001600.0));
+    C = fma(C, z, splat(-1.0 / 3628800.0));
+    C = fma(C, z, splat(1.0 / 40320.0));
+    C = fma(C, z, splat(-1.0 / 720.0));
+    C = fma(C, z, splat(1.0 / 24.0));
+    vd hz = _mm512_mul_pd(z, splat(0.5)), w = _mm512_sub_pd(splat(1.0), hz);
+    vd tail = _mm512_sub_pd(_mm512_sub_pd(splat(1.0), w), hz);
+    vd c = _mm512_add_pd(w, fma(_mm512_mul_pd(z, z), C, tail));
+    /* the quadrant: k mod 4 */
+    __m256i q = _mm512_cvtpd_epi32(k);
+    __mmask8 odd = _mm256_test_epi32_mask(q, _mm256_set1_epi32(1));
+    __mmask8 sine_negative = _mm256_test_epi32_mask(q, _mm256_set1_epi32(2));
+    __mmask8 cosine_negative =
+        _mm256_test_epi32_mask(_mm256_add_epi32(q, _mm256_set1_epi32(1)), _mm256_set1_epi32(2));
+    vd sn = _mm512_mask_blend_pd(odd, s, c), cs = _mm512_mask_blend_pd(odd, c, s);
+    *sine = _mm512_mask_xor_pd(sn, sine_negative, sn, splat(-0.0));
+    *cosine = _mm512_mask_xor_pd(cs, cosine_negative, cs, splat(-0.0));
+}
+
+/* Whether narrowing v (positive, normal as a float) to single precision is
+ * decided beyond doubt: v lies farther than err from the midpoint between two
+ * floats. */
+inline __mmask8 narrows_surely(vd v, vd err) {
+    vd back = _mm512_cvtps_pd(_mm512_cvtpd_ps(v));
+    vd E = _mm512_getexp_pd(back);
+    vd away = _mm512_scalef_pd(splat(1.0), _mm512_sub_pd(E, splat(24.0)));
+    __mmask8 power = _mm512_cmp_pd_mask(
+        _mm512_getmant_pd(back, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero), splat(1.0), _CMP_EQ_OQ);
+    vd towards = _mm512_mask_mul_pd(away, power, away, splat(0.5));
+    vd d = _mm512_sub_pd(v, back);
+    vd gap = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, splat(0.0), _CMP_GE_OQ), towards, away);
+    return _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_abs_pd(d), err), gap, _CMP_LT_OQ);
+}
+
+} // namespace
+
+int read_avx512(const float* M, const float* P, int64_t stride, int count, double D, double* X,
+                int32_t* redo) {
+    const __m512i even = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
+    const __m512i odd = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
+    const vd d = splat(D);
+    int redone = 0;
+    for (int i = 0; i < count; i += 8) {
+        int len = count - i < 8 ? count - i : 8;
+        __mmask8 lanes = __mmask8((1u << len) - 1);
+        alignas(32) float m[8] = {}, p[8] = {};
+        for (int k = 0; k < len; k++) {
+            m[k] = M[(i + k) * stride];
+            p[k] = P[(i + k) * stride];
+        }
+        vd x = _mm512_mul_pd(_mm512_cvtps_pd(_mm256_load_ps(m)), d);
+        vd theta = _mm512_div_pd(_mm512_sub_pd(_mm512_cvtps_pd(_mm256_load_ps(p)), splat(0.5)),
+                                 splat(0.15915494309189535));
+        /* a magnitude sample of 0 reads as the coefficient 0 */
+        __mmask8 zero = _mm256_cmp_ps_mask(_mm256_load_ps(m), _mm256_setzero_ps(), _CMP_EQ_OQ);
+        __mmask8 safe = _mm512_cmp_pd_mask(_mm512_abs_pd(x), splat(37.0), _CMP_LE_OQ) &
+                        _mm512_cmp_pd_mask(_mm512_abs_pd(theta), splat(1e5), _CMP_LE_OQ);
+        x = _mm512_mask_blend_pd(safe, splat(0.0), x);
+        theta = _mm512_mask_blend_pd(safe, splat(0.0), theta);
+        vd magnitude = exp10_of(x);
+        safe &= narrows_surely(magnitude, _mm512_mul_pd(magnitude, splat(0x1p-40)));
+        magnitude = _mm512_cvtps_pd(_mm512_cvtpd_ps(magnitude));
+        vd cosine, sine;
+        cos_sin_of(theta, &cosine, &sine);
+        vd re = _mm512_maskz_mul_pd(__mmask8(~zero), cosine, magnitude);
+        vd im = _mm512_maskz_mul_pd(__mmask8(~zero), sine, magnitude);
+        safe |= zero;
+        double* to = X + 2 * i;
+        __mmask16 parts = __mmask16((1u << (2 * len)) - 1);
+        _mm512_mask_storeu_pd(to, __mmask8(parts), _mm512_permutex2var_pd(re, even, im));
+        _mm512_mask_storeu_pd(to + 8, __mmask8(parts >> 8), _mm512_permutex2var_pd(re, odd, im));
+        for (unsigned unsafe = __mmask8(~safe) & lanes; unsafe; unsafe &= unsafe - 1)
+            redo[redone++] = i + __builtin_ctz(unsafe);
+    }
+    return redone;
+}
