@@ -118,6 +118,23 @@ inline __mmask8 narrows_surely(vd v, vd err) {
     return _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_abs_pd(d), err), gap, _CMP_LT_OQ);
 }
 
+/* The len <= 8 floats from[0], from[stride], ...: up to a stride of 4 from
+ * two vector loads that read nothing beyond the last of them, with `index`
+ * the multiples of the stride; a gather otherwise. */
+inline __m256 samples(const float* from, int64_t stride, int len, __m512i index) {
+    if (stride > 4) {
+        __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
+                                        _mm256_set1_epi32(int(stride)));
+        return _mm256_mmask_i32gather_ps(_mm256_setzero_ps(), __mmask8((1u << len) - 1), at,
+                                         from, 4);
+    }
+    int floats = int(stride) * (len - 1) + 1;
+    __mmask16 first = __mmask16(floats >= 16 ? 0xffff : (1u << floats) - 1);
+    __mmask16 second = __mmask16(floats <= 16 ? 0 : (1u << (floats - 16)) - 1);
+    __m512 a = _mm512_maskz_loadu_ps(first, from), b = _mm512_maskz_loadu_ps(second, from + 16);
+    return _mm512_castps512_ps256(_mm512_permutex2var_ps(a, index, b));
+}
+
 } // namespace
 
 int read_avx512(const float* M, const float* P, int64_t stride, int count, double D, double* X,
@@ -125,20 +142,20 @@ int read_avx512(const float* M, const float* P, int64_t stride, int count, doubl
     const __m512i even = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
     const __m512i odd = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
     const vd d = splat(D);
+    const __m512i index = _mm512_mullo_epi32(
+        _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0),
+        _mm512_set1_epi32(stride <= 4 ? int(stride) : 0));
     int redone = 0;
     for (int i = 0; i < count; i += 8) {
         int len = count - i < 8 ? count - i : 8;
         __mmask8 lanes = __mmask8((1u << len) - 1);
-        alignas(32) float m[8] = {}, p[8] = {};
-        for (int k = 0; k < len; k++) {
-            m[k] = M[(i + k) * stride];
-            p[k] = P[(i + k) * stride];
-        }
-        vd x = _mm512_mul_pd(_mm512_cvtps_pd(_mm256_load_ps(m)), d);
-        vd theta = _mm512_div_pd(_mm512_sub_pd(_mm512_cvtps_pd(_mm256_load_ps(p)), splat(0.5)),
+        __m256 m = samples(M + i * stride, stride, len, index);
+        __m256 p = samples(P + i * stride, stride, len, index);
+        vd x = _mm512_mul_pd(_mm512_cvtps_pd(m), d);
+        vd theta = _mm512_div_pd(_mm512_sub_pd(_mm512_cvtps_pd(p), splat(0.5)),
                                  splat(0.15915494309189535));
         /* a magnitude sample of 0 reads as the coefficient 0 */
-        __mmask8 zero = _mm256_cmp_ps_mask(_mm256_load_ps(m), _mm256_setzero_ps(), _CMP_EQ_OQ);
+        __mmask8 zero = _mm256_cmp_ps_mask(m, _mm256_setzero_ps(), _CMP_EQ_OQ);
         __mmask8 safe = _mm512_cmp_pd_mask(_mm512_abs_pd(x), splat(37.0), _CMP_LE_OQ) &
                         _mm512_cmp_pd_mask(_mm512_abs_pd(theta), splat(1e5), _CMP_LE_OQ);
         x = _mm512_mask_blend_pd(safe, splat(0.0), x);

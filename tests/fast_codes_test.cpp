@@ -269,7 +269,8 @@ TEST(FastCodes, VectorReadersStayWithinTwoUlps) {
         tried++;
         for (double N : {2.0, 1000.0, 2048.0 * 1024, 1073676289.0}) {
             double D = magnitude_divisor<float>(N);
-            const int count = 1 << 20, stride = 3;
+            /* strides of 3 and 4 are read by vector loads, others gathered */
+            const int count = 1 << 20, stride = N == 1000.0 ? 6 : N == 2.0 ? 4 : 3;
             std::vector<float> M(size_t(count) * stride), P(M.size());
             for (int i = 0; i < count; i++) {
                 double u = unit(random);
