@@ -187,15 +187,22 @@ bool runs_here() {
 
 } // namespace
 
-/* 8-bit samples, in single precision: coder_avx512_single.cpp */
-int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
-                       uint8_t* phase, int32_t* redo);
+/* 8- and 16-bit samples, in single precision first: coder_avx512_single.cpp */
+int code8_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
+                        uint8_t* phase, int32_t* redo);
+int code16_avx512_single(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
+                         uint16_t* phase, int32_t* redo);
+
+int code16_avx512_double(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
+                         uint16_t* phase, int32_t* redo) {
+    return code<uint16_t>(X, count, scale, magnitude, phase, redo);
+}
 
 /* modulus_avx512.cpp and reader_avx512.cpp */
 extern const ModulusProcs modulus_avx512;
 int read_avx512(const float* M, const float* P, int64_t stride, int count, double D, double* X,
                 int32_t* redo);
 
-extern const CoderPath coder_avx512 = {"avx512",       runs_here,   code_avx512_single,
-                                       code<uint16_t>, code<float>, &modulus_avx512,
-                                       read_avx512};
+extern const CoderPath coder_avx512 = {
+    "avx512",    runs_here,       code8_avx512_single, code16_avx512_single,
+    code<float>, &modulus_avx512, read_avx512};

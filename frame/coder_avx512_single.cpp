@@ -13,6 +13,7 @@
 #include "coder.h"
 
 #include <immintrin.h>
+#include <type_traits>
 
 namespace {
 
@@ -80,15 +81,56 @@ inline __m512i integer_code(vf v, vf err, vf white, mask* safe) {
     return _mm512_cvttps_epi32(_mm512_mask_blend_ps(saturated, k, white));
 }
 
+} // namespace
+
+/* The double-precision coder (coder_avx512.cpp). */
+int code16_avx512_double(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
+                         uint16_t* phase, int32_t* redo);
+
+namespace {
+
 /* 16 doubles as floats. */
 inline vf narrow(__m512d lo, __m512d hi) {
     return _mm512_insertf32x8(_mm512_castps256_ps512(_mm512_cvtpd_ps(lo)), _mm512_cvtpd_ps(hi), 1);
 }
 
-} // namespace
+inline void store(uint8_t* to, __m512i v, mask lanes) {
+    _mm512_mask_cvtepi32_storeu_epi8(to, lanes, v);
+}
+inline void store(uint16_t* to, __m512i v, mask lanes) {
+    _mm512_mask_cvtepi32_storeu_epi16(to, lanes, v);
+}
 
-int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
-                       uint8_t* phase, int32_t* redo) {
+/* The coefficients at redo[0] to redo[count - 1] coded again in double
+ * precision; returns how many of them still need the exact formula, whose
+ * indices it leaves at the start of redo[]. */
+int code_again(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
+               uint16_t* phase, int32_t* redo) {
+    const int block = 256;
+    double again[2 * block];
+    uint16_t m[block], p[block];
+    int32_t left[block];
+    int kept = 0;
+    for (int start = 0; start < count; start += block) {
+        int len = count - start < block ? count - start : block;
+        for (int j = 0; j < len; j++) {
+            again[2 * j] = X[2 * redo[start + j]];
+            again[2 * j + 1] = X[2 * redo[start + j] + 1];
+        }
+        int r = code16_avx512_double(again, len, scale, m, p, left);
+        for (int j = 0; j < len; j++) {
+            magnitude[redo[start + j]] = m[j];
+            phase[redo[start + j]] = p[j];
+        }
+        /* in place: each index kept lies at or after the place it takes */
+        for (int j = 0; j < r; j++) redo[kept++] = redo[start + left[j]];
+    }
+    return kept;
+}
+
+template <typename T>
+int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
+         int32_t* redo) {
     const vf white = splat(float(scale.white)), c = splat(float(scale.c));
     const vf K = splat(float(scale.K)), half = splat(float(scale.half));
     const vf L0 = splat(float(8e-7 * scale.c * scale.margin)),
@@ -130,10 +172,24 @@ int code_avx512_single(const double* X, int count, const CodeScale& scale, uint8
         vf err_P = _mm512_fmadd_ps(_mm512_abs_ps(P), P1, P0);
         __m512i m = integer_code(L, err_L, white, &safe);
         __m512i p = integer_code(_mm512_abs_ps(P), err_P, white, &safe);
-        _mm512_mask_cvtepi32_storeu_epi8(magnitude + i, lanes, m);
-        _mm512_mask_cvtepi32_storeu_epi8(phase + i, lanes, p);
+        store(magnitude + i, m, lanes);
+        store(phase + i, p, lanes);
         for (unsigned unsafe = mask(~safe) & lanes; unsafe; unsafe &= unsafe - 1)
             redo[redone++] = i + __builtin_ctz(unsafe);
     }
+    if constexpr (std::is_same<T, uint16_t>::value)
+        redone = code_again(X, redone, scale, magnitude, phase, redo);
     return redone;
+}
+
+} // namespace
+
+int code8_avx512_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
+                        uint8_t* phase, int32_t* redo) {
+    return code<uint8_t>(X, count, scale, magnitude, phase, redo);
+}
+
+int code16_avx512_single(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
+                         uint16_t* phase, int32_t* redo) {
+    return code<uint16_t>(X, count, scale, magnitude, phase, redo);
 }

@@ -125,8 +125,8 @@ inline __m256 samples(const float* from, int64_t stride, int len, __m512i index)
     if (stride > 4) {
         __m256i at = _mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7),
                                         _mm256_set1_epi32(int(stride)));
-        return _mm256_mmask_i32gather_ps(_mm256_setzero_ps(), __mmask8((1u << len) - 1), at,
-                                         from, 4);
+        return _mm256_mmask_i32gather_ps(_mm256_setzero_ps(), __mmask8((1u << len) - 1), at, from,
+                                         4);
     }
     int floats = int(stride) * (len - 1) + 1;
     __mmask16 first = __mmask16(floats >= 16 ? 0xffff : (1u << floats) - 1);
@@ -142,9 +142,9 @@ int read_avx512(const float* M, const float* P, int64_t stride, int count, doubl
     const __m512i even = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
     const __m512i odd = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
     const vd d = splat(D);
-    const __m512i index = _mm512_mullo_epi32(
-        _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0),
-        _mm512_set1_epi32(stride <= 4 ? int(stride) : 0));
+    const __m512i index =
+        _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 0, 0, 0, 0, 0, 0, 0, 0),
+                           _mm512_set1_epi32(stride <= 4 ? int(stride) : 0));
     int redone = 0;
     for (int i = 0; i < count; i += 8) {
         int len = count - i < 8 ? count - i : 8;
