@@ -45,6 +45,17 @@ struct ModulusProcs {
 typedef int (*ReadProc)(const float* M, const float* P, int64_t stride, int count, double D,
                         double* X, int32_t* redo);
 
+/* Copies samples[i] to out[i * stride] for i < count; other bytes between
+ * the first and the last written may be read and written back unchanged. */
+template <typename T>
+using ScatterProc = void (*)(T* out, int64_t stride, const T* samples, int count);
+
+struct ScatterProcs {
+    ScatterProc<uint8_t> scatter8;
+    ScatterProc<uint16_t> scatter16;
+    ScatterProc<float> scatter32;
+};
+
 struct CoderPath {
     const char* name;
     bool (*runs_here)(); /* whether this processor has the instructions */
@@ -53,6 +64,7 @@ struct CoderPath {
     CodeProc<float> code32;
     const ModulusProcs* modulus; /* null where the plain loop is as fast */
     ReadProc read32;             /* null where there is none */
+    const ScatterProcs* scatter; /* null: a store per sample */
 };
 
 /* Every path this build has, best last, and how many there are: portable

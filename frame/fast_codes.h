@@ -27,6 +27,18 @@ template <> inline CodeProc<float> code_proc<float>(const CoderPath& path) {
     return path.code32;
 }
 
+/* A path's scatter for one sample type, or null. */
+template <typename T> ScatterProc<T> scatter_proc(const CoderPath& path);
+template <> inline ScatterProc<uint8_t> scatter_proc<uint8_t>(const CoderPath& path) {
+    return path.scatter ? path.scatter->scatter8 : nullptr;
+}
+template <> inline ScatterProc<uint16_t> scatter_proc<uint16_t>(const CoderPath& path) {
+    return path.scatter ? path.scatter->scatter16 : nullptr;
+}
+template <> inline ScatterProc<float> scatter_proc<float>(const CoderPath& path) {
+    return path.scatter ? path.scatter->scatter32 : nullptr;
+}
+
 /* A path's writer of moduli for one sample type, or null. */
 template <typename T> ModulusProc<T> modulus_proc(const CoderPath& path);
 template <> inline ModulusProc<uint8_t> modulus_proc<uint8_t>(const CoderPath& path) {
@@ -66,6 +78,7 @@ int64_t write_coefficients(const fftw_complex* X, int64_t count, double D, T* ma
         return count;
     }
     const CodeProc<T> code = code_proc<T>(*path);
+    const ScatterProc<T> scatter = scatter_proc<T>(*path);
     const int block = 1024;
     T m[block], p[block];
     int32_t redo[block];
@@ -80,9 +93,14 @@ int64_t write_coefficients(const fftw_complex* X, int64_t count, double D, T* ma
         }
         T* to_m = magnitude + start * stride;
         T* to_p = phase + start * stride;
-        for (int i = 0; i < len; i++) {
-            to_m[i * stride] = m[i];
-            to_p[i * stride] = p[i];
+        if (scatter) {
+            scatter(to_m, stride, m, len);
+            scatter(to_p, stride, p, len);
+        } else {
+            for (int i = 0; i < len; i++) {
+                to_m[i * stride] = m[i];
+                to_p[i * stride] = p[i];
+            }
         }
         redone += r;
     }

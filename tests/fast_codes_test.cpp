@@ -30,8 +30,7 @@ std::vector<const CoderPath*> paths() {
     return here;
 }
 
-/* The samples of the exact formula, interleaved as in an image of two
- * planes: magnitude, then phase. */
+/* The samples of the exact formula: magnitude, then phase. */
 template <typename T> std::vector<T> exact_samples(const std::vector<double>& X, double D) {
     size_t count = X.size() / 2;
     std::vector<T> exact(2 * count);
@@ -48,20 +47,26 @@ int64_t differences(const std::vector<double>& X, const std::vector<T>& exact, d
                     const CoderPath* path, std::string* first, double margin = 1,
                     int64_t* exact_count = nullptr) {
     size_t count = X.size() / 2;
-    std::vector<T> fast(2 * count);
+    /* as in a picture of three planes: magnitude, phase, and a plane that
+     * must keep its samples */
+    const T kept = T(77);
+    std::vector<T> fast(3 * count, kept);
     int64_t redone =
         write_coefficients<T>(reinterpret_cast<const fftw_complex*>(X.data()), int64_t(count), D,
-                              fast.data(), fast.data() + 1, 2, path, margin);
+                              fast.data(), fast.data() + 1, 3, path, margin);
     if (exact_count) *exact_count += redone;
     int64_t n = 0;
-    for (size_t i = 0; i < 2 * count; i++)
-        if (std::memcmp(&fast[i], &exact[i], sizeof(T)) != 0) {
+    for (size_t i = 0; i < 2 * count; i++) {
+        const T& sample = fast[i / 2 * 3 + i % 2];
+        if (std::memcmp(&sample, &exact[i], sizeof(T)) != 0) {
             if (n++ == 0)
                 *first = "re " + std::to_string(X[i & ~size_t(1)]) + " im " +
                          std::to_string(X[i | 1]) + (i & 1 ? " phase " : " magnitude ") +
-                         std::to_string(double(fast[i])) + " vs " +
-                         std::to_string(double(exact[i]));
+                         std::to_string(double(sample)) + " vs " + std::to_string(double(exact[i]));
         }
+    }
+    for (size_t i = 0; i < count; i++)
+        if (fast[3 * i + 2] != kept && n++ == 0) *first = "a sample of the third plane changed";
     return n;
 }
 
@@ -246,6 +251,36 @@ TEST(FastCodes, ModuliMatchThePlainLoop) {
             tried++;
         }
     if (tried == 0) GTEST_SKIP() << "no vector writer of moduli runs here";
+}
+
+/* A path's scatter writes every sample in place and leaves every other byte
+ * as it was, for strides of 1 to 5 and counts around whole vectors; the
+ * buffers end at the last sample, so the sanitizers see any access beyond. */
+template <typename T> void scatter_places(ScatterProc<T> scatter, const char* name) {
+    const int G = 64 / int(sizeof(T));
+    for (int64_t stride = 1; stride <= 5; stride++)
+        for (int count = 1; count <= 3 * G + 2; count++) {
+            std::vector<T> samples(static_cast<size_t>(count));
+            for (int i = 0; i < count; i++) samples[size_t(i)] = T(i % 200 + 1);
+            std::vector<T> out(size_t((count - 1) * stride + 1), T(0));
+            scatter(out.data(), stride, samples.data(), count);
+            for (size_t i = 0; i < out.size(); i++) {
+                T want = i % size_t(stride) == 0 ? samples[i / size_t(stride)] : T(0);
+                ASSERT_EQ(out[i], want) << name << " stride " << stride << " count " << count;
+            }
+        }
+}
+
+TEST(FastCodes, ScattersPutEverySampleInPlace) {
+    int tried = 0;
+    for (const CoderPath* path : paths())
+        if (path->scatter) {
+            scatter_places<uint8_t>(path->scatter->scatter8, path->name);
+            scatter_places<uint16_t>(path->scatter->scatter16, path->name);
+            scatter_places<float>(path->scatter->scatter32, path->name);
+            tried++;
+        }
+    if (tried == 0) GTEST_SKIP() << "no vector scatter runs here";
 }
 
 /* How far apart two doubles are, in units in the last place of the larger. */
