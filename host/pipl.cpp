@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdint>
 #include <cstring>
 #include <fstream>
 #include <iterator>
@@ -330,19 +331,30 @@ struct Evaluator {
         fail();
         return 0;
     }
+    /* Arithmetic that leaves the 64-bit range fails the expression. */
+    int64_t checked(bool overflow, int64_t v) {
+        if (overflow) fail();
+        return overflow ? 0 : v;
+    }
     int64_t unary() {
         if (take("!")) return !unary();
-        if (take("-")) return -unary();
+        if (take("-")) {
+            int64_t v = unary(), r;
+            bool overflow = __builtin_sub_overflow(int64_t(0), v, &r);
+            return checked(overflow, r);
+        }
         return primary();
     }
     int64_t product() {
         int64_t v = unary();
         for (;;) {
-            if (take("*"))
-                v *= unary();
-            else if (take("/")) {
+            if (take("*")) {
+                int64_t r;
+                bool overflow = __builtin_mul_overflow(v, unary(), &r);
+                v = checked(overflow, r);
+            } else if (take("/")) {
                 int64_t d = unary();
-                if (d == 0)
+                if (d == 0 || (d == -1 && v == INT64_MIN))
                     fail();
                 else
                     v /= d;
@@ -353,12 +365,15 @@ struct Evaluator {
     int64_t sum() {
         int64_t v = product();
         for (;;) {
+            int64_t r;
+            bool overflow;
             if (take("+"))
-                v += product();
+                overflow = __builtin_add_overflow(v, product(), &r);
             else if (take("-"))
-                v -= product();
+                overflow = __builtin_sub_overflow(v, product(), &r);
             else
                 return v;
+            v = checked(overflow, r);
         }
     }
     int64_t comparison() {

@@ -161,6 +161,11 @@ TEST(Pipl, EnableLanguage) {
         {"PSHOP_NoSuchThing == 1", 0, false},
         {"in (PSHOP_ImageMode, RGBMode", 0, false},
         {"1 / 0", 0, false},
+        /* beyond 64 bits: refused, not wrapped (nor undefined) */
+        {"1000000000000 * 1000000000000", 0, false},
+        {"1000000000000 * 1000000 * 1000000 - 1", 0, false},
+        {"0 - 1000000000000 * 1000000 * 9000 - 1000000000000 * 1000000 * 9000", 0, false},
+        {"1000000000000 * 1000000 + 1", 1000000000000000001, true},
         {"3 3", 0, false},
         {"", 0, false},
     };
