@@ -56,6 +56,17 @@ struct ScatterProcs {
     ScatterProc<float> scatter32;
 };
 
+/* A forward transform's first step for one row: row[2x] = s[x * stride],
+ * negated where x + parity is odd, and row[2x + 1] = 0, for x < n. */
+template <typename T>
+using FillProc = void (*)(const T* s, int64_t stride, int32_t n, int parity, double* row);
+
+struct FillProcs {
+    FillProc<uint8_t> fill8;
+    FillProc<uint16_t> fill16;
+    FillProc<float> fill32;
+};
+
 struct CoderPath {
     const char* name;
     bool (*runs_here)(); /* whether this processor has the instructions */
@@ -65,6 +76,7 @@ struct CoderPath {
     const ModulusProcs* modulus; /* null where the plain loop is as fast */
     ReadProc read32;             /* null where there is none */
     const ScatterProcs* scatter; /* null: a store per sample */
+    const FillProcs* fill;       /* null: the plain loop */
 };
 
 /* Every path this build has, best last, and how many there are: portable

@@ -198,12 +198,14 @@ int code16_avx512_double(const double* X, int count, const CodeScale& scale, uin
     return code<uint16_t>(X, count, scale, magnitude, phase, redo);
 }
 
-/* modulus_avx512.cpp, reader_avx512.cpp and scatter_avx512.cpp */
+/* modulus_avx512.cpp, reader_avx512.cpp, scatter_avx512.cpp and
+ * fill_avx512.cpp */
 extern const ModulusProcs modulus_avx512;
 extern const ScatterProcs scatter_avx512;
+extern const FillProcs fill_avx512;
 int read_avx512(const float* M, const float* P, int64_t stride, int count, double D, double* X,
                 int32_t* redo);
 
 extern const CoderPath coder_avx512 = {
-    "avx512",    runs_here,       code8_avx512_single, code16_avx512_single,
-    code<float>, &modulus_avx512, read_avx512,         &scatter_avx512};
+    "avx512",        runs_here,   code8_avx512_single, code16_avx512_single, code<float>,
+    &modulus_avx512, read_avx512, &scatter_avx512,     &fill_avx512};

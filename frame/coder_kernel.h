@@ -227,4 +227,5 @@ extern const CoderPath SPECTRA_PATH_NAME(coder_, SPECTRA_PATH) = {SPECTRA_PATH_S
                                                                   code<float>,
                                                                   nullptr,
                                                                   nullptr,
+                                                                  nullptr,
                                                                   nullptr};

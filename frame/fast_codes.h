@@ -39,6 +39,18 @@ template <> inline ScatterProc<float> scatter_proc<float>(const CoderPath& path)
     return path.scatter ? path.scatter->scatter32 : nullptr;
 }
 
+/* A path's fill for one sample type, or null. */
+template <typename T> FillProc<T> fill_proc(const CoderPath& path);
+template <> inline FillProc<uint8_t> fill_proc<uint8_t>(const CoderPath& path) {
+    return path.fill ? path.fill->fill8 : nullptr;
+}
+template <> inline FillProc<uint16_t> fill_proc<uint16_t>(const CoderPath& path) {
+    return path.fill ? path.fill->fill16 : nullptr;
+}
+template <> inline FillProc<float> fill_proc<float>(const CoderPath& path) {
+    return path.fill ? path.fill->fill32 : nullptr;
+}
+
 /* A path's writer of moduli for one sample type, or null. */
 template <typename T> ModulusProc<T> modulus_proc(const CoderPath& path);
 template <> inline ModulusProc<uint8_t> modulus_proc<uint8_t>(const CoderPath& path) {

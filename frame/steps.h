@@ -14,11 +14,16 @@
  * frequency then lands at row rows / 2, column n / 2. */
 template <typename T>
 void fill_centred(fftw_complex* buffer, const Samples<const T>& in, int32_t k, int32_t rows,
-                  int32_t n) {
+                  int32_t n, const CoderPath* path = nullptr) {
+    const FillProc<T> fill = fill_proc<T>(path ? *path : coder_for_this_machine());
     for (int32_t y = 0; y < rows; y++) {
         fftw_complex* row = buffer + int64_t(y) * n;
         const T* s = &in.at(0, y, k);
         const int32_t planes = in.planes;
+        if (fill) {
+            fill(s, planes, n, y & 1, &row[0][0]);
+            continue;
+        }
         for (int32_t x = 0; x < n; x++) {
             double v = s[int64_t(x) * planes];
             row[x][0] = (x + y) & 1 ? -v : v;
