@@ -91,24 +91,14 @@ inline __m256i integer_code(vd v, vd err, vd white, __mmask8* safe) {
 }
 
 /* v narrowed to single precision; `safe` is cleared in the lanes that lie
- * within err of the midpoint between two floats. */
+ * within err of the midpoint between two floats. Rounding to nearest is
+ * monotonic: where v - err and v + err narrow to the same float, so does
+ * every value between them. */
 inline __m256 float_code(vd v, vd err, __mmask8* safe) {
-    __m256 f = _mm512_cvtpd_ps(v);
-    vd back = _mm512_cvtps_pd(f);
-    vd E = _mm512_getexp_pd(back);
-    /* half the gap to the next float away from zero, and towards it (half
-     * that at a power of 2) */
-    vd away = _mm512_scalef_pd(splat(1.0), _mm512_sub_pd(E, splat(24.0)));
-    __mmask8 power = _mm512_cmp_pd_mask(
-        _mm512_getmant_pd(back, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero), splat(1.0), _CMP_EQ_OQ);
-    vd towards = _mm512_mask_mul_pd(away, power, away, splat(0.5));
-    vd d = _mm512_sub_pd(abs_of(v), abs_of(back));
-    vd gap = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, splat(0.0), _CMP_GE_OQ), towards, away);
-    __mmask8 inside = _mm512_cmp_pd_mask(_mm512_add_pd(abs_of(d), err), gap, _CMP_LT_OQ);
-    __mmask8 normal = _mm512_cmp_pd_mask(E, splat(-125.0), _CMP_GT_OQ) &
-                      _mm512_cmp_pd_mask(E, splat(127.0), _CMP_LT_OQ);
-    *safe &= inside & normal;
-    return f;
+    __m256 low = _mm512_cvtpd_ps(_mm512_sub_pd(v, err));
+    __m256 high = _mm512_cvtpd_ps(_mm512_add_pd(v, err));
+    *safe &= _mm256_cmpeq_epi32_mask(_mm256_castps_si256(low), _mm256_castps_si256(high));
+    return _mm512_cvtpd_ps(v);
 }
 
 inline void store(uint8_t* to, __m256i v, __mmask8 lanes) {

@@ -135,19 +135,13 @@ inline vd integer_code(vd v, vd err, double white, vl* safe) {
 }
 
 /* v, whose narrowing to single precision `safe` vouches for: it is cleared
- * in the lanes that lie within err of the midpoint between two floats. */
+ * in the lanes that lie within err of the midpoint between two floats.
+ * Rounding to nearest is monotonic: where v - err and v + err narrow to the
+ * same float, so does every value between them. */
 inline vd float_code(vd v, vd err, vl* safe) {
-    vd a = abs_of(v);
-    vf f = __builtin_convertvector(a, vf);
-    vi bits = (vi)f, exponent = bits & 0x7f800000;
-    /* half the gap to the next float up, and down (half that at a power of 2) */
-    vf up = (vf)(exponent - (24 << 23));
-    vf down = (vf)((vi)up - ((bits & 0x7fffff) == 0 ? (1 << 23) : 0));
-    vi normal = (exponent > (25 << 23)) & (exponent < 0x7f800000);
-    vd d = a - __builtin_convertvector(f, vd);
-    vd gap = select(d >= 0.0, __builtin_convertvector(up, vd), __builtin_convertvector(down, vd));
-    vl inside = abs_of(d) + err < gap;
-    *safe &= inside & __builtin_convertvector(normal, vl);
+    vi low = (vi) __builtin_convertvector(v - err, vf);
+    vi high = (vi) __builtin_convertvector(v + err, vf);
+    *safe &= __builtin_convertvector(low == high, vl);
     return v;
 }
 

@@ -103,19 +103,14 @@ inline void cos_sin_of(vd theta, vd* cosine, vd* sine) {
     *cosine = _mm512_mask_xor_pd(cs, cosine_negative, cs, splat(-0.0));
 }
 
-/* Whether narrowing v (positive, normal as a float) to single precision is
- * decided beyond doubt: v lies farther than err from the midpoint between two
- * floats. */
+/* Whether narrowing v to single precision is decided beyond doubt: v lies
+ * farther than err from the midpoint between two floats. Rounding to
+ * nearest is monotonic: where v - err and v + err narrow to the same float,
+ * so does every value between them. */
 inline __mmask8 narrows_surely(vd v, vd err) {
-    vd back = _mm512_cvtps_pd(_mm512_cvtpd_ps(v));
-    vd E = _mm512_getexp_pd(back);
-    vd away = _mm512_scalef_pd(splat(1.0), _mm512_sub_pd(E, splat(24.0)));
-    __mmask8 power = _mm512_cmp_pd_mask(
-        _mm512_getmant_pd(back, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero), splat(1.0), _CMP_EQ_OQ);
-    vd towards = _mm512_mask_mul_pd(away, power, away, splat(0.5));
-    vd d = _mm512_sub_pd(v, back);
-    vd gap = _mm512_mask_blend_pd(_mm512_cmp_pd_mask(d, splat(0.0), _CMP_GE_OQ), towards, away);
-    return _mm512_cmp_pd_mask(_mm512_add_pd(_mm512_abs_pd(d), err), gap, _CMP_LT_OQ);
+    __m256 low = _mm512_cvtpd_ps(_mm512_sub_pd(v, err));
+    __m256 high = _mm512_cvtpd_ps(_mm512_add_pd(v, err));
+    return _mm256_cmpeq_epi32_mask(_mm256_castps_si256(low), _mm256_castps_si256(high));
 }
 
 /* The len <= 8 floats from[0], from[stride], ...: up to a stride of 4 from
