@@ -27,16 +27,20 @@ template <typename T>
 using CodeProc = int (*)(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
                          int32_t* redo);
 
+/* A forward transform's first step for one row: row[2x] = s[x * stride],
+ * negated where x + parity is odd, and row[2x + 1] = 0, for x < n. */
+template <typename T>
+using FillProc = void (*)(const T* s, int64_t stride, int32_t n, int parity, double* row);
+
+/* Copies samples[i] to out[i * stride] for i < count; other bytes between
+ * the first and the last written may be read and written back unchanged. */
+template <typename T>
+using ScatterProc = void (*)(T* out, int64_t stride, const T* samples, int count);
+
 /* The inverse's last step: the sample of |X[i] / N| into out[i * stride],
  * by the plain loop's IEEE operations. */
 template <typename T>
 using ModulusProc = void (*)(const double* X, int count, double N, T* out, int64_t stride);
-
-struct ModulusProcs {
-    ModulusProc<uint8_t> modulus8;
-    ModulusProc<uint16_t> modulus16;
-    ModulusProc<float> modulus32;
-};
 
 /* The 32-bit inverse's reading: the coefficients coded by the samples
  * M[i * stride] and P[i * stride] into X (real and imaginary parts in turn),
@@ -45,39 +49,35 @@ struct ModulusProcs {
 typedef int (*ReadProc)(const float* M, const float* P, int64_t stride, int count, double D,
                         double* X, int32_t* redo);
 
-/* Copies samples[i] to out[i * stride] for i < count; other bytes between
- * the first and the last written may be read and written back unchanged. */
-template <typename T>
-using ScatterProc = void (*)(T* out, int64_t stride, const T* samples, int count);
-
-struct ScatterProcs {
-    ScatterProc<uint8_t> scatter8;
-    ScatterProc<uint16_t> scatter16;
-    ScatterProc<float> scatter32;
-};
-
-/* A forward transform's first step for one row: row[2x] = s[x * stride],
- * negated where x + parity is odd, and row[2x + 1] = 0, for x < n. */
-template <typename T>
-using FillProc = void (*)(const T* s, int64_t stride, int32_t n, int parity, double* row);
-
-struct FillProcs {
-    FillProc<uint8_t> fill8;
-    FillProc<uint16_t> fill16;
-    FillProc<float> fill32;
+/* A path's procedures for one sample type. Null ones are done by the plain
+ * loops. */
+template <typename T> struct SampleProcs {
+    CodeProc<T> code;
+    FillProc<T> fill;
+    ScatterProc<T> scatter;
+    ModulusProc<T> modulus;
 };
 
 struct CoderPath {
     const char* name;
     bool (*runs_here)(); /* whether this processor has the instructions */
-    CodeProc<uint8_t> code8;
-    CodeProc<uint16_t> code16;
-    CodeProc<float> code32;
-    const ModulusProcs* modulus; /* null where the plain loop is as fast */
-    ReadProc read32;             /* null where there is none */
-    const ScatterProcs* scatter; /* null: a store per sample */
-    const FillProcs* fill;       /* null: the plain loop */
+    SampleProcs<uint8_t> samples8;
+    SampleProcs<uint16_t> samples16;
+    SampleProcs<float> samples32;
+    ReadProc read32;
 };
+
+/* A path's procedures for samples of type T. */
+template <typename T> const SampleProcs<T>& procs_for(const CoderPath& path);
+template <> inline const SampleProcs<uint8_t>& procs_for<uint8_t>(const CoderPath& path) {
+    return path.samples8;
+}
+template <> inline const SampleProcs<uint16_t>& procs_for<uint16_t>(const CoderPath& path) {
+    return path.samples16;
+}
+template <> inline const SampleProcs<float>& procs_for<float>(const CoderPath& path) {
+    return path.samples32;
+}
 
 /* Every path this build has, best last, and how many there are: portable
  * (two lanes; SSE2 on x86-64), then on x86-64 AVX2 with FMA (four lanes) and

@@ -5,16 +5,14 @@
  * there: see that file. */
 #include "coder.h"
 
+#include "avx512.h"
+
 #include <immintrin.h>
 #include <type_traits>
 
 namespace {
 
 typedef __m512d vd;
-
-inline vd splat(double x) {
-    return _mm512_set1_pd(x);
-}
 
 inline vd abs_of(vd v) {
     return _mm512_abs_pd(v);
@@ -29,14 +27,9 @@ inline vd ln_of(vd q) {
     e = _mm512_mask_add_pd(e, big, e, splat(1.0));
     vd x = _mm512_sub_pd(f, splat(1.0));
     vd s = _mm512_div_pd(x, _mm512_add_pd(x, splat(2.0))), s2 = _mm512_mul_pd(s, s);
-    vd p = splat(1.0 / 17);
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 15));
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 13));
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 11));
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 9));
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 7));
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 5));
-    p = _mm512_fmadd_pd(p, s2, splat(1.0 / 3));
+    const double series[] = {1.0 / 17, 1.0 / 15, 1.0 / 13, 1.0 / 11,
+                             1.0 / 9,  1.0 / 7,  1.0 / 5,  1.0 / 3};
+    vd p = horner(s2, series);
     vd two_s = _mm512_add_pd(s, s);
     vd ln_f = _mm512_fmadd_pd(two_s, _mm512_mul_pd(s2, p), two_s);
     /* ln 2 in two parts, the first exact in products with any exponent */
@@ -60,16 +53,9 @@ inline vd arg_of(vd y, vd x) {
     base = _mm512_mask_blend_pd(top, base, splat(pi / 4));
     vd u = _mm512_div_pd(_mm512_fnmadd_pd(c, den, num), _mm512_fmadd_pd(c, num, den));
     vd u2 = _mm512_mul_pd(u, u);
-    vd p = splat(-1.0 / 21);
-    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 19));
-    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 17));
-    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 15));
-    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 13));
-    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 11));
-    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 9));
-    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 7));
-    p = _mm512_fmadd_pd(p, u2, splat(-1.0 / 5));
-    p = _mm512_fmadd_pd(p, u2, splat(1.0 / 3));
+    const double series[] = {-1.0 / 21, 1.0 / 19, -1.0 / 17, 1.0 / 15, -1.0 / 13,
+                             1.0 / 11,  -1.0 / 9, 1.0 / 7,   -1.0 / 5, 1.0 / 3};
+    vd p = horner(u2, series);
     vd r = _mm512_add_pd(base, _mm512_fnmadd_pd(_mm512_mul_pd(u, u2), p, u));
     r = _mm512_mask_sub_pd(r, swap, splat(pi / 2), r);
     r = _mm512_mask_sub_pd(r, _mm512_cmp_pd_mask(x, splat(0.0), _CMP_LT_OQ), splat(pi), r);
@@ -188,14 +174,27 @@ int code16_avx512_double(const double* X, int count, const CodeScale& scale, uin
     return code<uint16_t>(X, count, scale, magnitude, phase, redo);
 }
 
-/* modulus_avx512.cpp, reader_avx512.cpp, scatter_avx512.cpp and
- * fill_avx512.cpp */
-extern const ModulusProcs modulus_avx512;
-extern const ScatterProcs scatter_avx512;
-extern const FillProcs fill_avx512;
+/* fill_avx512.cpp, scatter_avx512.cpp, modulus_avx512.cpp, reader_avx512.cpp */
+void fill_avx512(const uint8_t* s, int64_t stride, int32_t n, int parity, double* row);
+void fill_avx512(const uint16_t* s, int64_t stride, int32_t n, int parity, double* row);
+void fill_avx512(const float* s, int64_t stride, int32_t n, int parity, double* row);
+void scatter_avx512(uint8_t* out, int64_t stride, const uint8_t* samples, int count);
+void scatter_avx512(uint16_t* out, int64_t stride, const uint16_t* samples, int count);
+void scatter_avx512(float* out, int64_t stride, const float* samples, int count);
+void modulus_avx512(const double* X, int count, double N, uint8_t* out, int64_t stride);
+void modulus_avx512(const double* X, int count, double N, uint16_t* out, int64_t stride);
+void modulus_avx512(const double* X, int count, double N, float* out, int64_t stride);
 int read_avx512(const float* M, const float* P, int64_t stride, int count, double D, double* X,
                 int32_t* redo);
 
-extern const CoderPath coder_avx512 = {
-    "avx512",        runs_here,   code8_avx512_single, code16_avx512_single, code<float>,
-    &modulus_avx512, read_avx512, &scatter_avx512,     &fill_avx512};
+/* The AVX-512 path's procedures for samples of type T. */
+template <typename T> constexpr SampleProcs<T> avx512_procs(CodeProc<T> code) {
+    return {code, fill_avx512, scatter_avx512, modulus_avx512};
+}
+
+extern const CoderPath coder_avx512 = {"avx512",
+                                       runs_here,
+                                       avx512_procs<uint8_t>(code8_avx512_single),
+                                       avx512_procs<uint16_t>(code16_avx512_single),
+                                       avx512_procs<float>(code<float>),
+                                       read_avx512};

@@ -19,6 +19,8 @@
  * exact formula. */
 #include "coder.h"
 
+#include "avx512.h"
+
 #include <immintrin.h>
 #include <type_traits>
 
@@ -26,10 +28,6 @@ namespace {
 
 typedef __m512 vf;
 typedef __mmask16 mask;
-
-inline vf splat(float x) {
-    return _mm512_set1_ps(x);
-}
 
 /* ln q for q in [2^-100, 2^100]. */
 inline vf ln_of(vf q) {
@@ -40,8 +38,8 @@ inline vf ln_of(vf q) {
     e = _mm512_mask_add_ps(e, big, e, splat(1.0f));
     vf x = _mm512_sub_ps(f, splat(1.0f));
     vf s = _mm512_div_ps(x, _mm512_add_ps(x, splat(2.0f))), s2 = _mm512_mul_ps(s, s);
-    vf p = _mm512_fmadd_ps(splat(1.0f / 7), s2, splat(1.0f / 5));
-    p = _mm512_fmadd_ps(p, s2, splat(1.0f / 3));
+    const float series[] = {1.0f / 7, 1.0f / 5, 1.0f / 3};
+    vf p = horner(s2, series);
     vf two_s = _mm512_add_ps(s, s);
     vf ln_f = _mm512_fmadd_ps(two_s, _mm512_mul_ps(s2, p), two_s);
     /* ln 2 in two parts, the first exact in products with exponents up to
@@ -63,10 +61,8 @@ inline vf arg_of(vf y, vf x) {
     base = _mm512_mask_blend_ps(top, base, splat(pi / 4));
     vf u = _mm512_div_ps(_mm512_fnmadd_ps(c, den, num), _mm512_fmadd_ps(c, num, den));
     vf u2 = _mm512_mul_ps(u, u);
-    vf p = _mm512_fmadd_ps(splat(-1.0f / 11), u2, splat(1.0f / 9));
-    p = _mm512_fmadd_ps(p, u2, splat(-1.0f / 7));
-    p = _mm512_fmadd_ps(p, u2, splat(1.0f / 5));
-    p = _mm512_fmadd_ps(p, u2, splat(-1.0f / 3));
+    const float series[] = {-1.0f / 11, 1.0f / 9, -1.0f / 7, 1.0f / 5, -1.0f / 3};
+    vf p = horner(u2, series);
     vf r = _mm512_add_ps(base, _mm512_fmadd_ps(_mm512_mul_ps(u, u2), p, u));
     r = _mm512_mask_sub_ps(r, swap, splat(pi / 2), r);
     r = _mm512_mask_sub_ps(r, _mm512_cmp_ps_mask(x, splat(0.0f), _CMP_LT_OQ), splat(pi), r);

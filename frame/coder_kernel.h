@@ -214,12 +214,11 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 #define SPECTRA_PATH_NAME(a, b) SPECTRA_PATH_NAME_(a, b)
 
 /* no vector writer of moduli, reader or scatter: the plain loops */
-extern const CoderPath SPECTRA_PATH_NAME(coder_, SPECTRA_PATH) = {SPECTRA_PATH_STRING,
-                                                                  SPECTRA_PATH_RUNS_HERE,
-                                                                  code<uint8_t>,
-                                                                  code<uint16_t>,
-                                                                  code<float>,
-                                                                  nullptr,
-                                                                  nullptr,
-                                                                  nullptr,
-                                                                  nullptr};
+extern const CoderPath SPECTRA_PATH_NAME(coder_, SPECTRA_PATH) = {
+    SPECTRA_PATH_STRING,
+    SPECTRA_PATH_RUNS_HERE,
+    {code<uint8_t>, nullptr, nullptr, nullptr},
+    {code<uint16_t>, nullptr, nullptr, nullptr},
+    {code<float>, nullptr, nullptr, nullptr},
+    nullptr,
+};

@@ -15,54 +15,6 @@
 #include <fftw3.h>
 #include <type_traits>
 
-/* A path's procedure for one sample type. */
-template <typename T> CodeProc<T> code_proc(const CoderPath& path);
-template <> inline CodeProc<uint8_t> code_proc<uint8_t>(const CoderPath& path) {
-    return path.code8;
-}
-template <> inline CodeProc<uint16_t> code_proc<uint16_t>(const CoderPath& path) {
-    return path.code16;
-}
-template <> inline CodeProc<float> code_proc<float>(const CoderPath& path) {
-    return path.code32;
-}
-
-/* A path's scatter for one sample type, or null. */
-template <typename T> ScatterProc<T> scatter_proc(const CoderPath& path);
-template <> inline ScatterProc<uint8_t> scatter_proc<uint8_t>(const CoderPath& path) {
-    return path.scatter ? path.scatter->scatter8 : nullptr;
-}
-template <> inline ScatterProc<uint16_t> scatter_proc<uint16_t>(const CoderPath& path) {
-    return path.scatter ? path.scatter->scatter16 : nullptr;
-}
-template <> inline ScatterProc<float> scatter_proc<float>(const CoderPath& path) {
-    return path.scatter ? path.scatter->scatter32 : nullptr;
-}
-
-/* A path's fill for one sample type, or null. */
-template <typename T> FillProc<T> fill_proc(const CoderPath& path);
-template <> inline FillProc<uint8_t> fill_proc<uint8_t>(const CoderPath& path) {
-    return path.fill ? path.fill->fill8 : nullptr;
-}
-template <> inline FillProc<uint16_t> fill_proc<uint16_t>(const CoderPath& path) {
-    return path.fill ? path.fill->fill16 : nullptr;
-}
-template <> inline FillProc<float> fill_proc<float>(const CoderPath& path) {
-    return path.fill ? path.fill->fill32 : nullptr;
-}
-
-/* A path's writer of moduli for one sample type, or null. */
-template <typename T> ModulusProc<T> modulus_proc(const CoderPath& path);
-template <> inline ModulusProc<uint8_t> modulus_proc<uint8_t>(const CoderPath& path) {
-    return path.modulus ? path.modulus->modulus8 : nullptr;
-}
-template <> inline ModulusProc<uint16_t> modulus_proc<uint16_t>(const CoderPath& path) {
-    return path.modulus ? path.modulus->modulus16 : nullptr;
-}
-template <> inline ModulusProc<float> modulus_proc<float>(const CoderPath& path) {
-    return path.modulus ? path.modulus->modulus32 : nullptr;
-}
-
 /* The scale of the codes of a depth with magnitude divisor D. */
 template <typename T> CodeScale code_scale(double D, double margin = 1) {
     CodeScale scale;
@@ -89,8 +41,8 @@ int64_t write_coefficients(const fftw_complex* X, int64_t count, double D, T* ma
             write_coefficient<T>(X[i][0], X[i][1], D, magnitude + i * stride, phase + i * stride);
         return count;
     }
-    const CodeProc<T> code = code_proc<T>(*path);
-    const ScatterProc<T> scatter = scatter_proc<T>(*path);
+    const CodeProc<T> code = procs_for<T>(*path).code;
+    const ScatterProc<T> scatter = procs_for<T>(*path).scatter;
     const int block = 1024;
     T m[block], p[block];
     int32_t redo[block];

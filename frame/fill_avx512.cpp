@@ -83,4 +83,12 @@ template <typename T> void fill(const T* s, int64_t stride, int32_t n, int parit
 
 } // namespace
 
-extern const FillProcs fill_avx512 = {fill<uint8_t>, fill<uint16_t>, fill<float>};
+void fill_avx512(const uint8_t* s, int64_t stride, int32_t n, int parity, double* row) {
+    fill(s, stride, n, parity, row);
+}
+void fill_avx512(const uint16_t* s, int64_t stride, int32_t n, int parity, double* row) {
+    fill(s, stride, n, parity, row);
+}
+void fill_avx512(const float* s, int64_t stride, int32_t n, int parity, double* row) {
+    fill(s, stride, n, parity, row);
+}

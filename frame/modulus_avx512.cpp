@@ -53,4 +53,12 @@ template <typename T> void modulus(const double* X, int count, double N, T* out,
 
 } // namespace
 
-extern const ModulusProcs modulus_avx512 = {modulus<uint8_t>, modulus<uint16_t>, modulus<float>};
+void modulus_avx512(const double* X, int count, double N, uint8_t* out, int64_t stride) {
+    modulus(X, count, N, out, stride);
+}
+void modulus_avx512(const double* X, int count, double N, uint16_t* out, int64_t stride) {
+    modulus(X, count, N, out, stride);
+}
+void modulus_avx512(const double* X, int count, double N, float* out, int64_t stride) {
+    modulus(X, count, N, out, stride);
+}

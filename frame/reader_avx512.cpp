@@ -15,15 +15,13 @@
  * where they are written out. */
 #include "coder.h"
 
+#include "avx512.h"
+
 #include <immintrin.h>
 
 namespace {
 
 typedef __m512d vd;
-
-inline vd splat(double x) {
-    return _mm512_set1_pd(x);
-}
 
 inline vd fma(vd a, vd b, vd c) {
     return _mm512_fmadd_pd(a, b, c);
@@ -38,22 +36,21 @@ inline vd exp10_of(vd x) {
     vd r = _mm512_fnmadd_pd(n, log10_2_hi, x);
     r = _mm512_fnmadd_pd(n, log10_2_lo, r);
     vd t = _mm512_mul_pd(r, splat(2.302585092994046)); /* r ln 10, |t| < 0.35 */
-    const double inverse_factorial[] = {1.0 / 6227020800.0,
-                                        1.0 / 479001600.0,
-                                        1.0 / 39916800.0,
-                                        1.0 / 3628800.0,
-                                        1.0 / 362880.0,
-                                        1.0 / 40320.0,
-                                        1.0 / 5040.0,
-                                        1.0 / 720.0,
-                                        1.0 / 120.0,
-                                        1.0 / 24.0,
-                                        1.0 / 6.0,
-                                        0.5,
-                                        1.0,
-                                        1.0};
-    vd p = splat(inverse_factorial[0]);
-    for (int i = 1; i < 14; i++) p = fma(p, t, splat(inverse_factorial[i]));
+    const double series[] = {1.0 / 6227020800.0,
+                             1.0 / 479001600.0,
+                             1.0 / 39916800.0,
+                             1.0 / 3628800.0,
+                             1.0 / 362880.0,
+                             1.0 / 40320.0,
+                             1.0 / 5040.0,
+                             1.0 / 720.0,
+                             1.0 / 120.0,
+                             1.0 / 24.0,
+                             1.0 / 6.0,
+                             0.5,
+                             1.0,
+                             1.0}; /* 1 / k!, k = 13 down to 0 */
+    vd p = horner(t, series);
     return _mm512_scalef_pd(p, n);
 }
 
@@ -67,28 +64,30 @@ inline void cos_sin_of(vd theta, vd* cosine, vd* sine) {
     r = _mm512_fnmadd_pd(k, splat(2.0222662487959506e-21), r);
     vd z = _mm512_mul_pd(r, r);
     /* sin r = r + r^3 S(z), S to z^9: 1 / (2j + 3)! with alternating signs */
-    vd S = splat(1.0 / 51090942171709440000.0); /* 1 / 21! */
-    S = fma(S, z, splat(-1.0 / 121645100408832000.0));
-    S = fma(S, z, splat(1.0 / 355687428096000.0));
-    S = fma(S, z, splat(-1.0 / 1307674368000.0));
-    S = fma(S, z, splat(1.0 / 6227020800.0));
-    S = fma(S, z, splat(-1.0 / 39916800.0));
-    S = fma(S, z, splat(1.0 / 362880.0));
-    S = fma(S, z, splat(-1.0 / 5040.0));
-    S = fma(S, z, splat(1.0 / 120.0));
-    S = fma(S, z, splat(-1.0 / 6.0));
+    const double sine_series[] = {1.0 / 51090942171709440000.0,
+                                  -1.0 / 121645100408832000.0,
+                                  1.0 / 355687428096000.0,
+                                  -1.0 / 1307674368000.0,
+                                  1.0 / 6227020800.0,
+                                  -1.0 / 39916800.0,
+                                  1.0 / 362880.0,
+                                  -1.0 / 5040.0,
+                                  1.0 / 120.0,
+                                  -1.0 / 6.0};
+    vd S = horner(z, sine_series);
     vd s = fma(_mm512_mul_pd(r, z), S, r);
     /* cos r = 1 - z/2 + z^2 C(z), C to z^8: 1 / (2j + 4)!, alternating; the
      * sum formed so that 1 - z/2 loses nothing */
-    vd C = splat(1.0 / 2432902008176640000.0); /* 1 / 20! */
-    C = fma(C, z, splat(-1.0 / 6402373705728000.0));
-    C = fma(C, z, splat(1.0 / 20922789888000.0));
-    C = fma(C, z, splat(-1.0 / 87178291200.0));
-    C = fma(C, z, splat(1.0 / 479001600.0));
-    C = fma(C, z, splat(-1.0 / 3628800.0));
-    C = fma(C, z, splat(1.0 / 40320.0));
-    C = fma(C, z, splat(-1.0 / 720.0));
-    C = fma(C, z, splat(1.0 / 24.0));
+    const double cosine_series[] = {1.0 / 2432902008176640000.0,
+                                    -1.0 / 6402373705728000.0,
+                                    1.0 / 20922789888000.0,
+                                    -1.0 / 87178291200.0,
+                                    1.0 / 479001600.0,
+                                    -1.0 / 3628800.0,
+                                    1.0 / 40320.0,
+                                    -1.0 / 720.0,
+                                    1.0 / 24.0};
+    vd C = horner(z, cosine_series);
     vd hz = _mm512_mul_pd(z, splat(0.5)), w = _mm512_sub_pd(splat(1.0), hz);
     vd tail = _mm512_sub_pd(_mm512_sub_pd(splat(1.0), w), hz);
     vd c = _mm512_add_pd(w, fma(_mm512_mul_pd(z, z), C, tail));

@@ -90,4 +90,12 @@ template <typename T> void scatter(T* out, int64_t stride, const T* samples, int
 
 } // namespace
 
-extern const ScatterProcs scatter_avx512 = {scatter<uint8_t>, scatter<uint16_t>, scatter<float>};
+void scatter_avx512(uint8_t* out, int64_t stride, const uint8_t* samples, int count) {
+    scatter(out, stride, samples, count);
+}
+void scatter_avx512(uint16_t* out, int64_t stride, const uint16_t* samples, int count) {
+    scatter(out, stride, samples, count);
+}
+void scatter_avx512(float* out, int64_t stride, const float* samples, int count) {
+    scatter(out, stride, samples, count);
+}

@@ -15,7 +15,7 @@
 template <typename T>
 void fill_centred(fftw_complex* buffer, const Samples<const T>& in, int32_t k, int32_t rows,
                   int32_t n, const CoderPath* path = nullptr) {
-    const FillProc<T> fill = fill_proc<T>(path ? *path : coder_for_this_machine());
+    const FillProc<T> fill = procs_for<T>(path ? *path : coder_for_this_machine()).fill;
     for (int32_t y = 0; y < rows; y++) {
         fftw_complex* row = buffer + int64_t(y) * n;
         const T* s = &in.at(0, y, k);

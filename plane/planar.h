@@ -63,7 +63,7 @@ template <typename T>
 void write_modulus(const fftw_complex* buffer, const Samples<T>& out, int32_t k, int32_t rows,
                    int32_t n, const CoderPath* path = nullptr) {
     const double N = double(rows) * double(n);
-    const ModulusProc<T> modulus = modulus_proc<T>(path ? *path : coder_for_this_machine());
+    const ModulusProc<T> modulus = procs_for<T>(path ? *path : coder_for_this_machine()).modulus;
     for (int32_t y = 0; y < rows; y++) {
         const fftw_complex* row = buffer + int64_t(y) * n;
         if (modulus) {

@@ -31,6 +31,15 @@ std::vector<const CoderPath*> paths() {
     return here;
 }
 
+/* How many of the paths that run here, times the three sample types, a
+ * check tried: check(path, T()) says whether the path has that procedure. */
+template <typename F> int on_every_path(F check) {
+    int tried = 0;
+    for (const CoderPath* path : paths())
+        tried += check(*path, uint8_t()) + check(*path, uint16_t()) + check(*path, float());
+    return tried;
+}
+
 /* The samples of the exact formula: magnitude, then phase. */
 template <typename T> std::vector<T> exact_samples(const std::vector<double>& X, double D) {
     size_t count = X.size() / 2;
@@ -216,7 +225,10 @@ TEST(FastCodes, PathChosenByName) {
 /* The inverse's vector writers of moduli give the plain loop's samples, with
  * N a power of 2 or not, for values of every size, and write nothing
  * between their strided samples. */
-template <typename T> void moduli_match(ModulusProc<T> modulus, const char* name) {
+template <typename T> bool moduli_match(const CoderPath& path) {
+    const ModulusProc<T> modulus = procs_for<T>(path).modulus;
+    const char* name = path.name;
+    if (!modulus) return false;
     std::mt19937_64 random(7);
     std::uniform_real_distribution<double> unit(-1, 1);
     std::vector<double> X;
@@ -240,24 +252,23 @@ template <typename T> void moduli_match(ModulusProc<T> modulus, const char* name
         EXPECT_EQ(std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(T)), 0)
             << name << " N " << N;
     }
+    return true;
 }
 
 TEST(FastCodes, ModuliMatchThePlainLoop) {
-    int tried = 0;
-    for (const CoderPath* path : paths())
-        if (path->modulus) {
-            moduli_match<uint8_t>(path->modulus->modulus8, path->name);
-            moduli_match<uint16_t>(path->modulus->modulus16, path->name);
-            moduli_match<float>(path->modulus->modulus32, path->name);
-            tried++;
-        }
-    if (tried == 0) GTEST_SKIP() << "no vector writer of moduli runs here";
+    if (on_every_path([](const CoderPath& path, auto sample) {
+            return moduli_match<decltype(sample)>(path);
+        }) == 0)
+        GTEST_SKIP() << "no vector writer of moduli runs here";
 }
 
 /* A path's scatter writes every sample in place and leaves every other byte
  * as it was, for strides of 1 to 5 and counts around whole vectors; the
  * buffers end at the last sample, so the sanitizers see any access beyond. */
-template <typename T> void scatter_places(ScatterProc<T> scatter, const char* name) {
+template <typename T> bool scatter_places(const CoderPath& path) {
+    const ScatterProc<T> scatter = procs_for<T>(path).scatter;
+    const char* name = path.name;
+    if (!scatter) return false;
     const int G = 64 / int(sizeof(T));
     for (int64_t stride = 1; stride <= 5; stride++)
         for (int count = 1; count <= 3 * G + 2; count++) {
@@ -267,27 +278,29 @@ template <typename T> void scatter_places(ScatterProc<T> scatter, const char* na
             scatter(out.data(), stride, samples.data(), count);
             for (size_t i = 0; i < out.size(); i++) {
                 T want = i % size_t(stride) == 0 ? samples[i / size_t(stride)] : T(0);
-                ASSERT_EQ(out[i], want) << name << " stride " << stride << " count " << count;
+                if (out[i] != want) {
+                    ADD_FAILURE() << name << " stride " << stride << " count " << count;
+                    return true;
+                }
             }
         }
+    return true;
 }
 
 TEST(FastCodes, ScattersPutEverySampleInPlace) {
-    int tried = 0;
-    for (const CoderPath* path : paths())
-        if (path->scatter) {
-            scatter_places<uint8_t>(path->scatter->scatter8, path->name);
-            scatter_places<uint16_t>(path->scatter->scatter16, path->name);
-            scatter_places<float>(path->scatter->scatter32, path->name);
-            tried++;
-        }
-    if (tried == 0) GTEST_SKIP() << "no vector scatter runs here";
+    if (on_every_path([](const CoderPath& path, auto sample) {
+            return scatter_places<decltype(sample)>(path);
+        }) == 0)
+        GTEST_SKIP() << "no vector scatter runs here";
 }
 
 /* A path's fill writes the plain loop's doubles, bit for bit (negative
  * zeros and NaN included), for strides of 1 to 5, both parities and row
  * lengths around whole vectors; the rows end at their last sample. */
-template <typename T> void fills_match(FillProc<T> fill, const char* name) {
+template <typename T> bool fills_match(const CoderPath& path) {
+    const FillProc<T> fill = procs_for<T>(path).fill;
+    const char* name = path.name;
+    if (!fill) return false;
     for (int64_t stride = 1; stride <= 5; stride++)
         for (int32_t n = 1; n <= 40; n++)
             for (int parity = 0; parity < 2; parity++) {
@@ -304,21 +317,20 @@ template <typename T> void fills_match(FillProc<T> fill, const char* name) {
                     plain[2 * size_t(x)] = (x + parity) & 1 ? -v : v;
                     plain[2 * size_t(x) + 1] = 0;
                 }
-                ASSERT_EQ(std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(double)), 0)
-                    << name << " stride " << stride << " n " << n << " parity " << parity;
+                if (std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(double)) != 0) {
+                    ADD_FAILURE() << name << " stride " << stride << " n " << n << " parity "
+                                  << parity;
+                    return true;
+                }
             }
+    return true;
 }
 
 TEST(FastCodes, FillsMatchThePlainLoop) {
-    int tried = 0;
-    for (const CoderPath* path : paths())
-        if (path->fill) {
-            fills_match<uint8_t>(path->fill->fill8, path->name);
-            fills_match<uint16_t>(path->fill->fill16, path->name);
-            fills_match<float>(path->fill->fill32, path->name);
-            tried++;
-        }
-    if (tried == 0) GTEST_SKIP() << "no vector fill runs here";
+    if (on_every_path([](const CoderPath& path, auto sample) {
+            return fills_match<decltype(sample)>(path);
+        }) == 0)
+        GTEST_SKIP() << "no vector fill runs here";
 }
 
 /* How far apart two doubles are, in units in the last place of the larger. */
