@@ -1,8 +1,8 @@
 /* coder_avx512.cpp - the coder's vector path with AVX-512 F, DQ, BW and VL:
  * eight lanes, written with the instruction set's own operations (exponent
- * and mantissa extraction, rounding, masks), which the generic kernel
- * (coder_kernel.h) can only imitate. The same approximations and bounds as
- * there: see that file. */
+ * and mantissa extraction, rounding, masks; avx512.h), which the generic
+ * kernel (coder_kernel.h) can only imitate. The same approximations and
+ * bounds as there: see that file. */
 #include "coder.h"
 
 #include "avx512.h"
@@ -11,70 +11,6 @@
 #include <type_traits>
 
 namespace {
-
-typedef __m512d vd;
-
-inline vd abs_of(vd v) {
-    return _mm512_abs_pd(v);
-}
-
-/* ln q for q in [2^-1000, 2^1000]. */
-inline vd ln_of(vd q) {
-    vd e = _mm512_getexp_pd(q);
-    vd f = _mm512_getmant_pd(q, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
-    __mmask8 big = _mm512_cmp_pd_mask(f, splat(1.4142135623730951), _CMP_GE_OQ);
-    f = _mm512_mask_mul_pd(f, big, f, splat(0.5));
-    e = _mm512_mask_add_pd(e, big, e, splat(1.0));
-    vd x = _mm512_sub_pd(f, splat(1.0));
-    vd s = _mm512_div_pd(x, _mm512_add_pd(x, splat(2.0))), s2 = _mm512_mul_pd(s, s);
-    const double series[] = {1.0 / 17, 1.0 / 15, 1.0 / 13, 1.0 / 11,
-                             1.0 / 9,  1.0 / 7,  1.0 / 5,  1.0 / 3};
-    vd p = horner(s2, series);
-    vd two_s = _mm512_add_pd(s, s);
-    vd ln_f = _mm512_fmadd_pd(two_s, _mm512_mul_pd(s2, p), two_s);
-    /* ln 2 in two parts, the first exact in products with any exponent */
-    return _mm512_fmadd_pd(e, splat(0.693147180369123816490),
-                           _mm512_fmadd_pd(e, splat(1.90821492927058770002e-10), ln_f));
-}
-
-/* arg(x + i y) for x + i y != 0. */
-inline vd arg_of(vd y, vd x) {
-    const double pi = 3.14159265358979323846;
-    vd ax = abs_of(x), ay = abs_of(y);
-    __mmask8 swap = _mm512_cmp_pd_mask(ay, ax, _CMP_GT_OQ);
-    vd num = _mm512_mask_blend_pd(swap, ay, ax), den = _mm512_mask_blend_pd(swap, ax, ay);
-    __mmask8 middle =
-        _mm512_cmp_pd_mask(num, _mm512_mul_pd(splat(0.19891236737965800), den), _CMP_GT_OQ);
-    __mmask8 top =
-        _mm512_cmp_pd_mask(num, _mm512_mul_pd(splat(0.66817863791929891), den), _CMP_GT_OQ);
-    vd c = _mm512_mask_blend_pd(middle, splat(0.0), splat(0.41421356237309503));
-    vd base = _mm512_mask_blend_pd(middle, splat(0.0), splat(0.39269908169872414));
-    c = _mm512_mask_blend_pd(top, c, splat(1.0));
-    base = _mm512_mask_blend_pd(top, base, splat(pi / 4));
-    vd u = _mm512_div_pd(_mm512_fnmadd_pd(c, den, num), _mm512_fmadd_pd(c, num, den));
-    vd u2 = _mm512_mul_pd(u, u);
-    const double series[] = {-1.0 / 21, 1.0 / 19, -1.0 / 17, 1.0 / 15, -1.0 / 13,
-                             1.0 / 11,  -1.0 / 9, 1.0 / 7,   -1.0 / 5, 1.0 / 3};
-    vd p = horner(u2, series);
-    vd r = _mm512_add_pd(base, _mm512_fnmadd_pd(_mm512_mul_pd(u, u2), p, u));
-    r = _mm512_mask_sub_pd(r, swap, splat(pi / 2), r);
-    r = _mm512_mask_sub_pd(r, _mm512_cmp_pd_mask(x, splat(0.0), _CMP_LT_OQ), splat(pi), r);
-    /* the sign of im, also of a zero */
-    return _mm512_or_pd(r, _mm512_and_pd(y, splat(-0.0)));
-}
-
-/* |v| + 0.5 rounded down and saturated at white, as 32-bit integers; the
- * lanes that lie within err of a rounding boundary are cleared in `safe`. */
-inline __m256i integer_code(vd v, vd err, vd white, __mmask8* safe) {
-    vd a = _mm512_add_pd(abs_of(v), splat(0.5));
-    vd k = _mm512_roundscale_pd(_mm512_min_pd(a, white), _MM_FROUND_TO_NEG_INF);
-    __mmask8 saturated = _mm512_cmp_pd_mask(a, _mm512_add_pd(white, err), _CMP_GE_OQ);
-    __mmask8 clear =
-        _mm512_cmp_pd_mask(_mm512_sub_pd(a, k), err, _CMP_GT_OQ) &
-        _mm512_cmp_pd_mask(_mm512_sub_pd(_mm512_add_pd(k, splat(1.0)), a), err, _CMP_GT_OQ);
-    *safe &= saturated | clear;
-    return _mm512_cvttpd_epi32(_mm512_mask_blend_pd(saturated, k, white));
-}
 
 /* v narrowed to single precision; `safe` is cleared in the lanes that lie
  * within err of the midpoint between two floats. Rounding to nearest is

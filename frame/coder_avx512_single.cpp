@@ -26,63 +26,7 @@
 
 namespace {
 
-typedef __m512 vf;
 typedef __mmask16 mask;
-
-/* ln q for q in [2^-100, 2^100]. */
-inline vf ln_of(vf q) {
-    vf e = _mm512_getexp_ps(q);
-    vf f = _mm512_getmant_ps(q, _MM_MANT_NORM_1_2, _MM_MANT_SIGN_zero);
-    mask big = _mm512_cmp_ps_mask(f, splat(1.41421356f), _CMP_GE_OQ);
-    f = _mm512_mask_mul_ps(f, big, f, splat(0.5f));
-    e = _mm512_mask_add_ps(e, big, e, splat(1.0f));
-    vf x = _mm512_sub_ps(f, splat(1.0f));
-    vf s = _mm512_div_ps(x, _mm512_add_ps(x, splat(2.0f))), s2 = _mm512_mul_ps(s, s);
-    const float series[] = {1.0f / 7, 1.0f / 5, 1.0f / 3};
-    vf p = horner(s2, series);
-    vf two_s = _mm512_add_ps(s, s);
-    vf ln_f = _mm512_fmadd_ps(two_s, _mm512_mul_ps(s2, p), two_s);
-    /* ln 2 in two parts, the first exact in products with exponents up to
-     * 2^8 */
-    return _mm512_fmadd_ps(e, splat(0.693145752f), _mm512_fmadd_ps(e, splat(1.42860677e-6f), ln_f));
-}
-
-/* arg(x + i y) for x + i y != 0. */
-inline vf arg_of(vf y, vf x) {
-    const float pi = 3.14159265358979f;
-    vf ax = _mm512_abs_ps(x), ay = _mm512_abs_ps(y);
-    mask swap = _mm512_cmp_ps_mask(ay, ax, _CMP_GT_OQ);
-    vf num = _mm512_mask_blend_ps(swap, ay, ax), den = _mm512_mask_blend_ps(swap, ax, ay);
-    mask middle = _mm512_cmp_ps_mask(num, _mm512_mul_ps(splat(0.198912367f), den), _CMP_GT_OQ);
-    mask top = _mm512_cmp_ps_mask(num, _mm512_mul_ps(splat(0.668178638f), den), _CMP_GT_OQ);
-    vf c = _mm512_mask_blend_ps(middle, splat(0.0f), splat(0.414213562f));
-    vf base = _mm512_mask_blend_ps(middle, splat(0.0f), splat(0.392699082f));
-    c = _mm512_mask_blend_ps(top, c, splat(1.0f));
-    base = _mm512_mask_blend_ps(top, base, splat(pi / 4));
-    vf u = _mm512_div_ps(_mm512_fnmadd_ps(c, den, num), _mm512_fmadd_ps(c, num, den));
-    vf u2 = _mm512_mul_ps(u, u);
-    const float series[] = {-1.0f / 11, 1.0f / 9, -1.0f / 7, 1.0f / 5, -1.0f / 3};
-    vf p = horner(u2, series);
-    vf r = _mm512_add_ps(base, _mm512_fmadd_ps(_mm512_mul_ps(u, u2), p, u));
-    r = _mm512_mask_sub_ps(r, swap, splat(pi / 2), r);
-    r = _mm512_mask_sub_ps(r, _mm512_cmp_ps_mask(x, splat(0.0f), _CMP_LT_OQ), splat(pi), r);
-    /* the sign of im, also of a zero */
-    return _mm512_or_ps(r, _mm512_and_ps(y, splat(-0.0f)));
-}
-
-/* a + 0.5 rounded down and saturated at white, for a >= 0, as 32-bit
- * integers; the lanes that lie within err of a rounding boundary are cleared
- * in `safe`. */
-inline __m512i integer_code(vf v, vf err, vf white, mask* safe) {
-    vf a = _mm512_add_ps(v, splat(0.5f));
-    vf k = _mm512_roundscale_ps(_mm512_min_ps(a, white), _MM_FROUND_TO_NEG_INF);
-    mask saturated = _mm512_cmp_ps_mask(a, _mm512_add_ps(white, err), _CMP_GE_OQ);
-    mask clear =
-        _mm512_cmp_ps_mask(_mm512_sub_ps(a, k), err, _CMP_GT_OQ) &
-        _mm512_cmp_ps_mask(_mm512_sub_ps(_mm512_add_ps(k, splat(1.0f)), a), err, _CMP_GT_OQ);
-    *safe &= saturated | clear;
-    return _mm512_cvttps_epi32(_mm512_mask_blend_ps(saturated, k, white));
-}
 
 } // namespace
 

@@ -21,12 +21,6 @@
 
 namespace {
 
-typedef __m512d vd;
-
-inline vd fma(vd a, vd b, vd c) {
-    return _mm512_fmadd_pd(a, b, c);
-}
-
 /* 10^x for |x| <= 37. */
 inline vd exp10_of(vd x) {
     /* log10 2 in two parts, the first of 32 bits: n times it is exact */
