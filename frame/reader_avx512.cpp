@@ -5,9 +5,9 @@
  * M D and theta are formed by the plain reader's operations, so they are the
  * same numbers. 10^x: x = n log10 2 + r with |r| <= 0.151, 10^r by its series
  * to r^13 (remainder below 4e-18) and 2^n exactly; the result errs by about
- * one double ulp, far less than the narrowing's half float ulp, and the lanes
- * whose value lies within 2^-40 of it of a float midpoint are handed to pow,
- * so m is pow's, narrowed, to the bit. cos and sin: theta = k pi/2 + r with
+ * one double ulp, far less than the narrowing's half float ulp. Lanes that
+ * lie closer to a float midpoint than 2^-40 of their value are handed to
+ * pow, so m is pow's, narrowed, to the bit. cos and sin: theta = k pi/2 + r with
  * pi/2 in three parts (exact for |k| < 2^17) and |r| <= pi/4, then their
  * series to r^21 and r^20 (remainders below 1e-22): within two double ulps.
  * Lanes outside those ranges (|x| > 37, |theta| > 10^5, NaN, inf) take the
