@@ -23,9 +23,6 @@ inline __m256 float_code(vd v, vd err, __mmask8* safe) {
     return _mm512_cvtpd_ps(v);
 }
 
-inline void store(uint8_t* to, __m256i v, __mmask8 lanes) {
-    _mm256_mask_cvtepi32_storeu_epi8(to, lanes, v);
-}
 inline void store(uint16_t* to, __m256i v, __mmask8 lanes) {
     _mm256_mask_cvtepi32_storeu_epi16(to, lanes, v);
 }

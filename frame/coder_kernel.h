@@ -213,7 +213,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 #define SPECTRA_PATH_NAME_(a, b) a##b
 #define SPECTRA_PATH_NAME(a, b) SPECTRA_PATH_NAME_(a, b)
 
-/* no vector writer of moduli, reader or scatter: the plain loops */
+/* no vector fill, scatter, writer of moduli or reader: the plain loops */
 extern const CoderPath SPECTRA_PATH_NAME(coder_, SPECTRA_PATH) = {
     SPECTRA_PATH_STRING,
     SPECTRA_PATH_RUNS_HERE,
