@@ -22,7 +22,9 @@ struct CodeScale {
 /* Codes X[0] to X[count - 1] (real and imaginary parts in turn) into
  * magnitude[i] and phase[i], and stores in redo[] the indices whose samples
  * need the exact formula; returns how many there are. The samples at those
- * indices are left written with something else. */
+ * indices are left written with something else. redo[] has room for count
+ * rounded up to a multiple of 16: a path may write a whole vector of
+ * indices past the last one it keeps. */
 template <typename T>
 using CodeProc = int (*)(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
                          int32_t* redo);
