@@ -29,6 +29,13 @@ template <typename T>
 using CodeProc = int (*)(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
                          int32_t* redo);
 
+/* The single-precision coders' second pass at 16 bits: the coefficients at
+ * redo[0] to redo[count - 1] of X coded again by `code`, a double-precision
+ * coder, into magnitude[] and phase[]. Returns how many of them still need
+ * the exact formula, and leaves their indices at the start of redo[]. */
+int code_again(CodeProc<uint16_t> code, const double* X, int count, const CodeScale& scale,
+               uint16_t* magnitude, uint16_t* phase, int32_t* redo);
+
 /* A forward transform's first step for one row: row[2x] = s[x * stride],
  * negated where x + parity is odd, and row[2x + 1] = 0, for x < n. */
 template <typename T>

@@ -49,33 +49,6 @@ inline void store(uint16_t* to, __m512i v, mask lanes) {
     _mm512_mask_cvtepi32_storeu_epi16(to, lanes, v);
 }
 
-/* The coefficients at redo[0] to redo[count - 1] coded again in double
- * precision; returns how many of them still need the exact formula, whose
- * indices it leaves at the start of redo[]. */
-int code_again(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
-               uint16_t* phase, int32_t* redo) {
-    const int block = 256;
-    double again[2 * block];
-    uint16_t m[block], p[block];
-    int32_t left[block];
-    int kept = 0;
-    for (int start = 0; start < count; start += block) {
-        int len = count - start < block ? count - start : block;
-        for (int j = 0; j < len; j++) {
-            again[2 * j] = X[2 * redo[start + j]];
-            again[2 * j + 1] = X[2 * redo[start + j] + 1];
-        }
-        int r = code16_avx512_double(again, len, scale, m, p, left);
-        for (int j = 0; j < len; j++) {
-            magnitude[redo[start + j]] = m[j];
-            phase[redo[start + j]] = p[j];
-        }
-        /* in place: each index kept lies at or after the place it takes */
-        for (int j = 0; j < r; j++) redo[kept++] = redo[start + left[j]];
-    }
-    return kept;
-}
-
 template <typename T>
 int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* phase,
          int32_t* redo) {
@@ -86,8 +59,10 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
     const vf P0 = splat(float(1.5e-6 * scale.K * scale.margin)),
              P1 = splat(float(1.5e-7 * scale.margin));
     /* re and im of eight coefficients, from two narrowed vectors of pairs */
-    const __m512i even = _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
-    const __m512i odd = _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
+    const __m512i even =
+        _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
+    const __m512i odd =
+        _mm512_setr_epi32(1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23, 25, 27, 29, 31);
     const __m512i iota = _mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
     int redone = 0;
     for (int i = 0; i < count; i += 16) {
@@ -136,7 +111,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
         redone += __builtin_popcount(unsafe);
     }
     if constexpr (std::is_same<T, uint16_t>::value)
-        redone = code_again(X, redone, scale, magnitude, phase, redo);
+        redone = code_again(code16_avx512_double, X, redone, scale, magnitude, phase, redo);
     return redone;
 }
 

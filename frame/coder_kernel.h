@@ -210,6 +210,12 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 
 } // namespace
 
+/* a path may code 8 and 16 bits with coders of its own */
+#ifndef SPECTRA_CODE8
+#define SPECTRA_CODE8 code<uint8_t>
+#define SPECTRA_CODE16 code<uint16_t>
+#endif
+
 #define SPECTRA_PATH_NAME_(a, b) a##b
 #define SPECTRA_PATH_NAME(a, b) SPECTRA_PATH_NAME_(a, b)
 
@@ -217,8 +223,8 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 extern const CoderPath SPECTRA_PATH_NAME(coder_, SPECTRA_PATH) = {
     SPECTRA_PATH_STRING,
     SPECTRA_PATH_RUNS_HERE,
-    {code<uint8_t>, nullptr, nullptr, nullptr},
-    {code<uint16_t>, nullptr, nullptr, nullptr},
+    {SPECTRA_CODE8, nullptr, nullptr, nullptr},
+    {SPECTRA_CODE16, nullptr, nullptr, nullptr},
     {code<float>, nullptr, nullptr, nullptr},
     nullptr,
 };
