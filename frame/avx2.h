@@ -41,8 +41,8 @@ inline vf8 abs_of(vf8 a) {
 inline vf8 min_of(vf8 a, vf8 b) {
     return _mm256_min_ps(a, b);
 }
-inline vf8 floor_of(vf8 a) {
-    return _mm256_floor_ps(a);
+inline vf8 nearest_of(vf8 a) {
+    return _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
 /* q = 2^exponent mantissa, the mantissa in [1, 2), for normal q > 0 */
 inline vf8 exponent_of(vf8 q) {

@@ -68,11 +68,11 @@ inline vd min_of(vd a, vd b) {
 inline vf min_of(vf a, vf b) {
     return _mm512_min_ps(a, b);
 }
-inline vd floor_of(vd a) {
-    return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEG_INF);
+inline vd nearest_of(vd a) {
+    return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
-inline vf floor_of(vf a) {
-    return _mm512_roundscale_ps(a, _MM_FROUND_TO_NEG_INF);
+inline vf nearest_of(vf a) {
+    return _mm512_roundscale_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
 /* q = 2^exponent mantissa, the mantissa in [1, 2) */
 inline vd exponent_of(vd q) {

@@ -86,15 +86,19 @@ template <typename V> inline V arg_of(V y, V x) {
 }
 
 /* |v| + 0.5 rounded down and saturated at white, as 32-bit integers; the
- * lanes that lie within err of a rounding boundary are cleared in `safe`. */
+ * lanes that lie within err of a rounding boundary are cleared in `safe`.
+ * The boundaries lie halfway between integers: |v| is clear of them where
+ * it lies less than 0.5 - err from its nearest integer (their difference is
+ * exact), and there that integer is the code. At and beyond white - 0.5 +
+ * err every lane codes as white. */
 template <typename V, typename Mask> inline auto integer_code(V v, V err, V white, Mask* safe) {
     typedef decltype(scalar_of(V())) S;
-    V a = add(abs_of(v), splat(S(0.5)));
-    V k = floor_of(min_of(a, white));
-    auto saturated = at_least(a, add(white, err));
-    auto clear = greater(sub(a, k), err) & greater(sub(add(k, splat(S(1))), a), err);
+    V a = abs_of(v);
+    V k = nearest_of(a);
+    auto clear = less(abs_of(sub(a, k)), sub(splat(S(0.5)), err));
+    auto saturated = at_least(a, add(sub(white, splat(S(0.5))), err));
     *safe &= saturated | clear;
-    return to_integers(blend(saturated, k, white));
+    return to_integers(min_of(k, white));
 }
 
 } // namespace
