@@ -137,6 +137,10 @@ int read_avx512(const float* M, const float* P, int64_t stride, int count, doubl
     for (int i = 0; i < count; i += 8) {
         int len = count - i < 8 ? count - i : 8;
         __mmask8 lanes = __mmask8((1u << len) - 1);
+        /* the buffer is written once, over memory not in the cache: take
+         * its lines for writing ahead of the stores */
+        _mm_prefetch(reinterpret_cast<const char*>(X + 2 * i + 256), _MM_HINT_ET0);
+        _mm_prefetch(reinterpret_cast<const char*>(X + 2 * i + 264), _MM_HINT_ET0);
         __m256 m = samples(M + i * stride, stride, len, index);
         __m256 p = samples(P + i * stride, stride, len, index);
         vd x = _mm512_mul_pd(_mm512_cvtps_pd(m), d);
