@@ -41,8 +41,15 @@ inline vf8 abs_of(vf8 a) {
 inline vf8 min_of(vf8 a, vf8 b) {
     return _mm256_min_ps(a, b);
 }
+/* a minus its nearest integer, and that integer as a 32-bit integer */
 inline vf8 nearest_of(vf8 a) {
     return _mm256_round_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+inline vf8 off_integer(vf8 a) {
+    return _mm256_sub_ps(a, nearest_of(a));
+}
+inline __m256i nearest_integers(vf8 a) {
+    return _mm256_cvttps_epi32(nearest_of(a));
 }
 /* q = 2^exponent mantissa, the mantissa in [1, 2), for normal q > 0 */
 inline vf8 exponent_of(vf8 q) {
@@ -71,11 +78,6 @@ inline lanes8 less(vf8 a, vf8 b) {
 inline vf8 blend(lanes8 m, vf8 a, vf8 b) {
     return _mm256_blendv_ps(a, b, _mm256_castsi256_ps(m));
 }
-/* rounded towards zero */
-inline __m256i to_integers(vf8 a) {
-    return _mm256_cvttps_epi32(a);
-}
-
 /* The scalar type of each vector type, as decltype(scalar_of(v)). */
 inline float scalar_of(vf8) {
     return 0;

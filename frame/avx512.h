@@ -68,11 +68,18 @@ inline vd min_of(vd a, vd b) {
 inline vf min_of(vf a, vf b) {
     return _mm512_min_ps(a, b);
 }
-inline vd nearest_of(vd a) {
-    return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+/* a minus its nearest integer, and that integer as a 32-bit integer */
+inline vd off_integer(vd a) {
+    return _mm512_reduce_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
-inline vf nearest_of(vf a) {
-    return _mm512_roundscale_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+inline vf off_integer(vf a) {
+    return _mm512_reduce_ps(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+inline __m256i nearest_integers(vd a) {
+    return _mm512_cvt_roundpd_epi32(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+inline __m512i nearest_integers(vf a) {
+    return _mm512_cvt_roundps_epi32(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
 /* q = 2^exponent mantissa, the mantissa in [1, 2) */
 inline vd exponent_of(vd q) {
@@ -120,14 +127,6 @@ inline vd blend(__mmask8 m, vd a, vd b) {
 inline vf blend(__mmask16 m, vf a, vf b) {
     return _mm512_mask_blend_ps(m, a, b);
 }
-/* rounded towards zero */
-inline __m256i to_integers(vd a) {
-    return _mm512_cvttpd_epi32(a);
-}
-inline __m512i to_integers(vf a) {
-    return _mm512_cvttps_epi32(a);
-}
-
 /* The scalar type of each vector type, as decltype(scalar_of(v)). */
 inline double scalar_of(vd) {
     return 0;

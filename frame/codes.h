@@ -124,7 +124,9 @@ inline void read_coefficient(T M, const T* P, double D, double* re, double* im) 
 /* read_coefficient() for every sample of a run. At 8 and 16 bits a sample
  * has few values, so the magnitude and the angle's cosine and sine of each
  * are worked out once per run, by the same expressions: the coefficients
- * read are the same to the bit, at a fraction of the cost. */
+ * read are the same to the bit, at a fraction of the cost. The tables hold
+ * the values 0 to white, which is all a picture of the forward transform
+ * holds; a 16-bit sample above white (up to 65535) is read directly. */
 template <typename T> class CoefficientReader {
   public:
     explicit CoefficientReader(double D) : D(D) {
@@ -148,21 +150,22 @@ template <typename T> class CoefficientReader {
     double divisor() const { return D; }
 
     void read(T M, const T* P, double* re, double* im) const {
-        if (!table) return read_coefficient<T>(M, P, D, re, im);
+        if (!table || size_t(M) >= values) return read_coefficient<T>(M, P, D, re, im);
         if (M == 0) {
             *re = 0;
             *im = 0;
             return;
         }
+        size_t angle_at = size_t(*P);
+        if (angle_at >= values) return read_coefficient<T>(M, P, D, re, im);
         double m = table[size_t(M)];
-        const double* angle = table + values + 2 * size_t(*P);
+        const double* angle = table + values + 2 * angle_at;
         *re = angle[0] * m;
         *im = angle[1] * m;
     }
 
   private:
-    static const size_t values =
-        std::is_same<T, float>::value ? 0 : size_t(std::numeric_limits<T>::max()) + 1;
+    static const size_t values = std::is_same<T, float>::value ? 0 : size_t(Depth<T>::white) + 1;
     double D;
     double* table = nullptr;
 };

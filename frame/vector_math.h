@@ -89,16 +89,13 @@ template <typename V> inline V arg_of(V y, V x) {
  * lanes that lie within err of a rounding boundary are cleared in `safe`.
  * The boundaries lie halfway between integers: |v| is clear of them where
  * it lies less than 0.5 - err from its nearest integer (their difference is
- * exact), and there that integer is the code. At and beyond white - 0.5 +
- * err every lane codes as white. */
+ * exact), and that integer is then the code. Clamped at white first, every
+ * lane at or beyond white is clear and codes as white. */
 template <typename V, typename Mask> inline auto integer_code(V v, V err, V white, Mask* safe) {
     typedef decltype(scalar_of(V())) S;
-    V a = abs_of(v);
-    V k = nearest_of(a);
-    auto clear = less(abs_of(sub(a, k)), sub(splat(S(0.5)), err));
-    auto saturated = at_least(a, add(sub(white, splat(S(0.5))), err));
-    *safe &= saturated | clear;
-    return to_integers(min_of(k, white));
+    V a = min_of(abs_of(v), white);
+    *safe &= less(abs_of(off_integer(a)), sub(splat(S(0.5)), err));
+    return nearest_integers(a);
 }
 
 } // namespace
