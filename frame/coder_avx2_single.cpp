@@ -105,8 +105,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
         store(magnitude + i, m, len);
         store(phase + i, p, len);
         /* without a branch: at 16 bits a few lanes in a hundred are unsafe */
-        unsigned unsafe =
-            ~unsigned(_mm256_movemask_ps(_mm256_castsi256_ps(safe))) & ((1u << len) - 1);
+        unsigned unsafe = ~bits_of(safe) & ((1u << len) - 1);
         __m256i order = _mm256_load_si256(reinterpret_cast<const __m256i*>(packing.lanes[unsafe]));
         __m256i index = _mm256_add_epi32(_mm256_set1_epi32(i), iota);
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(redo + redone),

@@ -1,10 +1,8 @@
-/* coder_kernel.h - the coefficient coder's vector path, written once for any
- * number of lanes and compiled once per instruction set (coder.cpp with the
- * baseline, coder_avx2.cpp), each in a file of its own so that no function
- * built for one instruction set can be called on a processor that lacks it.
- * Only this file's own code goes into those files: nothing inline from other
- * headers, which the linker might share with the rest. coder_avx512.cpp
- * writes the same approximations with AVX-512's own operations.
+/* coder_kernel.h - the coefficient coder's portable vector path, in GCC's
+ * vector types for any number of lanes, compiled by coder.cpp for the
+ * baseline instruction set. The AVX2 and AVX-512 paths write the same
+ * approximations with their instruction sets' own operations
+ * (vector_math.h).
  *
  * The approximations need not be correctly rounded, only within their error
  * bounds. Wherever a sample's value lies closer to a rounding boundary than
@@ -210,12 +208,6 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 
 } // namespace
 
-/* a path may code 8 and 16 bits with coders of its own */
-#ifndef SPECTRA_CODE8
-#define SPECTRA_CODE8 code<uint8_t>
-#define SPECTRA_CODE16 code<uint16_t>
-#endif
-
 #define SPECTRA_PATH_NAME_(a, b) a##b
 #define SPECTRA_PATH_NAME(a, b) SPECTRA_PATH_NAME_(a, b)
 
@@ -223,8 +215,8 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 extern const CoderPath SPECTRA_PATH_NAME(coder_, SPECTRA_PATH) = {
     SPECTRA_PATH_STRING,
     SPECTRA_PATH_RUNS_HERE,
-    {SPECTRA_CODE8, nullptr, nullptr, nullptr},
-    {SPECTRA_CODE16, nullptr, nullptr, nullptr},
+    {code<uint8_t>, nullptr, nullptr, nullptr},
+    {code<uint16_t>, nullptr, nullptr, nullptr},
     {code<float>, nullptr, nullptr, nullptr},
     nullptr,
 };
