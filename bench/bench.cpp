@@ -6,8 +6,9 @@
  * taken in turns after one run to warm up: the Continue call through the
  * host library (no file I/O), and the floor: the same FFTW plans and
  * executions on the same sizes and thread count, with no filling and no
- * coding. It prints their ratio, and the run's peak
- * memory against the host's two image buffers plus the transform's buffers.
+ * coding. It prints the median of the ratios of the runs taken side by side,
+ * and the run's peak memory against the host's two image buffers plus the
+ * transform's buffers.
  * A second table splits the run: the time of filling the buffer, of the FFTW
  * executions (the floor) and of coding, and the coder's nanoseconds per
  * coefficient with each of its paths that runs here.
@@ -43,6 +44,8 @@ enum { max_paths = 4 };
 
 struct Figures {
     double continue_ms, floor_ms, peak_mb, buffers_mb, images_mb;
+    /* the median of the ratios of each run to the floor's run beside it */
+    double ratio;
     /* the steps around FFTW of one run, on the host's thread: filling the
      * buffer (the inverse: reading the codes) and coding (the inverse:
      * writing the moduli) with the best path; and ns per coefficient of
@@ -260,14 +263,16 @@ int measure(const Case& c, int repeat, const std::string& plugin_dir, int out) {
     fftw_plan_with_nthreads(threads ? int(threads) : 1);
     /* Then the plug-in and the floor in turns, so that both meet the
      * machine (and its neighbours, on a virtual one) in the same state. */
-    std::vector<double> runs, floors;
+    std::vector<double> runs, floors, ratios;
     for (int i = 0; i < repeat; i++) {
         if (!run_plugin(&seconds)) return 1;
         runs.push_back(seconds);
         floors.push_back(floor.run(a, b));
+        ratios.push_back(runs.back() / floors.back());
     }
     f.continue_ms = 1000 * median(runs);
     f.floor_ms = 1000 * median(floors);
+    f.ratio = median(ratios);
     fftw_free(a);
     fftw_free(b);
     if (c.depth == 8)
@@ -353,8 +358,8 @@ int main(int argc, char** argv) {
                 }
                 double needed = f.images_mb + f.buffers_mb;
                 std::printf("| %s | %d | %dx%d | %.1f | %.1f | %.3f | %.1f | %.1f | %.3f |\n",
-                            plugin.c_str(), depth, w, h, f.continue_ms, f.floor_ms,
-                            f.continue_ms / f.floor_ms, f.peak_mb, needed, f.peak_mb / needed);
+                            plugin.c_str(), depth, w, h, f.continue_ms, f.floor_ms, f.ratio,
+                            f.peak_mb, needed, f.peak_mb / needed);
                 std::fflush(stdout);
                 char line[512];
                 int used =
