@@ -44,9 +44,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
          int32_t* redo) {
     const vd4 white = splat(scale.white), c = splat(scale.c), K = splat(scale.K);
     const vd4 half = splat(scale.half);
-    /* The bounds of coder_avx512.cpp. */
-    const vd4 L0 = splat(4e-14 * scale.c * scale.margin), L1 = splat(1.4e-13 * scale.margin);
-    const vd4 P0 = splat(2e-14 * scale.K * scale.margin), P1 = splat(1e-13 * scale.margin);
+    const ErrorBounds<double> bounds(scale);
     int redone = 0;
     for (int i = 0; i < count; i += 4) {
         int len = count - i < 4 ? count - i : 4;
@@ -72,7 +70,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
         re = blend(safe, splat(1.0), re);
         vd4 L = mul(ln_of(q), c);
         vd4 P = fma(arg_of(im, re), K, half);
-        vd4 err_L = fma(abs_of(L), L1, L0), err_P = fma(abs_of(P), P1, P0);
+        vd4 err_L = bounds.of_L(L), err_P = bounds.of_P(P);
         if constexpr (!std::is_same<T, float>::value) {
             /* a magnitude below 1 codes as magnitude 1 does: 0, and clear */
             L = blend(less(q, splat(1.0)), L, splat(0.0));

@@ -64,10 +64,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
          int32_t* redo) {
     const vf8 white = splat(float(scale.white)), c = splat(float(scale.c));
     const vf8 K = splat(float(scale.K)), half = splat(float(scale.half));
-    const vf8 L0 = splat(float(8e-7 * scale.c * scale.margin)),
-              L1 = splat(float(4e-7 * scale.margin));
-    const vf8 P0 = splat(float(1.5e-6 * scale.K * scale.margin)),
-              P1 = splat(float(1.5e-7 * scale.margin));
+    const ErrorBounds<float> bounds(scale);
     const __m256i iota = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
     int redone = 0;
     for (int i = 0; i < count; i += 8) {
@@ -98,8 +95,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
          * both codes are 0: L is clamped at 0 and never falls back there. */
         vf8 L = _mm256_max_ps(mul(ln_of(q), c), splat(0.0f));
         vf8 P = fma(arg_of(im, re), K, half);
-        vf8 err_L = fma(L, L1, L0);
-        vf8 err_P = fma(abs_of(P), P1, P0);
+        vf8 err_L = bounds.of_L(L), err_P = bounds.of_P(P);
         __m256i m = integer_code(L, err_L, white, &safe);
         __m256i p = integer_code(abs_of(P), err_P, white, &safe);
         store(magnitude + i, m, len);

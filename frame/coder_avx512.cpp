@@ -35,10 +35,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
          int32_t* redo) {
     const vd white = splat(scale.white), c = splat(scale.c), K = splat(scale.K);
     const vd half = splat(scale.half);
-    /* The bounds: some forty times what the approximations, the exact
-     * formula's roundings and the library's log10 and atan2 can reach. */
-    const vd L0 = splat(4e-14 * scale.c * scale.margin), L1 = splat(1.4e-13 * scale.margin);
-    const vd P0 = splat(2e-14 * scale.K * scale.margin), P1 = splat(1e-13 * scale.margin);
+    const ErrorBounds<double> bounds(scale);
     const __m512i even = _mm512_setr_epi64(0, 2, 4, 6, 8, 10, 12, 14);
     const __m512i odd = _mm512_setr_epi64(1, 3, 5, 7, 9, 11, 13, 15);
     int redone = 0;
@@ -64,7 +61,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
         re = _mm512_mask_blend_pd(safe, splat(1.0), re);
         vd L = _mm512_mul_pd(ln_of(q), c);
         vd P = _mm512_fmadd_pd(arg_of(im, re), K, half);
-        vd err_L = _mm512_fmadd_pd(abs_of(L), L1, L0), err_P = _mm512_fmadd_pd(abs_of(P), P1, P0);
+        vd err_L = bounds.of_L(L), err_P = bounds.of_P(P);
         if constexpr (!std::is_same<T, float>::value) {
             /* a magnitude below 1 codes as magnitude 1 does: 0 */
             __mmask8 below_one = _mm512_cmp_pd_mask(q, splat(1.0), _CMP_LT_OQ);

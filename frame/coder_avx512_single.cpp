@@ -54,10 +54,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
          int32_t* redo) {
     const vf white = splat(float(scale.white)), c = splat(float(scale.c));
     const vf K = splat(float(scale.K)), half = splat(float(scale.half));
-    const vf L0 = splat(float(8e-7 * scale.c * scale.margin)),
-             L1 = splat(float(4e-7 * scale.margin));
-    const vf P0 = splat(float(1.5e-6 * scale.K * scale.margin)),
-             P1 = splat(float(1.5e-7 * scale.margin));
+    const ErrorBounds<float> bounds(scale);
     /* re and im of eight coefficients, from two narrowed vectors of pairs */
     const __m512i even =
         _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
@@ -97,8 +94,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
          * both codes are 0: L is clamped at 0 and never falls back there. */
         vf L = _mm512_max_ps(_mm512_mul_ps(ln_of(q), c), splat(0.0f));
         vf P = _mm512_fmadd_ps(arg_of(im, re), K, half);
-        vf err_L = _mm512_fmadd_ps(L, L1, L0);
-        vf err_P = _mm512_fmadd_ps(_mm512_abs_ps(P), P1, P0);
+        vf err_L = bounds.of_L(L), err_P = bounds.of_P(P);
         __m512i m = integer_code(L, err_L, white, &safe);
         __m512i p = integer_code(_mm512_abs_ps(P), err_P, white, &safe);
         store(magnitude + i, m, lanes);

@@ -8,6 +8,8 @@
 #ifndef SPECTRA_VECTOR_MATH_H
 #define SPECTRA_VECTOR_MATH_H
 
+#include "coder.h"
+
 namespace {
 
 /* c[0] x^(n-1) + c[1] x^(n-2) + ... + c[n-1], by Horner's rule. */
@@ -22,6 +24,11 @@ template <typename S> struct Precision;
 
 template <> struct Precision<double> {
     typedef double S;
+    /* The bounds of the codes' errors: L errs by less than
+     * L_of_c c + L_of_L |L| and P by less than P_of_K K + P_of_P |P|, some
+     * forty times what the approximations, the exact formula's roundings
+     * and the library's log10 and atan2 can reach. */
+    static constexpr double L_of_c = 4e-14, L_of_L = 1.4e-13, P_of_K = 2e-14, P_of_P = 1e-13;
     static constexpr S sqrt2 = 1.4142135623730951;
     /* ln 2 in two parts, the first exact in products with any exponent */
     static constexpr S ln2_high = 0.693147180369123816490, ln2_low = 1.90821492927058770002e-10;
@@ -40,6 +47,8 @@ template <> struct Precision<double> {
 
 template <> struct Precision<float> {
     typedef float S;
+    /* about twice the bounds that coder_avx512_single.cpp works out */
+    static constexpr double L_of_c = 8e-7, L_of_L = 4e-7, P_of_K = 1.5e-6, P_of_P = 1.5e-7;
     static constexpr S sqrt2 = 1.41421356f;
     /* the first part exact in products with exponents up to 2^8 */
     static constexpr S ln2_high = 0.693145752f, ln2_low = 1.42860677e-6f;
@@ -48,6 +57,20 @@ template <> struct Precision<float> {
     static constexpr S tan_pi_8 = 0.414213562f, atan_tan_pi_8 = 0.392699082f;
     static constexpr S pi = 3.14159265358979f;
     static constexpr S atan_series[] = {1.0f / 11, -1.0f / 9, 1.0f / 7, -1.0f / 5, 1.0f / 3};
+};
+
+/* The error bounds of the codes of a scale in precision S: the margins of
+ * Precision<S> times the scale's own margin (1 but in the tests that shrink
+ * it), for the L or P of each lane. */
+template <typename S> struct ErrorBounds {
+    S L0, L1, P0, P1;
+    explicit ErrorBounds(const CodeScale& scale)
+        : L0(S(Precision<S>::L_of_c * scale.c * scale.margin)),
+          L1(S(Precision<S>::L_of_L * scale.margin)),
+          P0(S(Precision<S>::P_of_K * scale.K * scale.margin)),
+          P1(S(Precision<S>::P_of_P * scale.margin)) {}
+    template <typename V> V of_L(V L) const { return fma(abs_of(L), splat(L1), splat(L0)); }
+    template <typename V> V of_P(V P) const { return fma(abs_of(P), splat(P1), splat(P0)); }
 };
 
 /* ln q for q in the range of the precision's bounds ([2^-1000, 2^1000] in
