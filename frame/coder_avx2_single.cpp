@@ -7,7 +7,7 @@
  * them.
  *
  * At 16 bits the lanes too near a boundary are coded again in double
- * precision by the path's generic coder (coder_kernel.h). */
+ * precision (coder_avx2_double.cpp). */
 #include "coder.h"
 
 #include "avx2.h"
@@ -15,7 +15,7 @@
 #include <immintrin.h>
 #include <type_traits>
 
-/* The path's double-precision coder (coder_avx2.cpp). */
+/* The path's double-precision coder (coder_avx2_double.cpp). */
 int code16_avx2_double(const double* X, int count, const CodeScale& scale, uint16_t* magnitude,
                        uint16_t* phase, int32_t* redo);
 

@@ -9,9 +9,10 @@
  * 2^-24 of its result; adding up the steps (|X|^2 from the narrowed parts
  * errs by 4 of them), L errs by less than 3.6e-7 c + 1.8e-7 |L| and P by
  * less than 6.6e-7 K + 6e-8 |P| (the angle by 4.7e-7 radians, most of it
- * from unfolding it to pi - r). The bounds used are about twice those; on
- * 10^7 random coefficients the largest errors seen were a third of the
- * bound for L and a fifth of it for P.
+ * from unfolding it to pi - r). The bounds used (Precision<float> in
+ * vector_math.h) are about twice those; on 10^7 random coefficients the
+ * largest errors seen were a third of the bound for L and a fifth of it
+ * for P.
  *
  * At 8 bits about one coefficient in ten thousand falls back to the exact
  * formula. At 16 bits the codes are 1/32768 of the scale apart and a few
@@ -55,7 +56,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
     const vf white = splat(float(scale.white)), c = splat(float(scale.c));
     const vf K = splat(float(scale.K)), half = splat(float(scale.half));
     const ErrorBounds<float> bounds(scale);
-    /* re and im of eight coefficients, from two narrowed vectors of pairs */
+    /* re and im of sixteen coefficients, from two vectors of eight pairs */
     const __m512i even =
         _mm512_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14, 16, 18, 20, 22, 24, 26, 28, 30);
     const __m512i odd =

@@ -19,7 +19,6 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
-#include <limits>
 #include <type_traits>
 
 /* Degrees per radian. */
