@@ -8,9 +8,10 @@
  * executions on the same sizes and thread count, with no filling and no
  * coding. It prints the median of the ratios of the runs taken side by side,
  * and the first run's peak memory against the host's two image buffers plus
- * the transform's buffers. A second table splits the run: the time of filling the buffer, of the FFTW
- * executions (the floor) and of coding, and the coder's nanoseconds per
- * coefficient with each of its paths that runs here.
+ * the transform's buffers. A second table splits the run: the time of
+ * filling the buffer, of the FFTW executions (the floor) and of coding, and
+ * the coder's nanoseconds per coefficient with each of its paths that runs
+ * here.
  *
  * Every case runs in a child process of its own, so that its peak memory is
  * its own and no FFTW state is shared between cases. */
