@@ -1,8 +1,9 @@
 /* coder_avx2.cpp - the coder's vector path with AVX2 and FMA: 8- and 16-bit
  * samples in single precision, eight at a time (coder_avx2_single.cpp), and
  * 32-bit samples in double precision, four at a time
- * (coder_avx2_double.cpp). Filling, scattering, the moduli and the reading
- * take the plain loops. */
+ * (coder_avx2_double.cpp); the inverse's moduli four at a time
+ * (modulus_avx2.cpp). Filling, scattering and the reading take the plain
+ * loops. */
 #include "coder.h"
 
 int code8_avx2_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
@@ -11,6 +12,9 @@ int code16_avx2_single(const double* X, int count, const CodeScale& scale, uint1
                        uint16_t* phase, int32_t* redo);
 int code32_avx2_double(const double* X, int count, const CodeScale& scale, float* magnitude,
                        float* phase, int32_t* redo);
+void modulus_avx2(const double* X, int count, double N, uint8_t* out, int64_t stride);
+void modulus_avx2(const double* X, int count, double N, uint16_t* out, int64_t stride);
+void modulus_avx2(const double* X, int count, double N, float* out, int64_t stride);
 
 namespace {
 
@@ -23,7 +27,7 @@ bool runs_here() {
 
 extern const CoderPath coder_avx2 = {"avx2",
                                      runs_here,
-                                     {code8_avx2_single, nullptr, nullptr, nullptr},
-                                     {code16_avx2_single, nullptr, nullptr, nullptr},
-                                     {code32_avx2_double, nullptr, nullptr, nullptr},
+                                     {code8_avx2_single, nullptr, nullptr, modulus_avx2},
+                                     {code16_avx2_single, nullptr, nullptr, modulus_avx2},
+                                     {code32_avx2_double, nullptr, nullptr, modulus_avx2},
                                      nullptr};
