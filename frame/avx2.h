@@ -122,6 +122,15 @@ inline __m128i nearest_integers(vd4 a) {
 inline __m256i nearest_integers(vf8 a) {
     return _mm256_cvttps_epi32(nearest_of(a));
 }
+inline vd4 floor_of(vd4 a) {
+    return _mm256_floor_pd(a);
+}
+/* p 2^n for integral n in [-1022, 1023], where 2^n is a normal double */
+inline vd4 times_power_of_2(vd4 p, vd4 n) {
+    __m256i e =
+        _mm256_add_epi64(_mm256_cvtepi32_epi64(_mm256_cvtpd_epi32(n)), _mm256_set1_epi64x(1023));
+    return _mm256_mul_pd(p, _mm256_castsi256_pd(_mm256_slli_epi64(e, 52)));
+}
 /* q = 2^exponent mantissa, the mantissa in [1, 2), for normal q > 0; the
  * exponent's 11 bits become a double by the bits of 2^52 + e */
 inline vd4 exponent_of(vd4 q) {
@@ -167,6 +176,10 @@ inline lanes4 less(vd4 a, vd4 b) {
 }
 inline lanes8 less(vf8 a, vf8 b) {
     return {_mm256_castps_si256(_mm256_cmp_ps(a, b, _CMP_LT_OQ))};
+}
+/* -v in the lanes of m, v in the others */
+inline vd4 negated_where(lanes4 m, vd4 v) {
+    return _mm256_xor_pd(v, _mm256_and_pd(_mm256_castsi256_pd(m.bits), splat(-0.0)));
 }
 /* b in the lanes of m, a in the others */
 inline vd4 blend(lanes4 m, vd4 a, vd4 b) {

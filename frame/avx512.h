@@ -81,6 +81,17 @@ inline __m256i nearest_integers(vd a) {
 inline __m512i nearest_integers(vf a) {
     return _mm512_cvt_roundps_epi32(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
+/* a rounded to the nearest integer, and down */
+inline vd nearest_of(vd a) {
+    return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+}
+inline vd floor_of(vd a) {
+    return _mm512_roundscale_pd(a, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+}
+/* p 2^n for integral n */
+inline vd times_power_of_2(vd p, vd n) {
+    return _mm512_scalef_pd(p, n);
+}
 /* q = 2^exponent mantissa, the mantissa in [1, 2) */
 inline vd exponent_of(vd q) {
     return _mm512_getexp_pd(q);
@@ -119,6 +130,10 @@ inline __mmask8 less(vd a, vd b) {
 }
 inline __mmask16 less(vf a, vf b) {
     return _mm512_cmp_ps_mask(a, b, _CMP_LT_OQ);
+}
+/* -v in the lanes of m, v in the others */
+inline vd negated_where(__mmask8 m, vd v) {
+    return _mm512_mask_xor_pd(v, m, v, splat(-0.0));
 }
 /* b in the lanes of m, a in the others */
 inline vd blend(__mmask8 m, vd a, vd b) {

@@ -1,9 +1,9 @@
 /* coder_avx2.cpp - the coder's vector path with AVX2 and FMA: 8- and 16-bit
  * samples in single precision, eight at a time (coder_avx2_single.cpp), and
  * 32-bit samples in double precision, four at a time
- * (coder_avx2_double.cpp); the inverse's moduli four at a time
- * (modulus_avx2.cpp). Filling, scattering and the reading take the plain
- * loops. */
+ * (coder_avx2_double.cpp); the inverse's moduli and its 32-bit reading
+ * four at a time (modulus_avx2.cpp, reader_avx2.cpp). Filling and
+ * scattering take the plain loops. */
 #include "coder.h"
 
 int code8_avx2_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
@@ -15,6 +15,8 @@ int code32_avx2_double(const double* X, int count, const CodeScale& scale, float
 void modulus_avx2(const double* X, int count, double N, uint8_t* out, int64_t stride);
 void modulus_avx2(const double* X, int count, double N, uint16_t* out, int64_t stride);
 void modulus_avx2(const double* X, int count, double N, float* out, int64_t stride);
+int read_avx2(const float* M, const float* P, int64_t stride, int count, double D, double* X,
+              int32_t* redo);
 
 namespace {
 
@@ -30,4 +32,4 @@ extern const CoderPath coder_avx2 = {"avx2",
                                      {code8_avx2_single, nullptr, nullptr, modulus_avx2},
                                      {code16_avx2_single, nullptr, nullptr, modulus_avx2},
                                      {code32_avx2_double, nullptr, nullptr, modulus_avx2},
-                                     nullptr};
+                                     read_avx2};

@@ -3,98 +3,21 @@
  * theta = (P - 1/2) 2 pi, and m cos theta + i m sin theta.
  *
  * M D and theta are formed by the plain reader's operations, so they are the
- * same numbers. 10^x: x = n log10 2 + r with |r| <= 0.151, 10^r by its series
- * to r^13 (remainder below 4e-18) and 2^n exactly; the result errs by about
- * one double ulp, far less than the narrowing's half float ulp. Lanes that
- * lie closer to a float midpoint than 2^-40 of their value are handed to
- * pow, so m is pow's, narrowed, to the bit. cos and sin: theta = k pi/2 + r with
- * pi/2 in three parts (exact for |k| < 2^17) and |r| <= pi/4, then their
- * series to r^21 and r^20 (remainders below 1e-22): within two double ulps.
- * Lanes outside those ranges (|x| > 37, |theta| > 10^5, NaN, inf) take the
- * plain formula. This file is compiled without fused multiply-adds except
- * where they are written out. */
+ * same numbers. 10^x, cos and sin come from reader_math.h: 10^x errs by
+ * about one double ulp, far less than the narrowing's half float ulp, and
+ * lanes that lie closer to a float midpoint than 2^-40 of their value are
+ * handed to pow, so m is pow's, narrowed, to the bit; cos and sin lie within
+ * two double ulps. Lanes outside the approximations' ranges (|x| > 37,
+ * |theta| > 10^5, NaN, inf) take the plain formula. This file is compiled
+ * without fused multiply-adds except where they are written out. */
 #include "coder.h"
 
 #include "avx512.h"
+#include "reader_math.h"
 
 #include <immintrin.h>
 
 namespace {
-
-/* 10^x for |x| <= 37. */
-inline vd exp10_of(vd x) {
-    /* log10 2 in two parts, the first of 32 bits: n times it is exact */
-    const vd log10_2_hi = splat(0.30102999560767785), log10_2_lo = splat(5.630334806675098e-11);
-    vd n = _mm512_roundscale_pd(_mm512_mul_pd(x, splat(3.321928094887362)),
-                                _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    vd r = _mm512_fnmadd_pd(n, log10_2_hi, x);
-    r = _mm512_fnmadd_pd(n, log10_2_lo, r);
-    vd t = _mm512_mul_pd(r, splat(2.302585092994046)); /* r ln 10, |t| < 0.35 */
-    const double series[] = {1.0 / 6227020800.0,
-                             1.0 / 479001600.0,
-                             1.0 / 39916800.0,
-                             1.0 / 3628800.0,
-                             1.0 / 362880.0,
-                             1.0 / 40320.0,
-                             1.0 / 5040.0,
-                             1.0 / 720.0,
-                             1.0 / 120.0,
-                             1.0 / 24.0,
-                             1.0 / 6.0,
-                             0.5,
-                             1.0,
-                             1.0}; /* 1 / k!, k = 13 down to 0 */
-    vd p = horner(t, series);
-    return _mm512_scalef_pd(p, n);
-}
-
-/* cos theta and sin theta for |theta| <= 10^5. */
-inline void cos_sin_of(vd theta, vd* cosine, vd* sine) {
-    vd k = _mm512_roundscale_pd(_mm512_mul_pd(theta, splat(0.6366197723675814)),
-                                _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
-    /* pi/2 in three parts of 32 bits or fewer: k times each is exact */
-    vd r = _mm512_fnmadd_pd(k, splat(1.5707963267341256), theta);
-    r = _mm512_fnmadd_pd(k, splat(6.077100506303966e-11), r);
-    r = _mm512_fnmadd_pd(k, splat(2.0222662487959506e-21), r);
-    vd z = _mm512_mul_pd(r, r);
-    /* sin r = r + r^3 S(z), S to z^9: 1 / (2j + 3)! with alternating signs */
-    const double sine_series[] = {1.0 / 51090942171709440000.0,
-                                  -1.0 / 121645100408832000.0,
-                                  1.0 / 355687428096000.0,
-                                  -1.0 / 1307674368000.0,
-                                  1.0 / 6227020800.0,
-                                  -1.0 / 39916800.0,
-                                  1.0 / 362880.0,
-                                  -1.0 / 5040.0,
-                                  1.0 / 120.0,
-                                  -1.0 / 6.0};
-    vd S = horner(z, sine_series);
-    vd s = fma(_mm512_mul_pd(r, z), S, r);
-    /* cos r = 1 - z/2 + z^2 C(z), C to z^8: 1 / (2j + 4)!, alternating; the
-     * sum formed so that 1 - z/2 loses nothing */
-    const double cosine_series[] = {1.0 / 2432902008176640000.0,
-                                    -1.0 / 6402373705728000.0,
-                                    1.0 / 20922789888000.0,
-                                    -1.0 / 87178291200.0,
-                                    1.0 / 479001600.0,
-                                    -1.0 / 3628800.0,
-                                    1.0 / 40320.0,
-                                    -1.0 / 720.0,
-                                    1.0 / 24.0};
-    vd C = horner(z, cosine_series);
-    vd hz = _mm512_mul_pd(z, splat(0.5)), w = _mm512_sub_pd(splat(1.0), hz);
-    vd tail = _mm512_sub_pd(_mm512_sub_pd(splat(1.0), w), hz);
-    vd c = _mm512_add_pd(w, fma(_mm512_mul_pd(z, z), C, tail));
-    /* the quadrant: k mod 4 */
-    __m256i q = _mm512_cvtpd_epi32(k);
-    __mmask8 odd = _mm256_test_epi32_mask(q, _mm256_set1_epi32(1));
-    __mmask8 sine_negative = _mm256_test_epi32_mask(q, _mm256_set1_epi32(2));
-    __mmask8 cosine_negative =
-        _mm256_test_epi32_mask(_mm256_add_epi32(q, _mm256_set1_epi32(1)), _mm256_set1_epi32(2));
-    vd sn = _mm512_mask_blend_pd(odd, s, c), cs = _mm512_mask_blend_pd(odd, c, s);
-    *sine = _mm512_mask_xor_pd(sn, sine_negative, sn, splat(-0.0));
-    *cosine = _mm512_mask_xor_pd(cs, cosine_negative, cs, splat(-0.0));
-}
 
 /* Whether narrowing v to single precision is decided beyond doubt: v lies
  * farther than err from the midpoint between two floats. Rounding to
