@@ -103,7 +103,8 @@ inline vd4 min_of(vd4 a, vd4 b) {
 inline vf8 min_of(vf8 a, vf8 b) {
     return _mm256_min_ps(a, b);
 }
-/* a minus its nearest integer, and that integer as a 32-bit integer */
+/* a rounded to the nearest integer (and down, floor_of); a minus that
+ * integer, and the integer as a 32-bit integer */
 inline vd4 nearest_of(vd4 a) {
     return _mm256_round_pd(a, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
 }
