@@ -1,5 +1,5 @@
 /* coder_kernel.h - the coefficient coder's portable vector path, in GCC's
- * vector types for any number of lanes, compiled by coder.cpp for the
+ * vector types for any number of lanes, compiled by coder_portable.cpp for the
  * baseline instruction set. The AVX2 and AVX-512 paths write the same
  * approximations with their instruction sets' own operations
  * (vector_math.h).

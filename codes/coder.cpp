@@ -1,14 +1,11 @@
-/* coder.cpp - the coder's portable vector path (two lanes), and the choice of
- * the path for this processor. */
-#define SPECTRA_LANES 2
-#define SPECTRA_PATH portable
-#define SPECTRA_PATH_STRING "portable"
-#define SPECTRA_PATH_RUNS_HERE [] { return true; }
-#include "coder_kernel.h"
+/* coder.cpp - the choice of the coder's path for this processor, and the
+ * 16-bit coders' second pass, which every single-precision path shares. */
+#include "coder.h"
 
 #include <cstdlib>
 #include <cstring>
 
+extern const CoderPath coder_portable;
 #if defined(SPECTRA_HAVE_AVX2)
 extern const CoderPath coder_avx2, coder_avx512;
 const CoderPath* const coder_paths[] = {&coder_portable, &coder_avx2, &coder_avx512};

@@ -14,8 +14,6 @@
 #ifndef SPECTRA_CODES_H
 #define SPECTRA_CODES_H
 
-#include "frame.h"
-
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -128,11 +126,11 @@ inline void read_coefficient(T M, const T* P, double D, double* re, double* im) 
  * holds; a 16-bit sample above white (up to 65535) is read directly. */
 template <typename T> class CoefficientReader {
   public:
-    explicit CoefficientReader(double D) : D(D) {
+    /* Without tables (with_tables false, or no memory for them) every
+     * coefficient is read directly. */
+    explicit CoefficientReader(double D, bool with_tables = true) : D(D) {
         if (std::is_same<T, float>::value) return;
-        /* without memory for the tables every coefficient is read directly */
-        if (!spectra_fault())
-            table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
+        if (with_tables) table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
         /* the magnitudes, then the cosine and sine of each angle side by
          * side: one cache line holds both */
         for (size_t v = 0; table && v < values; v++) {
