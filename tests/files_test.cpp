@@ -4,6 +4,7 @@
 #include "cli_fixture.h"
 #include "limit.h"
 
+#include <algorithm>
 #include <tiffio.h>
 #include <unistd.h>
 

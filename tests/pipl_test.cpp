@@ -3,6 +3,7 @@
  * files that are not filters and enabling the filter by document mode. */
 #include "support.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -40,7 +41,8 @@ std::vector<Record> expected_records(const std::string& menu_name) {
         {"eman", name},
         {"gtac", category},
         {"srev", {0x00, 0x00, 0x04, 0x00}}, /* 4.0 */
-        {"4668", entry},
+        /* the entry point of the file's processor: 8664 or wx86 */
+        {sizeof(void*) == 8 ? "4668" : "68xw", entry},
         {"edom", {0x10, 0, 0, 0}}, /* RGB only */
         {"lbne", enable},
         {"icif", cases},
