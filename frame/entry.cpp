@@ -10,6 +10,7 @@
  * the output equal to the input and is reported in the result code; nothing
  * is thrown across the entry function. */
 #include "filter_record.h"
+#include "float_state.h"
 #include "frame.h"
 
 #include <cstdint>
@@ -230,17 +231,27 @@ bool spectra_fault() {
 }
 #endif
 
+namespace {
+
+/* Kept out of line so that no floating-point operation of a selector is
+ * moved across the change of state around it. */
+__attribute__((noinline)) int16_t dispatch(int16_t selector, FilterRecord* record) {
+    if (selector != filterSelectorStart && selector != filterSelectorContinue) return noErr;
+    if (!record) return filterBadParameters;
+    if (selector == filterSelectorStart) {
+        start(record);
+        return noErr;
+    }
+    return continue_filter(record);
+}
+
+} // namespace
+
 SPECTRA_EXPORT void ENTRYPOINT(int16_t selector, FilterRecord* record, intptr_t* data,
                                int16_t* result) {
     (void)data;
-    int16_t code = noErr;
-    if (selector == filterSelectorStart || selector == filterSelectorContinue) {
-        if (!record)
-            code = filterBadParameters;
-        else if (selector == filterSelectorStart)
-            start(record);
-        else
-            code = continue_filter(record);
-    }
+    FloatState host = enter_plugin_float_state();
+    int16_t code = dispatch(selector, record);
+    leave_plugin_float_state(host);
     if (result) *result = code;
 }

@@ -4,6 +4,9 @@
  *
  *   dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT [PROFILE]
  *   dump compare A B DEPTH
+ *   dump state PLUGIN-DIR PLUGIN STATE OUTPUT
+ *   dump repeat PLUGIN-DIR PLUGIN OUTPUT
+ *   dump same A B
  *
  * The profiles, each a way of calling that a real host has:
  *   default    this project's host: About, Parameters, Prepare, Start, one
@@ -26,8 +29,23 @@
  * single-precision step at 32 bits: where a value lies on a rounding
  * boundary, the two C libraries' last bit of log10 or atan2 may decide it.
  * It fails on any other difference, or on more than one such sample in ten
- * thousand. */
+ * thousand.
+ *
+ * `state` runs the plug-in at every depth on harder images (zeros, flat
+ * areas whose coefficients lie on ties of the codes, and at 32 bits huge,
+ * subnormal, negative-zero and infinite floats) in a floating-point state
+ * that a host may leave (float_env.h), set before the plug-in is loaded and
+ * before each run. It fails when a call of the entry function returns the
+ * state other than it found it, sticky flags included; a trap ends the
+ * process. `repeat` runs it on the same images in one process, 100 times on
+ * the smaller and 10 on the larger, the host leaving junk and a copy of the
+ * input in outData in turn, and fails unless every run writes the same.
+ * Both write what `run` writes; `same` compares two such
+ * files bit for bit. */
 #include "host.h"
+#if defined(__x86_64__) || defined(__i386__)
+#include "float_env.h"
+#endif
 
 #include <cmath>
 #include <cstdio>
@@ -141,6 +159,22 @@ bool run_profile(const std::string& profile, const std::string& dir, const std::
     return false;
 }
 
+void append_samples(const HostImage& out, std::vector<double>* samples) {
+    for (int y = 0; y < out.rows; y++)
+        for (int x = 0; x < out.columns; x++)
+            for (int p = 0; p < out.planes; p++) samples->push_back(host_sample(out, x, y, p));
+}
+
+bool write_samples(const char* output, const std::vector<double>& samples) {
+    FILE* f = std::fopen(output, "wb");
+    if (!f || std::fwrite(samples.data(), sizeof(double), samples.size(), f) != samples.size() ||
+        std::fclose(f) != 0) {
+        std::fprintf(stderr, "dump: cannot write %s\n", output);
+        return false;
+    }
+    return true;
+}
+
 int run(const std::string& dir, const std::string& name, int depth, const char* output,
         const std::string& profile) {
     HostPlugin plugin, forward;
@@ -156,17 +190,133 @@ int run(const std::string& dir, const std::string& name, int depth, const char* 
         HostImage in = test_image(s[0], s[1], planes, depth, seed++, padding), out;
         if (inverse && failed("SpectraPlane", host_run(forward, HostImage(in), &in))) return 1;
         if (!run_profile(profile, dir, name, plugin, in, &out)) return 1;
-        for (int y = 0; y < out.rows; y++)
-            for (int x = 0; x < out.columns; x++)
-                for (int p = 0; p < out.planes; p++) samples.push_back(host_sample(out, x, y, p));
+        append_samples(out, &samples);
     }
-    FILE* f = std::fopen(output, "wb");
-    if (!f || std::fwrite(samples.data(), sizeof(double), samples.size(), f) != samples.size() ||
-        std::fclose(f) != 0) {
-        std::fprintf(stderr, "dump: cannot write %s\n", output);
+    return write_samples(output, samples) ? 0 : 1;
+}
+
+/* The images of `state` and `repeat` at a depth: 96 x 160 and 256 x 512. */
+HostImage hard_image(int index, int depth) {
+    int rows = index == 0 ? 96 : 256, columns = index == 0 ? 160 : 512;
+    HostImage image = test_image(rows, columns, 3, depth, uint32_t(index + 11), 0);
+    double white = depth == 8 ? 255 : depth == 16 ? 32768 : 1.0;
+    for (int y = 0; y < rows; y++)
+        for (int p = 0; p < 3; p++) {
+            for (int x = columns / 16; x < columns / 4; x++)
+                host_set_sample(image, x, y, p, y < rows / 2 ? white / 2 : white);
+            for (int x = columns / 4; x < columns / 4 + 8 && y < rows / 3; x++)
+                host_set_sample(image, x, y, p, 0);
+        }
+    if (depth == 32) {
+        const double odd[] = {1e30, -1e30, 3e38, 1e-40, -1e-42, -0.0, 1e-45, INFINITY};
+        for (int i = 0; i < 8; i++)
+            host_set_sample(image, 3 + 5 * i, 2 + i, i % 3, index == 0 && i >= 6 ? 1e20 : odd[i]);
+        /* a row of subnormals alone */
+        for (int x = 0; x < columns; x++) host_set_sample(image, x, rows - 1, 0, (x % 7) * 1e-40);
+    }
+    return image;
+}
+
+#if defined(__x86_64__) || defined(__i386__)
+/* The entry function of the plug-in being run, called through one that
+ * counts the calls that return another state than they were given. */
+FilterEntryProc checked;
+int changed_state;
+
+void checking_entry(int16_t selector, FilterRecord* record, intptr_t* data, int16_t* result) {
+    FloatEnv before = float_env_now();
+    checked(selector, record, data, result);
+    FloatEnv after = float_env_now();
+    if (after != before) {
+        if (changed_state++ == 0)
+            std::fprintf(stderr,
+                         "dump: selector %d was called with MXCSR %#x, x87 %#x / %#x and "
+                         "returned %#x, %#x / %#x\n",
+                         selector, before.mxcsr, before.x87_control, before.x87_status, after.mxcsr,
+                         after.x87_control, after.x87_status);
+        float_env_set(before);
+    }
+}
+
+int16_t run_checked(const HostPlugin& plugin, const HostImage& in, HostImage* out,
+                    const FloatEnv& state, const HostOptions& options = HostOptions()) {
+    HostPlugin through = plugin;
+    through.entry = checking_entry;
+    checked = plugin.entry;
+    FloatEnv plain;
+    float_env_named("default", &plain);
+    float_env_set(state);
+    int16_t result = host_run(through, in, out, options);
+    float_env_set(plain);
+    return result;
+}
+
+int run_state(const std::string& dir, const std::string& name, const char* state_name,
+              const char* output) {
+    FloatEnv state, plain;
+    if (!float_env_named(state_name, &state)) {
+        std::fprintf(stderr, "dump: no floating-point state %s\n", state_name);
+        return 2;
+    }
+    float_env_named("default", &plain);
+    /* the host's state also while the libraries load */
+    float_env_set(state);
+    HostPlugin plugin, forward;
+    bool inverse = name == "SpectraPlaneInverse";
+    bool opened =
+        open_plugin(dir, name, &plugin) && (!inverse || open_plugin(dir, "SpectraPlane", &forward));
+    float_env_set(plain);
+    if (!opened) return 1;
+    std::vector<double> samples;
+    for (int depth : {8, 16, 32})
+        for (int index = 0; index < 2; index++) {
+            HostImage in = hard_image(index, depth), out;
+            if (inverse && failed("SpectraPlane", run_checked(forward, HostImage(in), &in, state)))
+                return 1;
+            if (failed(name, run_checked(plugin, in, &out, state))) return 1;
+            append_samples(out, &samples);
+        }
+    if (changed_state) {
+        std::fprintf(stderr, "dump: %s: %d calls returned another floating-point state\n",
+                     name.c_str(), changed_state);
         return 1;
     }
-    return 0;
+    return write_samples(output, samples) ? 0 : 1;
+}
+#else
+int run_state(const std::string&, const std::string&, const char*, const char*) {
+    std::fprintf(stderr, "dump: floating-point states are set on x86 only\n");
+    return 2;
+}
+#endif
+
+int run_repeat(const std::string& dir, const std::string& name, const char* output) {
+    HostPlugin plugin, forward;
+    bool inverse = name == "SpectraPlaneInverse";
+    if (!open_plugin(dir, name, &plugin) ||
+        (inverse && !open_plugin(dir, "SpectraPlane", &forward)))
+        return 1;
+    std::vector<double> samples;
+    for (int depth : {8, 16, 32})
+        for (int index = 0; index < 2; index++) {
+            HostImage in = hard_image(index, depth), first;
+            if (inverse && failed("SpectraPlane", host_run(forward, HostImage(in), &in))) return 1;
+            int runs = index == 0 ? 100 : 10;
+            for (int run = 0; run < runs; run++) {
+                HostOptions options;
+                options.fill = run % 2 ? HostFill::input : HostFill::junk;
+                options.junk_seed = uint32_t(run + 1);
+                HostImage out;
+                if (failed(name, host_run(plugin, in, run == 0 ? &first : &out, options))) return 1;
+                if (run > 0 && std::memcmp(first.data(), out.data(), first.storage.size() * 8)) {
+                    std::fprintf(stderr, "dump: %s at %d bits: run %d of %d wrote other bytes\n",
+                                 name.c_str(), depth, run + 1, runs);
+                    return 1;
+                }
+            }
+            append_samples(first, &samples);
+        }
+    return write_samples(output, samples) ? 0 : 1;
 }
 
 std::vector<double> read_samples(const char* path) {
@@ -201,6 +351,21 @@ int compare(const char* a_path, const char* b_path, int depth) {
     return near * 10000 > a.size() ? 1 : 0;
 }
 
+int same(const char* a_path, const char* b_path) {
+    std::vector<double> a = read_samples(a_path), b = read_samples(b_path);
+    size_t differ = 0, first = 0;
+    for (size_t i = 0; i < a.size() && i < b.size(); i++)
+        if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0 && differ++ == 0) first = i;
+    if (a.empty() || a.size() != b.size() || differ) {
+        std::printf("%zu and %zu samples, %zu differ", a.size(), b.size(), differ);
+        if (differ) std::printf(", the first at %zu: %.9g and %.9g", first, a[first], b[first]);
+        std::printf("\n");
+        return 1;
+    }
+    std::printf("%zu samples, the same\n", a.size());
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -208,7 +373,15 @@ int main(int argc, char** argv) {
         return run(argv[2], argv[3], std::atoi(argv[4]), argv[5], argc == 7 ? argv[6] : "default");
     if (argc == 5 && std::strcmp(argv[1], "compare") == 0)
         return compare(argv[2], argv[3], std::atoi(argv[4]));
+    if (argc == 6 && std::strcmp(argv[1], "state") == 0)
+        return run_state(argv[2], argv[3], argv[4], argv[5]);
+    if (argc == 5 && std::strcmp(argv[1], "repeat") == 0)
+        return run_repeat(argv[2], argv[3], argv[4]);
+    if (argc == 4 && std::strcmp(argv[1], "same") == 0) return same(argv[2], argv[3]);
     std::fprintf(stderr, "usage: dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT [PROFILE]\n"
-                         "       dump compare A B DEPTH\n");
+                         "       dump compare A B DEPTH\n"
+                         "       dump state PLUGIN-DIR PLUGIN STATE OUTPUT\n"
+                         "       dump repeat PLUGIN-DIR PLUGIN OUTPUT\n"
+                         "       dump same A B\n");
     return 2;
 }

@@ -1,0 +1,69 @@
+/* float_env.h - the floating-point states that real hosts leave when they
+ * call a filter, for the test hosts to set: rounding toward zero, up or
+ * down, flush-to-zero with denormals-are-zero, the invalid, divide-by-zero
+ * and overflow exceptions unmasked, and on 32-bit x86 the x87 unit at
+ * single precision with its exceptions unmasked. x86 and x86-64 only. */
+#ifndef SPECTRA_FLOAT_ENV_H
+#define SPECTRA_FLOAT_ENV_H
+
+#include <cstdint>
+#include <cstring>
+#include <xmmintrin.h>
+
+/* MXCSR, and the x87 control and status words (zero on x86-64, where the
+ * plug-ins do not use the x87 unit). */
+struct FloatEnv {
+    unsigned mxcsr;
+    uint16_t x87_control, x87_status;
+    bool operator==(const FloatEnv& o) const {
+        return mxcsr == o.mxcsr && x87_control == o.x87_control && x87_status == o.x87_status;
+    }
+    bool operator!=(const FloatEnv& o) const { return !(*this == o); }
+};
+
+inline FloatEnv float_env_now() {
+    FloatEnv env = {_mm_getcsr(), 0, 0};
+#if defined(__i386__)
+    __asm__ volatile("fnstcw %0\n\tfnstsw %1" : "=m"(env.x87_control), "=m"(env.x87_status));
+#endif
+    return env;
+}
+
+inline void float_env_set(const FloatEnv& env) {
+#if defined(__i386__)
+    __asm__ volatile("fnclex\n\tfldcw %0" : : "m"(env.x87_control));
+#endif
+    _mm_setcsr(env.mxcsr);
+}
+
+/* The state of a name: "default" (a C program's own), "zero", "up",
+ * "down", "ftz", "traps", and on 32-bit x86 "x87". False for other names. */
+inline bool float_env_named(const char* name, FloatEnv* env) {
+    const unsigned masked = 0x1f80, ftz = 0x8000, daz = 0x0040;
+    const unsigned invalid = 0x0080, divide = 0x0200, overflow = 0x0400;
+    *env = {masked, 0, 0};
+#if defined(__i386__)
+    env->x87_control = 0x037f;
+#endif
+    if (std::strcmp(name, "zero") == 0)
+        env->mxcsr |= 0x6000;
+    else if (std::strcmp(name, "up") == 0)
+        env->mxcsr |= 0x4000;
+    else if (std::strcmp(name, "down") == 0)
+        env->mxcsr |= 0x2000;
+    else if (std::strcmp(name, "ftz") == 0)
+        env->mxcsr |= ftz | daz;
+    else if (std::strcmp(name, "traps") == 0)
+        env->mxcsr &= ~(invalid | divide | overflow);
+#if defined(__i386__)
+    /* precision control 00: 24-bit mantissas; invalid, zero-divide and
+     * overflow unmasked */
+    else if (std::strcmp(name, "x87") == 0)
+        env->x87_control = 0x037f & ~0x0300 & ~0x000d;
+#endif
+    else if (std::strcmp(name, "default") != 0)
+        return false;
+    return true;
+}
+
+#endif
