@@ -8,8 +8,16 @@ set -e
 gimp="$1" build="$2" tool="$3"
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
-xvfb="" gui=""
-trap 'kill $gui $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+# Every GIMP starts in a process group of its own, with the plug-ins that it
+# starts (Script-Fu lingers after GIMP quits): the whole group is ended.
+groups=""
+end_groups() {
+    for g in $groups; do kill -TERM -- "-$g" 2>/dev/null || true; done
+    sleep 0.5
+    for g in $groups; do kill -KILL -- "-$g" 2>/dev/null || true; done
+    groups=""
+}
+trap 'end_groups; rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
 export GIMP2_DIRECTORY="$work/profile"
 mkdir -p "$HOME" "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME" "$work/in" "$work/out"
@@ -90,7 +98,10 @@ $(while read name input precision prep p ext; do
 done <"$cases"))"
 
 start=$(date +%s)
-"$gimp" -i -d -f -b "$scheme" -b "(gimp-quit 0)" >"$work/log" 2>&1 || true
+setsid "$gimp" -i -d -f -b "$scheme" -b "(gimp-quit 0)" >"$work/log" 2>&1 </dev/null &
+groups="$!"
+wait "$!" || true
+end_groups
 echo "gimp-console ran $(wc -l <"$cases") cases in $(($(date +%s) - start)) s"
 
 set +e # from here on each check counts its own failure
@@ -162,14 +173,15 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
     start=$(date +%s)
     port=$((20000 + $$ % 20000))
     # Xvfb picks a free display and writes its number
-    Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$work/display" 2>"$work/xvfb.log" &
-    xvfb=$!
+    setsid Xvfb -displayfd 1 -screen 0 1280x1024x24 -nolisten tcp >"$work/display" \
+        2>"$work/xvfb.log" &
+    groups="$!"
     for i in $(seq 1 50); do [ -s "$work/display" ] && break; sleep 0.1; done
     display=":$(head -n 1 "$work/display")"
-    DISPLAY="$display" "${gimp%-console-2.10}-2.10" --no-splash -d -f \
+    DISPLAY="$display" setsid "${gimp%-console-2.10}-2.10" --no-splash -d -f \
         -b "(plug-in-script-fu-server RUN-NONINTERACTIVE \"127.0.0.1\" $port \"\")" \
-        >"$work/gui.log" 2>&1 &
-    gui=$!
+        >"$work/gui.log" 2>&1 </dev/null &
+    groups="$groups $!"
     sf() { "$tool" script-fu "$port" "$1"; }
     up=0
     for i in $(seq 1 120); do
