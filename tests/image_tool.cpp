@@ -3,6 +3,10 @@
  *
  *   image_tool make DIR      rgb8.png rgba8.png rgb16.png rgba16.png float.tif
  *   image_tool same A B      exit 0 when A and B hold the same samples
+ *   image_tool raw RAW ROWS COLUMNS PLANES DEPTH OUT
+ *                            a layer's pixels as GIMP holds them (8 or
+ *                            16-bit integers, 32-bit floats, native order)
+ *                            into an image file, every value kept
  *   image_tool script-fu PORT EXPRESSION
  *                            evaluates it in the Script-Fu server of a GIMP
  *                            on this machine, prints the answer, exit 0 when
@@ -193,8 +197,27 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "image_tool: %s and %s differ: %s\n", argv[2], argv[3], d.c_str());
         return 1;
     }
+    if (verb == "raw" && argc == 8) {
+        int depth = std::atoi(argv[6]);
+        HostImage image = host_image(std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
+                                     depth);
+        size_t bytes = size_t(image.row_bytes) * size_t(image.rows);
+        FILE* f = std::fopen(argv[2], "rb");
+        bool ok = f && host_sample_bytes(depth) && std::fread(image.data(), 1, bytes, f) == bytes;
+        if (f) std::fclose(f);
+        ImageFile file;
+        file.image = image;
+        if (depth == 16) {
+            file.original = image;
+            host_to_interface16(file.image);
+        }
+        std::string error = std::string("cannot read ") + argv[2];
+        if (ok && image_write(argv[7], file.image, &error, &file)) return 0;
+        std::fprintf(stderr, "image_tool: %s\n", error.c_str());
+        return 2;
+    }
     if (verb == "script-fu" && argc == 4) return script_fu(std::atoi(argv[2]), argv[3]);
-    std::fprintf(stderr, "usage: image_tool make DIR | image_tool same A B | image_tool script-fu "
-                         "PORT EXPRESSION\n");
+    std::fprintf(stderr, "usage: image_tool make DIR | image_tool same A B | image_tool raw RAW "
+                         "ROWS COLUMNS PLANES DEPTH OUT | image_tool script-fu PORT EXPRESSION\n");
     return 1;
 }

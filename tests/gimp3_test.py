@@ -1,0 +1,87 @@
+# gimp3_test.py - the GIMP 3 side of gimp3_test.sh, run by gimp-console's
+# Python: each case of SPECTRA_WORK/cases loads its picture, runs a filter
+# on its layer and saves the layer's pixels before and after as GIMP holds
+# them; the shell compares them with `spectra run`. Then what GIMP
+# registered for each procedure.
+import os
+import gi
+gi.require_version('Gimp', '3.0')
+gi.require_version('Gegl', '0.4')
+from gi.repository import Gimp, Gio, Gegl
+
+work = os.environ['SPECTRA_WORK']
+log = open(work + '/log.txt', 'w')
+pdb = Gimp.get_pdb()
+
+
+def say(*words):
+    log.write(' '.join(str(w) for w in words) + '\n')
+    log.flush()
+
+
+def pixels(layer):
+    area = Gegl.Rectangle.new(0, 0, layer.get_width(), layer.get_height())
+    return bytes(layer.get_buffer().get(area, 1.0, None, Gegl.AbyssPolicy.NONE))
+
+
+def depth_of(image):
+    nick = image.get_precision().value_nick
+    return {'u8': 8, 'u1': 16, 'fl': 32}.get(nick[:2], 0)
+
+
+def run(procedure, image, layers):
+    proc = pdb.lookup_procedure(procedure)
+    config = proc.create_config()
+    config.set_property('run-mode', Gimp.RunMode.NONINTERACTIVE)
+    config.set_property('image', image)
+    config.set_core_object_array('drawables', layers)
+    result = proc.run(config)
+    ok = result.index(0) == Gimp.PDBStatusType.SUCCESS
+    return ok, (result.index(1) if result.length() > 1 else '')
+
+
+for line in open(work + '/cases'):
+    name, picture, precision, prep, procedure = line.split()[:5]
+    try:
+        image = Gimp.file_load(Gimp.RunMode.NONINTERACTIVE,
+                               Gio.File.new_for_path(work + '/in/' + picture))
+        layer = image.get_layers()[0]
+        if precision != '0':
+            image.convert_precision(getattr(Gimp.Precision, precision))
+        if prep == 'select':
+            image.select_rectangle(Gimp.ChannelOps.REPLACE, 11, 7, 40, 30)
+        if prep == 'offset':
+            layer.resize(61, 37, -9, -5)
+        if prep == 'grey':
+            image.convert_grayscale()
+        layers = [layer]
+        if prep == 'two':
+            second = Gimp.Layer.new_from_drawable(layer, image)
+            image.insert_layer(second, None, 0)
+            layers = [layer, second]
+        before = pixels(layer)
+        bounds = Gimp.Selection.bounds(image)
+        image.clean_all()
+        ok, message = run(procedure, image, layers)
+        after = pixels(layer)
+        if not ok:
+            same = after == before and not image.is_dirty()
+            say('REFUSED', name, 'unchanged' if same else 'changed', message)
+        else:
+            open(work + '/out/' + name + '-in.raw', 'wb').write(before)
+            open(work + '/out/' + name + '.raw', 'wb').write(after)
+            if Gimp.Selection.bounds(image) == bounds:
+                say('SELECTION-KEPT', name)
+            say('DONE', name, layer.get_height(), layer.get_width(),
+                4 if layer.has_alpha() else 3, depth_of(image))
+        image.delete()
+    except Exception as e:
+        say('ERROR', name, repr(e))
+
+for procedure in ['plug-in-spectra-plane', 'plug-in-spectra-plane-inverse',
+                  'plug-in-spectra-volume', 'plug-in-spectra-row']:
+    proc = pdb.lookup_procedure(procedure)
+    say('PROCEDURE', procedure, proc.get_menu_label(), proc.get_image_types(),
+        ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()),
+        int(proc.get_sensitivity_mask()))
+say('END')
