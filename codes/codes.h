@@ -129,15 +129,16 @@ template <typename T> class CoefficientReader {
     /* Without tables (with_tables false, or no memory for them) every
      * coefficient is read directly. */
     explicit CoefficientReader(double D, bool with_tables = true) : D(D) {
-        if (std::is_same<T, float>::value) return;
-        if (with_tables) table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
-        /* the magnitudes, then the cosine and sine of each angle side by
-         * side: one cache line holds both */
-        for (size_t v = 0; table && v < values; v++) {
-            table[v] = v == 0 ? 0 : std::pow(10.0, double(T(v)) * D);
-            double theta = (double(T(v)) - Depth<T>::half) / Depth<T>::phase_divisor;
-            table[values + 2 * v] = std::cos(theta);
-            table[values + 2 * v + 1] = std::sin(theta);
+        if constexpr (values > 0) {
+            if (with_tables) table = static_cast<double*>(std::malloc(3 * values * sizeof(double)));
+            /* the magnitudes, then the cosine and sine of each angle side
+             * by side: one cache line holds both */
+            for (size_t v = 0; table && v < values; v++) {
+                table[v] = v == 0 ? 0 : std::pow(10.0, double(T(v)) * D);
+                double theta = (double(T(v)) - Depth<T>::half) / Depth<T>::phase_divisor;
+                table[values + 2 * v] = std::cos(theta);
+                table[values + 2 * v + 1] = std::sin(theta);
+            }
         }
     }
     ~CoefficientReader() { std::free(table); }

@@ -82,6 +82,5 @@ for procedure in ['plug-in-spectra-plane', 'plug-in-spectra-plane-inverse',
                   'plug-in-spectra-volume', 'plug-in-spectra-row']:
     proc = pdb.lookup_procedure(procedure)
     say('PROCEDURE', procedure, proc.get_menu_label(), proc.get_image_types(),
-        ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()),
-        int(proc.get_sensitivity_mask()))
+        ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()))
 say('END')

@@ -92,10 +92,11 @@ for message in "SpectraPlane works on RGB layers only; convert the image to RGB 
     grep -qF "$message" "$log" || fail "no message: $message"
 done
 
-# What GIMP registered: the label, RGB images, the category's menu, the
-# standard arguments, sensitive to one drawable (GIMP_PROCEDURE_SENSITIVE_DRAWABLE).
+# What GIMP registered: the label, RGB images, the category's menu and the
+# standard arguments. (Which selections the menu item is sensitive to, the
+# procedure keeps to itself: GIMP's database does not say.)
 for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row; do
-    want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} RGB* <Image>/Filters/Quillon 2018 run-mode,image,drawables 1"
+    want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} RGB* <Image>/Filters/Quillon 2018 run-mode,image,drawables"
     grep -qxF "$want" "$log" || fail "registered otherwise: $(grep "PROCEDURE plug-in-spectra-${p#*:} " "$log")"
 done
 

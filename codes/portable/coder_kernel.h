@@ -57,6 +57,7 @@ inline void load(const double* X, vd* re, vd* im) {
     vd lo, hi;
     std::memcpy(&lo, X, sizeof lo);
     std::memcpy(&hi, X + W, sizeof hi);
+    *re = *im = lo; /* every lane is set below; this tells the compiler so */
     for (int k = 0; k < W / 2; k++) {
         (*re)[k] = lo[2 * k];
         (*im)[k] = lo[2 * k + 1];
