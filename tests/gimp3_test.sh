@@ -9,7 +9,7 @@ gimp="$1" build="$2" tool="$3"
 source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 group=""
-trap '[ -n "$group" ] && kill -KILL -- "-$group" 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -n "$group" ] && kill -KILL "-$group" 2>/dev/null; rm -rf "$work"' EXIT
 export HOME="$work/home" XDG_CACHE_HOME="$work/cache" XDG_CONFIG_HOME="$work/config"
 export GIMP3_DIRECTORY="$work/profile" SPECTRA_WORK="$work"
 mkdir -p "$HOME" "$XDG_CACHE_HOME" "$XDG_CONFIG_HOME" "$work/in" "$work/out" "$GIMP3_DIRECTORY"
@@ -41,7 +41,7 @@ setsid "$gimp" -i -d -f --quit --batch-interpreter=python-fu-eval \
     -b "exec(open('$source_dir/tests/gimp3_test.py').read())" >"$work/gimp.log" 2>&1 </dev/null &
 group=$!
 wait $group || true
-kill -KILL -- "-$group" 2>/dev/null || true
+kill -KILL "-$group" 2>/dev/null || true
 group=""
 echo "gimp-console ran $(wc -l <"$work/cases") cases in $(($(date +%s) - start)) s"
 

@@ -10,11 +10,12 @@ source_dir="$(cd "$(dirname "$0")/.." && pwd)"
 work="$(mktemp -d)"
 # Every GIMP starts in a process group of its own, with the plug-ins that it
 # starts (Script-Fu lingers after GIMP quits): the whole group is ended.
-groups=""
+groups="" ended=""
 end_groups() {
-    for g in $groups; do kill -TERM -- "-$g" 2>/dev/null || true; done
+    for g in $groups; do kill -TERM "-$g" 2>/dev/null || true; done
     sleep 0.5
-    for g in $groups; do kill -KILL -- "-$g" 2>/dev/null || true; done
+    for g in $groups; do kill -KILL "-$g" 2>/dev/null || true; done
+    ended="$ended $groups"
     groups=""
 }
 trap 'end_groups; rm -rf "$work"' EXIT
@@ -219,6 +220,14 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
 else
     fail "undo: Xvfb and xdotool are missing (scripts/deps gimp installs them)"
 fi
+
+end_groups
+sleep 0.5
+for g in $ended; do
+    # zombies aside: a parent that never reaps them is not ours to fix
+    left=$(ps -eo pgid=,stat=,args= | awk -v g="$g" '$1 == g && $2 !~ /^Z/')
+    [ -z "$left" ] || fail "GIMP's processes still running: $left"
+done
 
 if [ "$failures" -ne 0 ]; then
     echo "--- gimp-console's output:"
