@@ -1,12 +1,12 @@
-/* bench.cpp - each plug-in's Continue call against the FFTW floor.
+/* bench.cpp - each plug-in's Continue call against the FFTW floor and the
+ * bare pipeline (yardsticks.h).
  *
  *   bench [--repeat N] [--size WxH]... [--plugin NAME]... [--depth D]...
  *
  * For every plug-in, depth and size it measures, with medians over N runs
  * taken in turns after one run to warm up: the Continue call through the
- * host library (no file I/O), and the floor: the same FFTW plans and
- * executions on the same sizes and thread count, with no filling and no
- * coding. It prints the median of the ratios of the runs taken side by side,
+ * host library (no file I/O), the floor and the bare pipeline. It prints
+ * the medians of the ratios of the runs taken side by side,
  * and the first run's peak memory against the host's two image buffers plus
  * the transform's buffers. A second table splits the run: the time of
  * filling the buffer, of the FFTW executions (the floor) and of coding, and
@@ -18,6 +18,7 @@
 #include "host.h"
 #include "planar.h"
 #include "steps.h"
+#include "yardsticks.h"
 
 #include <algorithm>
 #include <chrono>
@@ -35,17 +36,13 @@
 
 namespace {
 
-struct Case {
-    std::string plugin;
-    int depth, columns, rows;
-};
-
 enum { max_paths = 4 };
 
 struct Figures {
-    double continue_ms, floor_ms, peak_mb, buffers_mb, images_mb;
-    /* the median of the ratios of each run to the floor's run beside it */
-    double ratio;
+    double continue_ms, floor_ms, bare_ms, peak_mb, buffers_mb, images_mb;
+    /* the medians of the ratios of each run to the floor's and the bare
+     * pipeline's runs beside it */
+    double ratio, bare_ratio;
     /* the steps around FFTW of one run, on the host's thread: filling the
      * buffer (the inverse: reading the codes) and coding (the inverse:
      * writing the moduli) with the best path; and ns per coefficient of
@@ -53,55 +50,10 @@ struct Figures {
     double fill_ms, code_ms, path_ns[max_paths];
 };
 
-double now() {
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 double median(std::vector<double> v) {
     std::sort(v.begin(), v.end());
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
-
-/* The FFTW work of one run of the plug-in, and the bytes of its buffers. */
-struct Floor {
-    const Case& c;
-    uint64_t bytes() const {
-        uint64_t n = uint64_t(c.columns / 2), rows = uint64_t(c.rows);
-        if (c.plugin == "SpectraVolume") return 2 * 16 * 3 * rows * n;
-        if (c.plugin == "SpectraRow") {
-            uint64_t N = uint64_t(c.columns - 2);
-            return 8 * N + 16 * (N / 2 + 1);
-        }
-        return 16 * ((rows + 4) * (n + 4) + 4);
-    }
-    /* Seconds for the plans, executions and destructions of one run. */
-    double run(void* a, void* b) const {
-        int n = c.columns / 2, rows = c.rows;
-        double start = now();
-        if (c.plugin == "SpectraVolume") {
-            fftw_plan p =
-                fftw_plan_dft_3d(3, rows, n, static_cast<fftw_complex*>(a),
-                                 static_cast<fftw_complex*>(b), FFTW_FORWARD, FFTW_ESTIMATE);
-            fftw_execute(p);
-            fftw_destroy_plan(p);
-        } else if (c.plugin == "SpectraRow") {
-            fftw_plan p = fftw_plan_dft_r2c_1d(c.columns - 2, static_cast<double*>(a),
-                                               static_cast<fftw_complex*>(b), FFTW_ESTIMATE);
-            for (int i = 0; i < 3 * rows; i++) fftw_execute(p);
-            fftw_destroy_plan(p);
-        } else {
-            int sign = c.plugin == "SpectraPlaneInverse" ? FFTW_BACKWARD : FFTW_FORWARD;
-            fftw_complex* buffer = static_cast<fftw_complex*>(a);
-            for (int k = 0; k < 3; k++) {
-                fftw_plan p = fftw_plan_dft_2d(rows, n, buffer, buffer, sign, FFTW_ESTIMATE);
-                fftw_execute(p);
-                fftw_destroy_plan(p);
-            }
-        }
-        return now() - start;
-    }
-};
 
 /* A picture with some structure: smooth colours, a grating and noise. */
 HostImage test_image(const Case& c) {
@@ -261,18 +213,33 @@ int measure(const Case& c, int repeat, const std::string& plugin_dir, int out) {
     unsigned threads = std::thread::hardware_concurrency();
     fftw_init_threads();
     fftw_plan_with_nthreads(threads ? int(threads) : 1);
-    /* Then the plug-in and the floor in turns, so that both meet the
-     * machine (and its neighbours, on a virtual one) in the same state. */
-    std::vector<double> runs, floors, ratios;
+    HostImage bare_out = in;
+    auto bare = [&] {
+        if (c.depth == 8)
+            return Bare<uint8_t>{c, samples_of<const uint8_t>(in), samples_of<uint8_t>(bare_out)}
+                .run();
+        if (c.depth == 16)
+            return Bare<uint16_t>{c, samples_of<const uint16_t>(in), samples_of<uint16_t>(bare_out)}
+                .run();
+        return Bare<float>{c, samples_of<const float>(in), samples_of<float>(bare_out)}.run();
+    };
+    /* Then the plug-in, the floor and the bare pipeline in turns, so that
+     * all meet the machine (and its neighbours, on a virtual one) in the
+     * same state. */
+    std::vector<double> runs, floors, bares, ratios, bare_ratios;
     for (int i = 0; i < repeat; i++) {
         if (!run_plugin(&seconds)) return 1;
         runs.push_back(seconds);
         floors.push_back(floor.run(a, b));
+        bares.push_back(bare());
         ratios.push_back(runs.back() / floors.back());
+        bare_ratios.push_back(runs.back() / bares.back());
     }
     f.continue_ms = 1000 * median(runs);
     f.floor_ms = 1000 * median(floors);
+    f.bare_ms = 1000 * median(bares);
     f.ratio = median(ratios);
+    f.bare_ratio = median(bare_ratios);
     fftw_free(a);
     fftw_free(b);
     if (c.depth == 8)
@@ -342,8 +309,10 @@ int main(int argc, char** argv) {
 
     std::printf("%u hardware threads, median of %d runs\n\n", std::thread::hardware_concurrency(),
                 repeat);
-    std::printf("| plug-in | depth | size | Continue ms | floor ms | ratio | peak MB | images + "
-                "buffers MB | memory ratio |\n|---|---|---|---|---|---|---|---|---|\n");
+    std::printf("coder path: %s (SPECTRA_CODER picks another)\n\n", coder_for_this_machine().name);
+    std::printf("| plug-in | depth | size | Continue ms | floor ms | bare ms | Continue / floor | "
+                "Continue / bare | peak MB | images + buffers MB | memory ratio |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|\n");
     int failed = 0;
     std::vector<std::string> steps;
     for (const std::string& plugin : plugins)
@@ -357,9 +326,10 @@ int main(int argc, char** argv) {
                     continue;
                 }
                 double needed = f.images_mb + f.buffers_mb;
-                std::printf("| %s | %d | %dx%d | %.1f | %.1f | %.3f | %.1f | %.1f | %.3f |\n",
-                            plugin.c_str(), depth, w, h, f.continue_ms, f.floor_ms, f.ratio,
-                            f.peak_mb, needed, f.peak_mb / needed);
+                std::printf(
+                    "| %s | %d | %dx%d | %.1f | %.1f | %.1f | %.3f | %.3f | %.1f | %.1f | %.3f |\n",
+                    plugin.c_str(), depth, w, h, f.continue_ms, f.floor_ms, f.bare_ms, f.ratio,
+                    f.bare_ratio, f.peak_mb, needed, f.peak_mb / needed);
                 std::fflush(stdout);
                 char line[512];
                 int used =

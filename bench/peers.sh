@@ -2,7 +2,8 @@
 # Times `spectra run SpectraPlane` end to end (PNG in, PNG out) against the
 # tools people would use instead: ImageMagick's `convert IN -fft OUT`, and a
 # numpy script that does fft2 of the three left halves with the same coding
-# and Pillow for the files. Medians of several runs; prints the ratios.
+# and Pillow for the files; and a batch of files into a folder against the
+# same files run one after another. Medians of several runs; prints the ratios.
 #   bench/peers.sh [RUNS]      (default 5; run as root: installs imagemagick,
 #                               python3-numpy, python3-pil and bc when missing)
 set -e
@@ -72,3 +73,22 @@ for depth in 8 16; do
     fi
     echo
 done
+
+# A batch into a folder, which reads the next file and writes the previous
+# result while the plug-in transforms the current one, against the same
+# files run one after another.
+for i in 1 2 3 4 5 6 7 8; do
+    $convert -size 4096x2048 -seed $i plasma:fractal -depth 8 "$work/batch$i.png"
+done
+one_by_one() {
+    for i in 1 2 3 4 5 6 7 8; do
+        build/spectra run SpectraPlane "$work/batch$i.png" "$work/single$i.png" || return 1
+    done
+}
+sequential=$(median one_by_one)
+batch=$(median build/spectra run SpectraPlane "$work"/batch?.png -o "$work/batch")
+for i in 1 2 3 4 5 6 7 8; do
+    cmp -s "$work/single$i.png" "$work/batch/batch$i.png" || { echo "batch$i.png differs"; exit 1; }
+done
+printf 'a batch of 8 (-o DIR): %.3f s, one after another %.3f s (%.2f of it)\n' \
+    "$batch" "$sequential" "$(echo "$batch / $sequential" | bc -l)"

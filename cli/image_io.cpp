@@ -6,6 +6,7 @@
  * into place once complete. */
 #include "image_formats.h"
 
+#include <atomic>
 #include <cerrno>
 #include <climits>
 #include <csignal>
@@ -86,9 +87,13 @@ bool image_read(const std::string& path, ImageFile* file, std::string* error) {
 namespace {
 
 /* The temporary file being written, for image_remove_temporary(), which may
- * run in a signal handler: a plain buffer and a flag set after it. */
+ * run in a signal handler: a plain buffer and a flag set after it. Files are
+ * written one at a time, but not always on the thread that takes the
+ * signals: `creating` tells that handler to wait until a file that may
+ * just have appeared has its name recorded. */
 char temporary[PATH_MAX];
 volatile sig_atomic_t temporary_set = 0;
+std::atomic<int> creating{0};
 
 std::string lower_extension(const std::string& path) {
     size_t dot = path.rfind('.'), slash = path.rfind('/');
@@ -147,12 +152,14 @@ int create_temporary(const std::string& dir, const std::string& name, std::strin
         sigemptyset(&stopping);
         for (int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&stopping, signal);
         pthread_sigmask(SIG_BLOCK, &stopping, &before);
+        creating = 1;
         int fd = open(temp->c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         int cause = errno;
         if (fd >= 0) {
             std::memcpy(temporary, temp->c_str(), temp->size() + 1);
             temporary_set = 1;
         }
+        creating = 0;
         pthread_sigmask(SIG_SETMASK, &before, nullptr);
         errno = cause;
         if (fd >= 0 || errno != EEXIST) return fd;
@@ -163,6 +170,8 @@ int create_temporary(const std::string& dir, const std::string& name, std::strin
 } // namespace
 
 void image_remove_temporary() {
+    while (creating) {
+    }
     if (temporary_set) unlink(temporary);
 }
 

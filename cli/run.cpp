@@ -5,6 +5,8 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <future>
+#include <memory>
 #include <new>
 #include <set>
 #include <sys/stat.h>
@@ -88,35 +90,65 @@ bool make_folder(const std::string& dir, Failure* failure) {
     return true;
 }
 
-/* One input through the plug-in into `output`, or into the folder `dir`
- * when `output` is empty. `written` holds the outputs written so far. */
-bool run_one(const FoundPlugin& plugin, const std::string& input, std::string output,
-             const std::string& dir, std::set<std::string>* written, Failure* failure) {
+/* One input on its way through the command: read, transformed, written. A
+ * batch reads the next input and writes the previous output on threads of
+ * its own while the plug-in transforms this one. */
+struct Job {
+    std::string input, output;
     ImageFile in;
-    std::string error;
-    if (!image_read(input, &in, &error)) {
-        *failure = {exit_input, error};
-        return false;
-    }
-    if (output.empty()) {
-        output = output_in(dir, input, in.format);
-        if (same_file(input, output)) {
-            *failure = {exit_output, output + ": would replace its input; choose another folder"};
-            return false;
-        }
-        if (written->count(output)) {
-            *failure = {exit_output, output + ": written already from another input of that name"};
-            return false;
-        }
-    }
     HostImage out;
-    if (!run_plugin(plugin, in, &out, failure)) return false;
-    if (!image_write(output, out, &error, &in)) {
-        *failure = {exit_output, error};
+    Failure failure;
+};
+
+/* Reads the input; false with the failure. */
+bool read_input(Job* job) {
+    std::string error;
+    try {
+        if (image_read(job->input, &job->in, &error)) return true;
+        job->failure = {exit_input, error};
+    } catch (const std::bad_alloc&) {
+        job->failure = {exit_input, "not enough memory for this image"};
+    }
+    return false;
+}
+
+/* The output's name in the folder `dir` (when `output` is empty), checked
+ * against the input and the outputs written so far; false with the
+ * failure. */
+bool name_output(Job* job, const std::string& dir, const std::set<std::string>& written) {
+    if (!job->output.empty()) return true;
+    job->output = output_in(dir, job->input, job->in.format);
+    if (same_file(job->input, job->output)) {
+        job->failure = {exit_output,
+                        job->output + ": would replace its input; choose another folder"};
         return false;
     }
-    written->insert(output);
+    if (written.count(job->output)) {
+        job->failure = {exit_output,
+                        job->output + ": written already from another input of that name"};
+        return false;
+    }
     return true;
+}
+
+bool transform(const FoundPlugin& plugin, Job* job) {
+    try {
+        return run_plugin(plugin, job->in, &job->out, &job->failure);
+    } catch (const std::bad_alloc&) {
+        job->failure = {exit_input, "not enough memory for this image"};
+        return false;
+    }
+}
+
+bool write_output(Job* job) {
+    std::string error;
+    try {
+        if (image_write(job->output, job->out, &error, &job->in)) return true;
+        job->failure = {exit_output, error};
+    } catch (const std::bad_alloc&) {
+        job->failure = {exit_input, "not enough memory for this image"};
+    }
+    return false;
 }
 
 int fail(const Failure& f) {
@@ -171,36 +203,74 @@ int run(int argc, char** argv) {
     Failure failure;
     FoundPlugin plugin;
     if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    std::set<std::string> written;
     if (!to_folder) {
-        std::set<std::string> written;
-        if (!run_one(plugin, inputs[0], inputs[1], "", &written, &failure)) return fail(failure);
+        Job job;
+        job.input = inputs[0];
+        job.output = inputs[1];
+        if (!read_input(&job) || !transform(plugin, &job) || !write_output(&job))
+            return fail(job.failure);
         return exit_done;
     }
     if (!make_folder(dir, &failure)) return fail(failure);
-    /* Every input is tried; a failure is one line that names its file, and
-     * the exit code is the worst of them. */
+    /* Every input is tried; a failure is one line that names its file, in
+     * the order of the inputs, and the exit code is the worst of them. */
     bool terminal = isatty(2);
-    std::set<std::string> written;
     int worst = exit_done;
-    for (size_t i = 0; i < inputs.size(); i++) {
-        const std::string& input = inputs[i];
+    size_t shown = 0; /* the input of the progress line, from 1 */
+    auto progress = [&](size_t i) {
+        shown = i;
         if (terminal)
-            std::fprintf(stderr, "\r\033[Kspectra: %zu of %zu: %s", i + 1, inputs.size(),
-                         input.c_str());
-        bool ok;
-        try {
-            ok = run_one(plugin, input, "", dir, &written, &failure);
-        } catch (const std::bad_alloc&) {
-            failure = {exit_input, input + ": not enough memory for this image"};
-            ok = false;
-        }
-        if (ok) continue;
+            std::fprintf(stderr, "\r\033[Kspectra: %zu of %zu: %s", i, inputs.size(),
+                         inputs[i - 1].c_str());
+    };
+    auto report = [&](Job& job) {
         if (terminal) std::fprintf(stderr, "\r\033[K");
-        if (failure.message.compare(0, input.size(), input) != 0)
-            failure.message = input + ": " + failure.message;
-        fail(failure);
-        worst = std::max(worst, failure.code);
+        if (job.failure.message.compare(0, job.input.size(), job.input) != 0)
+            job.failure.message = job.input + ": " + job.failure.message;
+        fail(job.failure);
+        worst = std::max(worst, job.failure.code);
+        if (terminal && shown) progress(shown);
+    };
+    auto read_job = [&](size_t i) {
+        std::unique_ptr<Job> job(new Job);
+        job->input = inputs[i];
+        job->failure.code = read_input(job.get()) ? exit_done : exit_input;
+        return job;
+    };
+    std::future<std::unique_ptr<Job>> reading = std::async(std::launch::async, read_job, 0);
+    std::unique_ptr<Job> writing_job;
+    std::future<bool> writing;
+    auto finish_writing = [&] {
+        if (!writing_job) return;
+        if (writing.get())
+            written.insert(writing_job->output);
+        else
+            report(*writing_job);
+        writing_job.reset();
+    };
+    for (size_t i = 0; i < inputs.size(); i++) {
+        progress(i + 1);
+        std::unique_ptr<Job> job = reading.get();
+        if (i + 1 < inputs.size()) reading = std::async(std::launch::async, read_job, i + 1);
+        bool ok = job->failure.code == exit_done;
+        if (ok) {
+            /* an output of the same name being written: whether it was
+             * decides whether this one may be */
+            std::string name = output_in(dir, job->input, job->in.format);
+            if (writing_job && writing_job->output == name) finish_writing();
+            ok = name_output(job.get(), dir, written) && transform(plugin, job.get());
+        }
+        finish_writing();
+        if (!ok) {
+            report(*job);
+            continue;
+        }
+        writing_job = std::move(job);
+        Job* to_write = writing_job.get();
+        writing = std::async(std::launch::async, [to_write] { return write_output(to_write); });
     }
+    finish_writing();
     if (terminal) std::fprintf(stderr, "\r\033[K");
     return worst;
 }

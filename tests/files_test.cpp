@@ -51,18 +51,22 @@ TEST_F(Files, ManyFilesIntoAFolder) {
     write("c.tif", deep);
     write("grey.tif", make_image(4, 4, 1, 8, [](int, int, int) { return 9.0; }));
     write_bytes("bad.png", "not a picture");
-    Result r =
-        spectra("run SpectraRow " + path("a.png") + " " + path("grey.tif") + " " + path("b.jpg") +
-                " " + path("bad.png") + " " + path("c.tif") + " -o " + path("out/sub"));
-    /* The worst failure's code (3 for the grey image, 2 for the bad file),
-     * one line for each failure naming its file, and nothing else. */
-    EXPECT_EQ(r.code, 3) << r.output;
-    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 2) << r.output;
-    EXPECT_NE(r.output.find("spectra: " + path("grey.tif") + ": a grey image"), std::string::npos)
-        << r.output;
-    EXPECT_NE(r.output.find("spectra: " + path("bad.png") + ": not a PNG, JPEG or TIFF file"),
-              std::string::npos)
-        << r.output;
+    /* d.png's output cannot be written: a folder holds its name */
+    write("d.png", rgb);
+    ASSERT_EQ(std::system(("mkdir -p " + path("out/sub/d.png")).c_str()), 0);
+    Result r = spectra("run SpectraRow " + path("a.png") + " " + path("grey.tif") + " " +
+                       path("b.jpg") + " " + path("d.png") + " " + path("bad.png") + " " +
+                       path("c.tif") + " -o " + path("out/sub"));
+    /* The worst failure's code (3 for the grey image, 5 for the output, 2
+     * for the bad file), one line for each failure naming its file, in the
+     * order of the inputs, and nothing else. */
+    EXPECT_EQ(r.code, 5) << r.output;
+    EXPECT_EQ(std::count(r.output.begin(), r.output.end(), '\n'), 3) << r.output;
+    size_t grey = r.output.find("spectra: " + path("grey.tif") + ": a grey image");
+    size_t d = r.output.find("spectra: " + path("d.png") + ": " + path("out/sub/d.png") +
+                             ": cannot be written");
+    size_t bad = r.output.find("spectra: " + path("bad.png") + ": not a PNG, JPEG or TIFF file");
+    EXPECT_TRUE(grey < d && d < bad && bad != std::string::npos) << r.output;
     Plugin row("SpectraRow");
     EXPECT_TRUE(host_same_samples(read("out/sub/a.png"), row.run(rgb)));
     EXPECT_TRUE(host_same_samples(read("out/sub/c.tif"), row.run(deep)));

@@ -1,0 +1,165 @@
+/* yardsticks.h - what the bench measures each plug-in's Continue call
+ * against, for one case (plug-in, depth, size):
+ *
+ * - the floor: the same FFTW plans and executions on the same sizes, with
+ *   no filling and no coding;
+ * - the bare pipeline: everything a plug-in must do at the least around
+ *   them, at the plug-in's own depth. A fresh buffer with the huge-page
+ *   advice, filled from the interleaved picture with the centring sign (the
+ *   inverse: two samples per coefficient taken as they are), the same plans
+ *   and executions, and a pass that reads the whole result and writes two
+ *   samples per coefficient (the inverse: one per value) into the picture at
+ *   its stride. It computes no code: what a plug-in costs beyond it is the
+ *   cost of its codes. */
+#ifndef SPECTRA_BENCH_YARDSTICKS_H
+#define SPECTRA_BENCH_YARDSTICKS_H
+
+#include "frame.h"
+
+#include <chrono>
+#include <cstdint>
+#include <cstring>
+#include <fftw3.h>
+#include <string>
+#include <sys/mman.h>
+
+struct Case {
+    std::string plugin;
+    int depth, columns, rows;
+};
+
+inline double now() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch())
+        .count();
+}
+
+/* Seconds for the plans, executions and destructions of one run. */
+struct Floor {
+    const Case& c;
+    uint64_t bytes() const {
+        uint64_t n = uint64_t(c.columns / 2), rows = uint64_t(c.rows);
+        if (c.plugin == "SpectraVolume") return 2 * 16 * 3 * rows * n;
+        if (c.plugin == "SpectraRow") {
+            uint64_t N = uint64_t(c.columns - 2);
+            return 8 * N + 16 * (N / 2 + 1);
+        }
+        return 16 * ((rows + 4) * (n + 4) + 4);
+    }
+    double run(void* a, void* b) const {
+        int n = c.columns / 2, rows = c.rows;
+        double start = now();
+        if (c.plugin == "SpectraVolume") {
+            fftw_plan p =
+                fftw_plan_dft_3d(3, rows, n, static_cast<fftw_complex*>(a),
+                                 static_cast<fftw_complex*>(b), FFTW_FORWARD, FFTW_ESTIMATE);
+            fftw_execute(p);
+            fftw_destroy_plan(p);
+        } else if (c.plugin == "SpectraRow") {
+            fftw_plan p = fftw_plan_dft_r2c_1d(c.columns - 2, static_cast<double*>(a),
+                                               static_cast<fftw_complex*>(b), FFTW_ESTIMATE);
+            for (int i = 0; i < 3 * rows; i++) fftw_execute(p);
+            fftw_destroy_plan(p);
+        } else {
+            int sign = c.plugin == "SpectraPlaneInverse" ? FFTW_BACKWARD : FFTW_FORWARD;
+            fftw_complex* buffer = static_cast<fftw_complex*>(a);
+            for (int k = 0; k < 3; k++) {
+                fftw_plan p = fftw_plan_dft_2d(rows, n, buffer, buffer, sign, FFTW_ESTIMATE);
+                fftw_execute(p);
+                fftw_destroy_plan(p);
+            }
+        }
+        return now() - start;
+    }
+};
+
+/* A sample from a value without computing a code: the top bits of the
+ * double, or the float it narrows to. */
+template <typename T> inline T bare_sample(double v) {
+    uint64_t bits;
+    std::memcpy(&bits, &v, sizeof bits);
+    return T(bits >> (64 - 8 * sizeof(T)));
+}
+template <> inline float bare_sample<float>(double v) {
+    return float(v);
+}
+
+/* Seconds for one bare run on `in`, writing into `out`. */
+template <typename T> struct Bare {
+    const Case& c;
+    Samples<const T> in;
+    Samples<T> out;
+
+    static void* fresh(uint64_t bytes) {
+        void* p = fftw_malloc(bytes);
+        const uintptr_t huge = uintptr_t(2) << 20;
+        uintptr_t start = (uintptr_t(p) + huge - 1) & ~(huge - 1);
+        uintptr_t end = (uintptr_t(p) + bytes) & ~(huge - 1);
+        if (p && end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+        return p;
+    }
+    void fill(fftw_complex* to, int k, int rows, int n, bool centred) const {
+        for (int y = 0; y < rows; y++)
+            for (int x = 0; x < n; x++) {
+                double v = in.at(x, y, k);
+                to[int64_t(y) * n + x][0] = centred && (x + y) & 1 ? -v : v;
+                to[int64_t(y) * n + x][1] = centred ? 0 : double(in.at(x + n, y, k));
+            }
+    }
+    void pass(const fftw_complex* from, int k, int rows, int n, bool both) const {
+        for (int y = 0; y < rows; y++)
+            for (int x = 0; x < n; x++) {
+                const double* X = from[int64_t(y) * n + x];
+                out.at(x, y, k) = bare_sample<T>(X[0]);
+                if (both) out.at(x + n, y, k) = bare_sample<T>(X[1]);
+            }
+    }
+    double run() const {
+        int n = c.columns / 2, rows = c.rows;
+        double start = now();
+        Floor floor{c};
+        if (c.plugin == "SpectraRow") {
+            int N = c.columns - 2, m = N / 2 + 1;
+            char* work = static_cast<char*>(fresh(floor.bytes()));
+            double* real = reinterpret_cast<double*>(work);
+            fftw_complex* spectrum = reinterpret_cast<fftw_complex*>(work + 8 * size_t(N));
+            fftw_plan p = fftw_plan_dft_r2c_1d(N, real, spectrum, FFTW_ESTIMATE);
+            for (int k = 0; k < 3; k++)
+                for (int y = 0; y < rows; y++) {
+                    for (int x = 0; x < N; x++) real[x] = in.at(x, y, k);
+                    fftw_execute(p);
+                    for (int x = 0; x < m; x++) {
+                        out.at(x, y, k) = bare_sample<T>(spectrum[x][0]);
+                        out.at(x + m, y, k) = bare_sample<T>(spectrum[x][1]);
+                    }
+                }
+            fftw_destroy_plan(p);
+            fftw_free(work);
+        } else if (c.plugin == "SpectraVolume") {
+            int64_t count = int64_t(rows) * n;
+            fftw_complex* a = static_cast<fftw_complex*>(fresh(floor.bytes() / 2));
+            fftw_complex* b = static_cast<fftw_complex*>(fresh(floor.bytes() / 2));
+            for (int k = 0; k < 3; k++) fill(a + k * count, k, rows, n, true);
+            fftw_plan p = fftw_plan_dft_3d(3, rows, n, a, b, FFTW_FORWARD, FFTW_ESTIMATE);
+            fftw_execute(p);
+            fftw_destroy_plan(p);
+            for (int k = 0; k < 3; k++) pass(b + k * count, k, rows, n, true);
+            fftw_free(a);
+            fftw_free(b);
+        } else {
+            bool inverse = c.plugin == "SpectraPlaneInverse";
+            fftw_complex* buffer = static_cast<fftw_complex*>(fresh(floor.bytes()));
+            for (int k = 0; k < 3; k++) {
+                fill(buffer, k, rows, n, !inverse);
+                fftw_plan p = fftw_plan_dft_2d(
+                    rows, n, buffer, buffer, inverse ? FFTW_BACKWARD : FFTW_FORWARD, FFTW_ESTIMATE);
+                fftw_execute(p);
+                fftw_destroy_plan(p);
+                pass(buffer, k, rows, n, !inverse);
+            }
+            fftw_free(buffer);
+        }
+        return now() - start;
+    }
+};
+
+#endif
