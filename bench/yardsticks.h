@@ -5,16 +5,17 @@
  *   no filling and no coding;
  * - the bare pipeline: everything a plug-in must do at the least around
  *   them, at the plug-in's own depth. A fresh buffer with the huge-page
- *   advice, filled from the interleaved picture with the centring sign (the
- *   inverse: two samples per coefficient taken as they are), the same plans
- *   and executions, and a pass that reads the whole result and writes two
- *   samples per coefficient (the inverse: one per value) into the picture at
- *   its stride. It computes no code: what a plug-in costs beyond it is the
- *   cost of its codes. */
+ *   advice, filled from the interleaved picture with the centring sign by
+ *   the plug-ins' own step (the inverse: two samples per coefficient taken
+ *   as they are), the same plans and executions, and a pass that reads the
+ *   whole result and writes two samples per coefficient (the inverse: one
+ *   per value) into the picture at its stride, as the plug-ins write theirs.
+ *   It computes no code: what a plug-in costs beyond it is the cost of its
+ *   codes. */
 #ifndef SPECTRA_BENCH_YARDSTICKS_H
 #define SPECTRA_BENCH_YARDSTICKS_H
 
-#include "frame.h"
+#include "steps.h"
 
 #include <chrono>
 #include <cstdint>
@@ -97,21 +98,40 @@ template <typename T> struct Bare {
         if (p && end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
         return p;
     }
+    /* The plug-in's own filling (the inverse: the two samples of each
+     * coefficient as they are). */
     void fill(fftw_complex* to, int k, int rows, int n, bool centred) const {
+        if (centred) return fill_centred<T>(to, in, k, rows, n);
         for (int y = 0; y < rows; y++)
             for (int x = 0; x < n; x++) {
-                double v = in.at(x, y, k);
-                to[int64_t(y) * n + x][0] = centred && (x + y) & 1 ? -v : v;
-                to[int64_t(y) * n + x][1] = centred ? 0 : double(in.at(x + n, y, k));
+                to[int64_t(y) * n + x][0] = in.at(x, y, k);
+                to[int64_t(y) * n + x][1] = in.at(x + n, y, k);
             }
     }
-    void pass(const fftw_complex* from, int k, int rows, int n, bool both) const {
-        for (int y = 0; y < rows; y++)
-            for (int x = 0; x < n; x++) {
-                const double* X = from[int64_t(y) * n + x];
-                out.at(x, y, k) = bare_sample<T>(X[0]);
-                if (both) out.at(x + n, y, k) = bare_sample<T>(X[1]);
+    /* count samples of values at `from` (a stride of 2 doubles) into the
+     * picture at `to`, as the plug-ins write theirs: a block at a time,
+     * spread by the path's scatter where it has one. */
+    static void write(const double* from, int64_t count, T* to, int64_t stride) {
+        const ScatterProc<T> scatter = procs_for<T>(coder_for_this_machine()).scatter;
+        const int block = 1024;
+        T s[block];
+        for (int64_t start = 0; start < count; start += block) {
+            int len = int(count - start < block ? count - start : int64_t(block));
+            for (int i = 0; i < len; i++) s[i] = bare_sample<T>(from[2 * (start + i)]);
+            if (scatter) {
+                scatter(to + start * stride, stride, s, len);
+            } else {
+                for (int i = 0; i < len; i++) to[(start + i) * stride] = s[i];
             }
+        }
+    }
+    /* Both samples of each coefficient (the inverse: one of each value). */
+    void pass(const fftw_complex* from, int k, int rows, int n, bool both) const {
+        for (int y = 0; y < rows; y++) {
+            const double* row = from[int64_t(y) * n];
+            write(row, n, &out.at(0, y, k), out.planes);
+            if (both) write(row + 1, n, &out.at(n, y, k), out.planes);
+        }
     }
     double run() const {
         int n = c.columns / 2, rows = c.rows;
@@ -127,10 +147,8 @@ template <typename T> struct Bare {
                 for (int y = 0; y < rows; y++) {
                     for (int x = 0; x < N; x++) real[x] = in.at(x, y, k);
                     fftw_execute(p);
-                    for (int x = 0; x < m; x++) {
-                        out.at(x, y, k) = bare_sample<T>(spectrum[x][0]);
-                        out.at(x + m, y, k) = bare_sample<T>(spectrum[x][1]);
-                    }
+                    write(spectrum[0], m, &out.at(0, y, k), out.planes);
+                    write(spectrum[0] + 1, m, &out.at(m, y, k), out.planes);
                 }
             fftw_destroy_plan(p);
             fftw_free(work);
