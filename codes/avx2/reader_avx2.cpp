@@ -26,8 +26,13 @@ inline lanes4 narrows_surely(vd4 v, vd4 err) {
     return {_mm256_cvtepi32_epi64(_mm_cmpeq_epi32(low, high))};
 }
 
-/* The len <= 4 floats from[0], from[stride], ..., as doubles; 0 beyond. */
+/* The len <= 4 floats from[0], from[stride], ..., as doubles; 0 beyond.
+ * Four are inserted into a register one by one: stored to memory and loaded
+ * back as a vector, they would wait for the stores to drain. */
 inline vd4 samples(const float* from, int64_t stride, int len) {
+    if (len == 4)
+        return _mm256_cvtps_pd(
+            _mm_set_ps(from[3 * stride], from[2 * stride], from[stride], from[0]));
     alignas(16) float v[4] = {};
     for (int k = 0; k < len; k++) v[k] = from[k * stride];
     return _mm256_cvtps_pd(_mm_load_ps(v));
