@@ -40,8 +40,9 @@ bool filter_layer(const FoundPlugin& plugin, GimpImage* image, GimpDrawable* lay
     gimp_progress_init(host_short_name(plugin.info.name).c_str());
     GeglBuffer* buffer = gimp_drawable_get_buffer(layer);
     HostImage out;
-    bool ok = bridge_filter(plugin, {bool(gimp_drawable_is_rgb(layer)), format, rows, columns, buffer},
-                            &out, message, progress);
+    bool ok =
+        bridge_filter(plugin, {bool(gimp_drawable_is_rgb(layer)), format, rows, columns, buffer},
+                      &out, message, progress);
     g_object_unref(buffer);
     if (!ok) return false;
 
@@ -76,8 +77,8 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode run_mode, GimpImage* i
     bool ok = false;
     try {
         if (!plugin)
-            message = std::string(name) + ": its plug-in file is no longer in " +
-                      host_program_folder();
+            message =
+                std::string(name) + ": its plug-in file is no longer in " + host_program_folder();
         else if (!drawables || !drawables[0] || drawables[1])
             message = bridge_one_layer(*plugin);
         else

@@ -199,8 +199,8 @@ int main(int argc, char** argv) {
     }
     if (verb == "raw" && argc == 8) {
         int depth = std::atoi(argv[6]);
-        HostImage image = host_image(std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]),
-                                     depth);
+        HostImage image =
+            host_image(std::atoi(argv[3]), std::atoi(argv[4]), std::atoi(argv[5]), depth);
         size_t bytes = size_t(image.row_bytes) * size_t(image.rows);
         FILE* f = std::fopen(argv[2], "rb");
         bool ok = f && host_sample_bytes(depth) && std::fread(image.data(), 1, bytes, f) == bytes;
