@@ -1,16 +1,19 @@
-# gimp3_test.py - the GIMP 3 side of gimp3_test.sh, run by gimp-console's
-# Python: each case of SPECTRA_WORK/cases loads its picture, runs a filter
-# on its layer and saves the layer's pixels before and after as GIMP holds
-# them; the shell compares them with `spectra run`. Then what GIMP
-# registered for each procedure.
+# gimp3_test.py - the GIMP 3 side of gimp3_test.sh, run by GIMP's Python:
+# each case of SPECTRA_WORK/cases loads its picture, runs a filter on its
+# layer and saves the layer's pixels before and after as GIMP holds them;
+# the shell compares them with `spectra run`. Then what GIMP registered for
+# each procedure. With SPECTRA_UNDO set, in GIMP's window: a filter run on a
+# shown picture, then, once the shell has typed one Ctrl+Z into the window,
+# whether the layer is back and the selection kept.
 import os
+import time
 import gi
 gi.require_version('Gimp', '3.0')
 gi.require_version('Gegl', '0.4')
 from gi.repository import Gimp, Gio, Gegl
 
 work = os.environ['SPECTRA_WORK']
-log = open(work + '/log.txt', 'w')
+log = open(work + ('/undo.txt' if os.environ.get('SPECTRA_UNDO') else '/log.txt'), 'a')
 pdb = Gimp.get_pdb()
 
 
@@ -40,47 +43,90 @@ def run(procedure, image, layers):
     return ok, (result.index(1) if result.length() > 1 else '')
 
 
-for line in open(work + '/cases'):
-    name, picture, precision, prep, procedure = line.split()[:5]
-    try:
-        image = Gimp.file_load(Gimp.RunMode.NONINTERACTIVE,
-                               Gio.File.new_for_path(work + '/in/' + picture))
-        layer = image.get_layers()[0]
-        if precision != '0':
-            image.convert_precision(getattr(Gimp.Precision, precision))
-        if prep == 'select':
-            image.select_rectangle(Gimp.ChannelOps.REPLACE, 11, 7, 40, 30)
-        if prep == 'offset':
-            layer.resize(61, 37, -9, -5)
-        if prep == 'grey':
-            image.convert_grayscale()
-        layers = [layer]
-        if prep == 'two':
-            second = Gimp.Layer.new_from_drawable(layer, image)
-            image.insert_layer(second, None, 0)
-            layers = [layer, second]
-        before = pixels(layer)
-        bounds = Gimp.Selection.bounds(image)
-        image.clean_all()
-        ok, message = run(procedure, image, layers)
-        after = pixels(layer)
-        if not ok:
-            same = after == before and not image.is_dirty()
-            say('REFUSED', name, 'unchanged' if same else 'changed', message)
-        else:
-            open(work + '/out/' + name + '-in.raw', 'wb').write(before)
-            open(work + '/out/' + name + '.raw', 'wb').write(after)
-            if Gimp.Selection.bounds(image) == bounds:
-                say('SELECTION-KEPT', name)
-            say('DONE', name, layer.get_height(), layer.get_width(),
-                4 if layer.has_alpha() else 3, depth_of(image))
-        image.delete()
-    except Exception as e:
-        say('ERROR', name, repr(e))
+def table():
+    for line in open(work + '/cases'):
+        name, picture, precision, prep, procedure = line.split()[:5]
+        try:
+            image = Gimp.file_load(Gimp.RunMode.NONINTERACTIVE,
+                                   Gio.File.new_for_path(work + '/in/' + picture))
+            layer = image.get_layers()[0]
+            if precision != '0':
+                image.convert_precision(getattr(Gimp.Precision, precision))
+            if prep == 'select':
+                image.select_rectangle(Gimp.ChannelOps.REPLACE, 11, 7, 40, 30)
+            if prep == 'offset':
+                layer.resize(61, 37, -9, -5)
+            if prep == 'grey':
+                image.convert_grayscale()
+            layers = [layer]
+            if prep == 'two':
+                second = Gimp.Layer.new_from_drawable(layer, image)
+                image.insert_layer(second, None, 0)
+                layers = [layer, second]
+            before = pixels(layer)
+            bounds = Gimp.Selection.bounds(image)
+            image.clean_all()
+            ok, message = run(procedure, image, layers)
+            after = pixels(layer)
+            if not ok:
+                same = after == before and not image.is_dirty()
+                say('REFUSED', name, 'unchanged' if same else 'changed', message)
+            else:
+                open(work + '/out/' + name + '-in.raw', 'wb').write(before)
+                open(work + '/out/' + name + '.raw', 'wb').write(after)
+                if Gimp.Selection.bounds(image) == bounds:
+                    say('SELECTION-KEPT', name)
+                say('DONE', name, layer.get_height(), layer.get_width(),
+                    4 if layer.has_alpha() else 3, depth_of(image))
+            image.delete()
+        except Exception as e:
+            say('ERROR', name, repr(e))
 
-for procedure in ['plug-in-spectra-plane', 'plug-in-spectra-plane-inverse',
-                  'plug-in-spectra-volume', 'plug-in-spectra-row']:
-    proc = pdb.lookup_procedure(procedure)
-    say('PROCEDURE', procedure, proc.get_menu_label(), proc.get_image_types(),
-        ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()))
-say('END')
+
+def registration():
+    for procedure in ['plug-in-spectra-plane', 'plug-in-spectra-plane-inverse',
+                      'plug-in-spectra-volume', 'plug-in-spectra-row']:
+        proc = pdb.lookup_procedure(procedure)
+        say('PROCEDURE', procedure, proc.get_menu_label(), proc.get_image_types(),
+            ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()))
+
+
+def undo_first():
+    """Shows the picture, runs the filter and returns: GIMP undoes nothing
+    while a procedure of a plug-in runs."""
+    image = Gimp.file_load(Gimp.RunMode.NONINTERACTIVE,
+                           Gio.File.new_for_path(work + '/in/rgba16.png'))
+    layer = image.get_layers()[0]
+    Gimp.Display.new(image)
+    image.select_rectangle(Gimp.ChannelOps.REPLACE, 11, 7, 40, 30)
+    original = pixels(layer)
+    ok, message = run('plug-in-spectra-row', image, [layer])
+    Gimp.displays_flush()
+    open(work + '/undo-original.raw', 'wb').write(original)
+    say('FILTER', 'ran' if ok and pixels(layer) != original else 'did-not-run')
+    open(work + '/undo-ready', 'w').close()
+
+
+def undo_then():
+    """After the Ctrl+Z: the layer as it was, the selection kept?"""
+    for i in range(600):
+        if os.path.exists(work + '/undo-typed'):
+            break
+        time.sleep(0.1)
+    time.sleep(1)
+    image = Gimp.get_images()[0]
+    layer = image.get_layers()[0]
+    original = open(work + '/undo-original.raw', 'rb').read()
+    say('UNDO', 'restored' if pixels(layer) == original else 'not-restored',
+        *Gimp.Selection.bounds(image)[-4:])
+    say('END')
+
+
+if not os.environ.get('SPECTRA_UNDO'):
+    table()
+    registration()
+    say('END')
+elif not os.path.exists(work + '/undo-ready'):
+    undo_first()
+else:
+    undo_then()
