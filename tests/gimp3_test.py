@@ -92,8 +92,8 @@ def registration():
 
 
 def undo_first():
-    """Shows the picture, runs the filter and returns: GIMP undoes nothing
-    while a procedure of a plug-in runs."""
+    """Shows the picture and runs the filter on it; the next batch looks at
+    the layer once the shell has typed Ctrl+Z."""
     image = Gimp.file_load(Gimp.RunMode.NONINTERACTIVE,
                            Gio.File.new_for_path(work + '/in/rgba16.png'))
     layer = image.get_layers()[0]
