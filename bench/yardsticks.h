@@ -22,7 +22,6 @@
 #include <cstring>
 #include <fftw3.h>
 #include <string>
-#include <sys/mman.h>
 
 struct Case {
     std::string plugin;
@@ -92,10 +91,7 @@ template <typename T> struct Bare {
 
     static void* fresh(uint64_t bytes) {
         void* p = fftw_malloc(bytes);
-        const uintptr_t huge = uintptr_t(2) << 20;
-        uintptr_t start = (uintptr_t(p) + huge - 1) & ~(huge - 1);
-        uintptr_t end = (uintptr_t(p) + bytes) & ~(huge - 1);
-        if (p && end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
+        if (p) prefer_huge_pages(p, bytes);
         return p;
     }
     /* The plug-in's own filling (the inverse: the two samples of each

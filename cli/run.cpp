@@ -112,12 +112,10 @@ bool read_input(Job* job) {
     return false;
 }
 
-/* The output's name in the folder `dir` (when `output` is empty), checked
- * against the input and the outputs written so far; false with the
- * failure. */
-bool name_output(Job* job, const std::string& dir, const std::set<std::string>& written) {
-    if (!job->output.empty()) return true;
-    job->output = output_in(dir, job->input, job->in.format);
+/* Whether the output that a batch names in its folder may be written: not
+ * over its input, and not over an output written already from another
+ * input; false with the failure. */
+bool output_allowed(Job* job, const std::set<std::string>& written) {
     if (same_file(job->input, job->output)) {
         job->failure = {exit_output,
                         job->output + ": would replace its input; choose another folder"};
@@ -257,9 +255,9 @@ int run(int argc, char** argv) {
         if (ok) {
             /* an output of the same name being written: whether it was
              * decides whether this one may be */
-            std::string name = output_in(dir, job->input, job->in.format);
-            if (writing_job && writing_job->output == name) finish_writing();
-            ok = name_output(job.get(), dir, written) && transform(plugin, job.get());
+            job->output = output_in(dir, job->input, job->in.format);
+            if (writing_job && writing_job->output == job->output) finish_writing();
+            ok = output_allowed(job.get(), written) && transform(plugin, job.get());
         }
         finish_writing();
         if (!ok) {

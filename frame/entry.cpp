@@ -19,10 +19,6 @@
 #include <fftw3.h>
 #include <thread>
 
-#if defined(__linux__)
-#include <sys/mman.h>
-#endif
-
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
 #define WIN32_LEAN_AND_MEAN
@@ -118,21 +114,6 @@ int16_t run_body(const FilterRecord* record, void* const work[]) {
     default:
         return body.run32(image_of<float>(record), work);
     }
-}
-
-/* Large work buffers are fresh memory on every call, and on many machines
- * the first touch of each 4 KB page costs more than the transform's own work
- * on it: ask the kernel for huge pages where it offers them on request. */
-void prefer_huge_pages(void* buffer, uint64_t bytes) {
-#if defined(__linux__) && defined(MADV_HUGEPAGE)
-    const uintptr_t huge = uintptr_t(2) << 20;
-    uintptr_t start = (uintptr_t(buffer) + huge - 1) & ~(huge - 1);
-    uintptr_t end = (uintptr_t(buffer) + bytes) & ~(huge - 1);
-    if (end > start) madvise(reinterpret_cast<void*>(start), end - start, MADV_HUGEPAGE);
-#else
-    (void)buffer;
-    (void)bytes;
-#endif
 }
 
 /* FFTW's worker threads, once started, live as long as the process: the

@@ -4,9 +4,7 @@
  *
  *   dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT [PROFILE]
  *   dump compare A B DEPTH
- *   dump state PLUGIN-DIR PLUGIN STATE OUTPUT
- *   dump repeat PLUGIN-DIR PLUGIN OUTPUT
- *   dump same A B
+ *   dump state PLUGIN-DIR PLUGIN STATE OUTPUT [RUNS]
  *
  * The profiles, each a way of calling that a real host has:
  *   default    this project's host: About, Parameters, Prepare, Start, one
@@ -37,11 +35,10 @@
  * that a host may leave (float_env.h), set before the plug-in is loaded and
  * before each run. It fails when a call of the entry function returns the
  * state other than it found it, sticky flags included; a trap ends the
- * process. `repeat` runs it on the same images in one process, 100 times on
- * the smaller and 10 on the larger, the host leaving junk and a copy of the
- * input in outData in turn, and fails unless every run writes the same.
- * Both write what `run` writes; `same` compares two such
- * files bit for bit. */
+ * process. With RUNS, each image is run that many times (the larger a tenth
+ * as many), the host leaving junk and a copy of the input in outData in
+ * turn, and every run must write the same bytes. It writes what `run`
+ * writes. */
 #include "host.h"
 #if defined(__x86_64__) || defined(__i386__)
 #include "float_env.h"
@@ -195,7 +192,7 @@ int run(const std::string& dir, const std::string& name, int depth, const char* 
     return write_samples(output, samples) ? 0 : 1;
 }
 
-/* The images of `state` and `repeat` at a depth: 96 x 160 and 256 x 512. */
+/* The images of `state` at a depth: 96 x 160 and 256 x 512. */
 HostImage hard_image(int index, int depth) {
     int rows = index == 0 ? 96 : 256, columns = index == 0 ? 160 : 512;
     HostImage image = test_image(rows, columns, 3, depth, uint32_t(index + 11), 0);
@@ -226,25 +223,19 @@ int changed_state;
 void checking_entry(int16_t selector, FilterRecord* record, intptr_t* data, int16_t* result) {
     FloatEnv before = float_env_now();
     checked(selector, record, data, result);
-    FloatEnv after = float_env_now();
-    if (after != before) {
-        if (changed_state++ == 0)
-            std::fprintf(stderr,
-                         "dump: selector %d was called with MXCSR %#x, x87 %#x / %#x and "
-                         "returned %#x, %#x / %#x\n",
-                         selector, before.mxcsr, before.x87_control, before.x87_status, after.mxcsr,
-                         after.x87_control, after.x87_status);
+    if (!(float_env_now() == before)) {
+        changed_state++;
         float_env_set(before);
     }
 }
 
-int16_t run_checked(const HostPlugin& plugin, const HostImage& in, HostImage* out,
-                    const FloatEnv& state, const HostOptions& options = HostOptions()) {
+/* host_run in the host's floating-point state, through checking_entry. */
+int16_t run_in_state(const HostPlugin& plugin, const HostImage& in, HostImage* out,
+                     const FloatEnv& state, const HostOptions& options = HostOptions()) {
     HostPlugin through = plugin;
     through.entry = checking_entry;
     checked = plugin.entry;
-    FloatEnv plain;
-    float_env_named("default", &plain);
+    FloatEnv plain = float_env_now();
     float_env_set(state);
     int16_t result = host_run(through, in, out, options);
     float_env_set(plain);
@@ -252,13 +243,12 @@ int16_t run_checked(const HostPlugin& plugin, const HostImage& in, HostImage* ou
 }
 
 int run_state(const std::string& dir, const std::string& name, const char* state_name,
-              const char* output) {
-    FloatEnv state, plain;
+              const char* output, int runs) {
+    FloatEnv state, plain = float_env_now();
     if (!float_env_named(state_name, &state)) {
         std::fprintf(stderr, "dump: no floating-point state %s\n", state_name);
         return 2;
     }
-    float_env_named("default", &plain);
     /* the host's state also while the libraries load */
     float_env_set(state);
     HostPlugin plugin, forward;
@@ -270,11 +260,22 @@ int run_state(const std::string& dir, const std::string& name, const char* state
     std::vector<double> samples;
     for (int depth : {8, 16, 32})
         for (int index = 0; index < 2; index++) {
-            HostImage in = hard_image(index, depth), out;
-            if (inverse && failed("SpectraPlane", run_checked(forward, HostImage(in), &in, state)))
+            HostImage in = hard_image(index, depth), first, again;
+            if (inverse && failed("SpectraPlane", run_in_state(forward, HostImage(in), &in, state)))
                 return 1;
-            if (failed(name, run_checked(plugin, in, &out, state))) return 1;
-            append_samples(out, &samples);
+            for (int run = 0; run < (index == 0 ? runs : (runs + 9) / 10); run++) {
+                HostOptions options;
+                options.fill = run % 2 ? HostFill::input : HostFill::junk;
+                options.junk_seed = uint32_t(run + 1);
+                if (failed(name, run_in_state(plugin, in, run ? &again : &first, state, options)))
+                    return 1;
+                if (run && std::memcmp(first.data(), again.data(), first.storage.size() * 8)) {
+                    std::fprintf(stderr, "dump: %s at %d bits: run %d wrote other bytes\n",
+                                 name.c_str(), depth, run + 1);
+                    return 1;
+                }
+            }
+            append_samples(first, &samples);
         }
     if (changed_state) {
         std::fprintf(stderr, "dump: %s: %d calls returned another floating-point state\n",
@@ -284,40 +285,11 @@ int run_state(const std::string& dir, const std::string& name, const char* state
     return write_samples(output, samples) ? 0 : 1;
 }
 #else
-int run_state(const std::string&, const std::string&, const char*, const char*) {
+int run_state(const std::string&, const std::string&, const char*, const char*, int) {
     std::fprintf(stderr, "dump: floating-point states are set on x86 only\n");
     return 2;
 }
 #endif
-
-int run_repeat(const std::string& dir, const std::string& name, const char* output) {
-    HostPlugin plugin, forward;
-    bool inverse = name == "SpectraPlaneInverse";
-    if (!open_plugin(dir, name, &plugin) ||
-        (inverse && !open_plugin(dir, "SpectraPlane", &forward)))
-        return 1;
-    std::vector<double> samples;
-    for (int depth : {8, 16, 32})
-        for (int index = 0; index < 2; index++) {
-            HostImage in = hard_image(index, depth), first;
-            if (inverse && failed("SpectraPlane", host_run(forward, HostImage(in), &in))) return 1;
-            int runs = index == 0 ? 100 : 10;
-            for (int run = 0; run < runs; run++) {
-                HostOptions options;
-                options.fill = run % 2 ? HostFill::input : HostFill::junk;
-                options.junk_seed = uint32_t(run + 1);
-                HostImage out;
-                if (failed(name, host_run(plugin, in, run == 0 ? &first : &out, options))) return 1;
-                if (run > 0 && std::memcmp(first.data(), out.data(), first.storage.size() * 8)) {
-                    std::fprintf(stderr, "dump: %s at %d bits: run %d of %d wrote other bytes\n",
-                                 name.c_str(), depth, run + 1, runs);
-                    return 1;
-                }
-            }
-            append_samples(first, &samples);
-        }
-    return write_samples(output, samples) ? 0 : 1;
-}
 
 std::vector<double> read_samples(const char* path) {
     std::vector<double> v;
@@ -351,21 +323,6 @@ int compare(const char* a_path, const char* b_path, int depth) {
     return near * 10000 > a.size() ? 1 : 0;
 }
 
-int same(const char* a_path, const char* b_path) {
-    std::vector<double> a = read_samples(a_path), b = read_samples(b_path);
-    size_t differ = 0, first = 0;
-    for (size_t i = 0; i < a.size() && i < b.size(); i++)
-        if (std::memcmp(&a[i], &b[i], sizeof(double)) != 0 && differ++ == 0) first = i;
-    if (a.empty() || a.size() != b.size() || differ) {
-        std::printf("%zu and %zu samples, %zu differ", a.size(), b.size(), differ);
-        if (differ) std::printf(", the first at %zu: %.9g and %.9g", first, a[first], b[first]);
-        std::printf("\n");
-        return 1;
-    }
-    std::printf("%zu samples, the same\n", a.size());
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
@@ -373,15 +330,10 @@ int main(int argc, char** argv) {
         return run(argv[2], argv[3], std::atoi(argv[4]), argv[5], argc == 7 ? argv[6] : "default");
     if (argc == 5 && std::strcmp(argv[1], "compare") == 0)
         return compare(argv[2], argv[3], std::atoi(argv[4]));
-    if (argc == 6 && std::strcmp(argv[1], "state") == 0)
-        return run_state(argv[2], argv[3], argv[4], argv[5]);
-    if (argc == 5 && std::strcmp(argv[1], "repeat") == 0)
-        return run_repeat(argv[2], argv[3], argv[4]);
-    if (argc == 4 && std::strcmp(argv[1], "same") == 0) return same(argv[2], argv[3]);
+    if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "state") == 0)
+        return run_state(argv[2], argv[3], argv[4], argv[5], argc == 7 ? std::atoi(argv[6]) : 1);
     std::fprintf(stderr, "usage: dump run PLUGIN-DIR PLUGIN DEPTH OUTPUT [PROFILE]\n"
                          "       dump compare A B DEPTH\n"
-                         "       dump state PLUGIN-DIR PLUGIN STATE OUTPUT\n"
-                         "       dump repeat PLUGIN-DIR PLUGIN OUTPUT\n"
-                         "       dump same A B\n");
+                         "       dump state PLUGIN-DIR PLUGIN STATE OUTPUT [RUNS]\n");
     return 2;
 }

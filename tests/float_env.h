@@ -18,7 +18,6 @@ struct FloatEnv {
     bool operator==(const FloatEnv& o) const {
         return mxcsr == o.mxcsr && x87_control == o.x87_control && x87_status == o.x87_status;
     }
-    bool operator!=(const FloatEnv& o) const { return !(*this == o); }
 };
 
 inline FloatEnv float_env_now() {

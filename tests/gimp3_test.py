@@ -45,13 +45,16 @@ def run(procedure, image, layers):
 
 def table():
     for line in open(work + '/cases'):
-        name, picture, precision, prep, procedure = line.split()[:5]
+        name, picture, precision, prep, p = line.split()[:5]
+        procedure = ('plug-in-' if p.startswith('failing') else 'plug-in-spectra-') + p
         try:
             image = Gimp.file_load(Gimp.RunMode.NONINTERACTIVE,
                                    Gio.File.new_for_path(work + '/in/' + picture))
             layer = image.get_layers()[0]
             if precision != '0':
-                image.convert_precision(getattr(Gimp.Precision, precision))
+                # GIMP 2.10's names, as the cases give them
+                precision = precision[len('PRECISION-'):].replace('GAMMA', 'NON-LINEAR')
+                image.convert_precision(getattr(Gimp.Precision, precision.replace('-', '_')))
             if prep == 'select':
                 image.select_rectangle(Gimp.ChannelOps.REPLACE, 11, 7, 40, 30)
             if prep == 'offset':
@@ -72,12 +75,15 @@ def table():
                 same = after == before and not image.is_dirty()
                 say('REFUSED', name, 'unchanged' if same else 'changed', message)
             else:
-                open(work + '/out/' + name + '-in.raw', 'wb').write(before)
-                open(work + '/out/' + name + '.raw', 'wb').write(after)
+                out = work + '/out/' + name
+                open(out + '-in.raw', 'wb').write(before)
+                open(out + '.raw', 'wb').write(after)
+                open(out + '.size', 'w').write('%d %d %d %d' % (
+                    layer.get_height(), layer.get_width(), 4 if layer.has_alpha() else 3,
+                    depth_of(image)))
                 if Gimp.Selection.bounds(image) == bounds:
                     say('SELECTION-KEPT', name)
-                say('DONE', name, layer.get_height(), layer.get_width(),
-                    4 if layer.has_alpha() else 3, depth_of(image))
+                say('DONE', name)
             image.delete()
         except Exception as e:
             say('ERROR', name, repr(e))

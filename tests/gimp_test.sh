@@ -39,26 +39,9 @@ SPECTRA_BUILD="$build" "$source_dir/scripts/install-gimp" >/dev/null
 cp "$build/tests/plugins/FailingFilter.8bf" "$GIMP2_DIRECTORY/plug-ins/spectra-gimp/"
 "$tool" make "$work/in"
 
-# The cases, one per line: name, input, precision (0: as loaded), what is
-# done first (none, select, offset, grey), procedure, export extension.
+. "$source_dir/tests/gimp_table.sh"
+write_cases
 cases="$work/cases"
-: >"$cases"
-for input in rgb8.png rgba8.png rgb16.png rgba16.png float.tif; do
-    ext="${input##*.}"
-    for p in plane plane-inverse volume row; do
-        echo "${input%.*}-$p $input 0 none $p $ext" >>"$cases"
-    done
-done
-cat >>"$cases" <<EOF
-linear16-plane rgb16.png PRECISION-U16-LINEAR none plane png
-linear8-volume rgba8.png PRECISION-U8-LINEAR none volume png
-linearfloat-plane-inverse float.tif PRECISION-FLOAT-LINEAR none plane-inverse tif
-selection-plane rgb8.png 0 select plane png
-offset-row rgba8.png 0 offset row png
-refused-grey-plane rgb8.png 0 grey plane png
-refused-half-row rgb16.png PRECISION-HALF-GAMMA none row png
-refused-failing rgb16.png 0 none failing-filter png
-EOF
 
 scheme="(begin
   (define (export-layer image layer file)
@@ -106,50 +89,7 @@ end_groups
 echo "gimp-console ran $(wc -l <"$cases") cases in $(($(date +%s) - start)) s"
 
 set +e # from here on each check counts its own failure
-failures=0
-fail() {
-    echo "FAILED: $*"
-    failures=$((failures + 1))
-}
-plugin_of() {
-    case "$1" in
-    plane) echo SpectraPlane ;;
-    plane-inverse) echo SpectraPlaneInverse ;;
-    volume) echo SpectraVolume ;;
-    row) echo SpectraRow ;;
-    esac
-}
-while read name input precision prep p ext; do
-    case "$name" in refused-*)
-        grep -q "REFUSED $name unchanged" "$work/log" || fail "$name: not refused, or the layer changed"
-        continue
-        ;;
-    esac
-    if ! grep -q "DONE $name\$" "$work/log"; then
-        fail "$name: did not run"
-        continue
-    fi
-    source="$work/in/$input"
-    [ -f "$work/out/$name-in.$ext" ] && source="$work/out/$name-in.$ext"
-    expect="$work/out/$name-expect.$ext"
-    if ! "$build/spectra" run "$(plugin_of "$p")" "$source" "$expect"; then
-        fail "$name: spectra run failed"
-    elif "$tool" same "$expect" "$work/out/$name.$ext"; then
-        echo "same samples: $name"
-    else
-        fail "$name: GIMP's layer differs from spectra run"
-    fi
-    if [ "$prep" = select ]; then
-        grep -q "SELECTION-KEPT $name" "$work/log" || fail "$name: the selection changed"
-    fi
-done <"$cases"
-
-# The refusals name their cause.
-for message in "SpectraPlane works on RGB layers only; convert the image to RGB first" \
-    "SpectraRow works on 8 and 16-bit integer and 32-bit float layers" \
-    "FailingFilter failed: not enough memory for this layer (memFullErr, -108)"; do
-    grep -qF "$message" "$work/log" || fail "no message: $message"
-done
+check_table "$work/log"
 
 # What GIMP registered: one procedure per plug-in with the three standard
 # arguments, for RGB images, under Filters in the property list's
