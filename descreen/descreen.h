@@ -1,0 +1,95 @@
+/* descreen.h - what the parts of SpectraDescreen share: the half spectrum of
+ * one colour plane, laid out for looking at, and the steps that find a
+ * periodic pattern in it and build the gain that takes the pattern out.
+ *
+ * A plane of H rows and W columns has a real-to-complex transform of H rows
+ * by C = W / 2 + 1 columns; the other half is its mirror image. The analysis
+ * keeps one float per coefficient in "centred" order: row i holds vertical
+ * frequency i - H / 2, so that the zero frequency sits at row H / 2, column 0,
+ * and neighbourhoods around it are contiguous. Frequencies are counted in
+ * bins of the transform (a peak at column c repeats every W / c pixels). */
+#ifndef SPECTRA_DESCREEN_H
+#define SPECTRA_DESCREEN_H
+
+#include <cstddef>
+#include <cstdint>
+
+/* The geometry of one plane's half spectrum. */
+struct HalfSpectrum {
+    int32_t H, W, C; /* rows, columns of the image, columns of the half */
+
+    size_t bins() const { return size_t(H) * size_t(C); }
+    /* The centred row of transform row q, and back. */
+    int32_t centred(int32_t q) const { return (q + H / 2) % H; }
+    int32_t transform_row(int32_t i) const { return (i + H - H / 2) % H; }
+    /* The centred row of the opposite vertical frequency. */
+    int32_t mirror(int32_t i) const { return (2 * (H / 2) - i + H) % H; }
+    /* The signed vertical frequency of centred row i. */
+    int32_t fy(int32_t i) const { return i - H / 2; }
+    /* Radius in bins, with both axes in bins of their own transform. */
+    double radius(int32_t i, int32_t c) const;
+    /* Radius in cycles per pixel. */
+    double cycles(int32_t i, int32_t c) const;
+    /* The flat index of any (i, c) near the half, its mirror image taken
+     * where c falls outside 0..C-1 and the rows wrapping around. */
+    size_t index(int32_t i, int32_t c) const;
+};
+
+/* A peak found in a plane: where it is and how far above its surroundings. */
+struct Peak {
+    int32_t i, c;
+    float excess; /* log-magnitude above the local background */
+};
+
+/* What the search found in one plane. */
+struct Finding {
+    int peaks;     /* how many peaks stand out; 0: the plane is left alone */
+    double screen; /* a screen's frequency in cycles per pixel, else 0 */
+};
+
+enum { strongest_kept = 12 };
+
+/* Work space of the analysis, carved from one buffer. */
+struct Analysis {
+    HalfSpectrum s;
+    float* level;    /* log-magnitude of each coefficient, then the screen's power */
+    float* cut;      /* how much of each coefficient is taken out, 0 to 1 */
+    float* spare;    /* a stack for region growing, then the blur's lines */
+    uint8_t* region; /* the coefficients that belong to a peak */
+    float* grid;     /* the background: one value per block */
+    float* block;    /* one block's values while its median is taken */
+    int32_t side;    /* a block's side in bins */
+    int32_t grid_rows, grid_columns;
+    double protect; /* radius in bins around zero that is never touched */
+    Peak strongest[strongest_kept];
+};
+
+/* Bytes of work space that an analysis of an H x W plane needs. */
+uint64_t analysis_bytes(int32_t H, int32_t W);
+void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer);
+
+/* The background of a.level: block medians, interpolated by background(). */
+void background_grid(Analysis* a);
+double background(const Analysis& a, int32_t i, int32_t c);
+
+/* Marks the peaks and the coefficients around them in a.region, keeps the
+ * strongest in a.strongest and tells whether they make a screen. */
+Finding find_peaks(Analysis* a);
+
+/* Fills a.cut from the marked regions, smoothly. */
+void shape_cut(Analysis* a);
+
+/* The picture's own spectrum under a screen: the median log-magnitude of
+ * rings below the screen's frequency, fitted as a + b log(radius). Returns
+ * false where too few coefficients lie there for a fit. */
+struct PictureModel {
+    double a, b;
+};
+bool picture_model(const Analysis& a, double screen, PictureModel* model);
+
+/* With a.level holding the power of each coefficient: the gain that keeps
+ * what the model expects of the picture and takes out the screen's excess,
+ * from half the screen's frequency on, into a.level. */
+void screen_gain(Analysis* a, double screen, const PictureModel& model);
+
+#endif
