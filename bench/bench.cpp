@@ -13,6 +13,11 @@
  * the coder's nanoseconds per coefficient with each of its paths that runs
  * here.
  *
+ * With --descreen WxH it measures SpectraDescreen instead, side by side
+ * with the route that a user takes by hand: SpectraPlane and then
+ * SpectraPlaneInverse on a canvas twice as wide that holds the picture in
+ * its left half.
+ *
  * Every case runs in a child process of its own, so that its peak memory is
  * its own and no FFTW state is shared between cases. */
 #include "host.h"
@@ -165,6 +170,69 @@ template <typename T> void time_steps(const Case& c, HostImage& in, HostImage& o
     fftw_free(buffer);
 }
 
+/* A halftone screen over test_image: dots of period 5 at 15 degrees. */
+HostImage screened_image(const Case& c) {
+    HostImage image = test_image(c);
+    double w = c.depth == 8 ? 255 : c.depth == 16 ? 32768 : 1, t = 15 * 3.14159265358979 / 180;
+    for (int y = 0; y < c.rows; y++)
+        for (int x = 0; x < c.columns; x++) {
+            double u = (x * std::cos(t) + y * std::sin(t)) * 2 * 3.14159265358979 / 5;
+            double v = (y * std::cos(t) - x * std::sin(t)) * 2 * 3.14159265358979 / 5;
+            for (int p = 0; p < 3; p++) {
+                double s = host_sample(image, x, y, p) / w + 0.1 * (std::cos(u) + std::cos(v));
+                s = std::min(1.0, std::max(0.0, s)) * w;
+                host_set_sample(image, x, y, p, c.depth == 32 ? s : std::round(s));
+            }
+        }
+    return image;
+}
+
+/* In the child: SpectraDescreen on a screened picture and the manual route
+ * on its canvas, in turns; figures as for the other plug-ins, with the
+ * manual route in place of the floor and no bare pipeline. */
+int measure_descreen(const Case& c, int repeat, const std::string& plugin_dir, int out) {
+    long base_kb = resident_kb();
+    Figures f = {};
+    HostImage in = screened_image(c), result;
+    f.images_mb = 2.0 * double(in.storage.size() * 8) / 1048576;
+    HostPlugin descreen, forward, inverse;
+    PiplInfo info;
+    std::string error;
+    for (auto [name, plugin] : {std::pair<const char*, HostPlugin*>{"SpectraDescreen", &descreen},
+                                {"SpectraPlane", &forward},
+                                {"SpectraPlaneInverse", &inverse}})
+        if (!host_open(plugin_dir + "/" + name + ".8bf", plugin, &info, &error)) {
+            std::fprintf(stderr, "bench: %s\n", error.c_str());
+            return 1;
+        }
+    auto timed = [](const HostPlugin& plugin, const HostImage& from, HostImage* to) {
+        HostLog log;
+        return host_run(plugin, from, to, HostOptions(), &log) == noErr ? log.continue_seconds
+                                                                        : -1.0;
+    };
+    if (timed(descreen, in, &result) < 0) return 1;
+    rusage usage;
+    getrusage(RUSAGE_SELF, &usage);
+    f.peak_mb = double(usage.ru_maxrss - base_kb) / 1024;
+
+    HostImage canvas = host_image(c.rows, 2 * c.columns, 3, c.depth), spectrum, back;
+    for (int y = 0; y < c.rows; y++)
+        std::memcpy(canvas.data() + y * canvas.row_bytes, in.data() + y * in.row_bytes,
+                    size_t(in.row_bytes));
+    std::vector<double> runs, manual, ratios;
+    for (int i = 0; i < repeat; i++) {
+        runs.push_back(timed(descreen, in, &result));
+        double a = timed(forward, canvas, &spectrum), b = timed(inverse, spectrum, &back);
+        if (runs.back() < 0 || a < 0 || b < 0) return 1;
+        manual.push_back(a + b);
+        ratios.push_back(runs.back() / manual.back());
+    }
+    f.continue_ms = 1000 * median(runs);
+    f.floor_ms = 1000 * median(manual);
+    f.ratio = median(ratios);
+    return write(out, &f, sizeof f) == sizeof f ? 0 : 1;
+}
+
 /* In the child: measures the case and writes its figures to `out`. */
 int measure(const Case& c, int repeat, const std::string& plugin_dir, int out) {
     long base_kb = resident_kb();
@@ -258,7 +326,8 @@ bool run_case(const Case& c, int repeat, const std::string& plugin_dir, Figures*
     pid_t pid = fork();
     if (pid == 0) {
         close(fds[0]);
-        _exit(measure(c, repeat, plugin_dir, fds[1]));
+        _exit(c.plugin == "SpectraDescreen" ? measure_descreen(c, repeat, plugin_dir, fds[1])
+                                            : measure(c, repeat, plugin_dir, fds[1]));
     }
     close(fds[1]);
     bool ok = read(fds[0], f, sizeof *f) == sizeof *f;
@@ -276,13 +345,40 @@ std::string command_folder() {
     return path.substr(0, path.rfind('/'));
 }
 
+/* SpectraDescreen against the manual route, and its work memory per pixel
+ * beyond the host's two images. */
+int descreen_table(const std::vector<std::pair<int, int>>& sizes, std::vector<int> depths,
+                   int repeat, const std::string& plugin_dir) {
+    if (depths.empty()) depths = {8};
+    std::printf("%u hardware threads, median of %d runs\n\n"
+                "| depth | size | SpectraDescreen ms | SpectraPlane + SpectraPlaneInverse on "
+                "the canvas ms | ratio | work MB | work bytes per pixel |\n"
+                "|---|---|---|---|---|---|---|\n",
+                std::thread::hardware_concurrency(), repeat);
+    int failed = 0;
+    for (int depth : depths)
+        for (auto [w, h] : sizes) {
+            Figures f;
+            if (!run_case(Case{"SpectraDescreen", depth, w, h}, repeat, plugin_dir, &f)) {
+                std::printf("| %d | %dx%d | failed |\n", depth, w, h);
+                failed++;
+                continue;
+            }
+            double work = f.peak_mb - f.images_mb;
+            std::printf("| %d | %dx%d | %.0f | %.0f | %.3f | %.0f | %.1f |\n", depth, w, h,
+                        f.continue_ms, f.floor_ms, f.ratio, work, work * 1048576 / (double(w) * h));
+            std::fflush(stdout);
+        }
+    return failed ? 1 : 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
     int repeat = 5;
     std::vector<std::string> plugins;
     std::vector<int> depths;
-    std::vector<std::pair<int, int>> sizes;
+    std::vector<std::pair<int, int>> sizes, descreen_sizes;
     for (int i = 1; i < argc; i++) {
         std::string a = argv[i];
         const char* v = i + 1 < argc ? argv[i + 1] : nullptr;
@@ -295,17 +391,20 @@ int main(int argc, char** argv) {
             depths.push_back(std::atoi(argv[++i]));
         else if (a == "--size" && v && std::sscanf(argv[++i], "%dx%d", &w, &h) == 2)
             sizes.push_back({w, h});
+        else if (a == "--descreen" && v && std::sscanf(argv[++i], "%dx%d", &w, &h) == 2)
+            descreen_sizes.push_back({w, h});
         else {
             std::fprintf(stderr, "usage: bench [--repeat N] [--size WxH]... [--plugin NAME]... "
-                                 "[--depth D]...\n");
+                                 "[--depth D]... [--descreen WxH]...\n");
             return 1;
         }
     }
+    std::string plugin_dir = command_folder() + "/../plugins";
+    if (!descreen_sizes.empty()) return descreen_table(descreen_sizes, depths, repeat, plugin_dir);
     if (plugins.empty())
         plugins = {"SpectraPlane", "SpectraPlaneInverse", "SpectraVolume", "SpectraRow"};
     if (depths.empty()) depths = {8, 16, 32};
     if (sizes.empty()) sizes = {{1024, 1024}, {2048, 2048}, {4096, 2048}};
-    std::string plugin_dir = command_folder() + "/../plugins";
 
     std::printf("%u hardware threads, median of %d runs\n\n", std::thread::hardware_concurrency(),
                 repeat);

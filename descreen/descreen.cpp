@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <fftw3.h>
+#include <type_traits>
 
 namespace {
 
@@ -70,26 +71,32 @@ Borders carve_borders(void* buffer, int32_t H, int32_t W) {
     return b;
 }
 
-/* The smooth part's coefficient (q, r). Its Laplacian is the jump across
- * the borders, so in frequency it is the borders' transform over the
- * discrete Laplacian's, 2 cos(2 pi q / H) + 2 cos(2 pi r / W) - 4; the zero
- * frequency is left to the periodic part. */
-void smooth_coefficient(const Borders& b, int32_t H, int32_t q, int32_t r, double* re, double* im) {
-    if (q == 0 && r == 0) {
-        *re = *im = 0;
-        return;
-    }
+/* Row q of the spectrum: x = gain x + sign S for each coefficient, S being
+ * the smooth part's (gain 1 where `gain` is null). The smooth part's
+ * Laplacian is the jump across the borders, so in frequency it is the
+ * borders' transform, across (1 - e^{2 pi i q / H}) + down (1 - e^{2 pi i r
+ * / W}), over the discrete Laplacian's, 2 cos(2 pi q / H) + 2 cos(2 pi r /
+ * W) - 4. The zero frequency is left to the periodic part. */
+void add_smooth_row(const Borders& b, int32_t H, int32_t C, int32_t q, fftw_complex* x,
+                    const float* gain, double sign) {
     /* down's transform at q > H / 2 is the conjugate of that at H - q */
     int32_t mq = q <= H / 2 ? q : H - q;
-    double dre = b.down_dft[mq][0], dim = q <= H / 2 ? b.down_dft[mq][1] : -b.down_dft[mq][1];
-    /* the border image's transform: across (1 - e^{2 pi i q / H}) + down (1 - e^{2 pi i r / W}) */
-    double pr = 1 - b.row_cos[q], pi_ = -b.row_sin[q];
-    double cr = 1 - b.column_cos[r], ci = -b.column_sin[r];
-    double vr = b.across_dft[r][0] * pr - b.across_dft[r][1] * pi_ + dre * cr - dim * ci;
-    double vi = b.across_dft[r][0] * pi_ + b.across_dft[r][1] * pr + dre * ci + dim * cr;
-    double laplacian = 2 * b.row_cos[q] + 2 * b.column_cos[r] - 4;
-    *re = vr / laplacian;
-    *im = vi / laplacian;
+    const double dre = b.down_dft[mq][0], dim = q <= H / 2 ? b.down_dft[mq][1] : -b.down_dft[mq][1];
+    const double pr = 1 - b.row_cos[q], pi_ = -b.row_sin[q], lq = 2 * b.row_cos[q] - 4;
+    for (int32_t r = q == 0 ? 1 : 0; r < C; r++) {
+        double cr = 1 - b.column_cos[r], ci = -b.column_sin[r];
+        double ar = b.across_dft[r][0], ai = b.across_dft[r][1];
+        double laplacian = lq + 2 * b.column_cos[r];
+        double sr = (ar * pr - ai * pi_ + dre * cr - dim * ci) / laplacian;
+        double si = (ar * pi_ + ai * pr + dre * ci + dim * cr) / laplacian;
+        double g = gain ? gain[r] : 1.0;
+        x[r][0] = g * x[r][0] + sign * sr;
+        x[r][1] = g * x[r][1] + sign * si;
+    }
+    if (q == 0 && gain) {
+        x[0][0] *= gain[0];
+        x[0][1] *= gain[0];
+    }
 }
 
 struct Plans {
@@ -125,9 +132,8 @@ bool read_plane(const Image<T>& image, int32_t k, double* real, const Borders& b
     for (int32_t y = 0; y < H; y++) {
         double* row = real + int64_t(y) * stride;
         for (int32_t x = 0; x < W; x++) row[x] = image.in.at(x, y, k) * scale;
-        if (!std::isfinite(*std::max_element(row, row + W)) ||
-            !std::isfinite(*std::min_element(row, row + W)))
-            finite = false;
+        if (std::is_same<T, float>::value)
+            for (int32_t x = 0; x < W; x++) finite = finite && std::isfinite(row[x]);
     }
     for (int32_t x = 0; x < W; x++) b.across[x] = real[int64_t(H - 1) * stride + x] - real[x];
     for (int32_t y = 0; y < H; y++)
@@ -163,23 +169,19 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
      * keeps an empty coefficient finite: 1e-12 of white per pixel. */
     const double N = double(H) * double(s.W), floor = N * N * 1e-24;
     for (int32_t q = 0; q < H; q++) {
+        fftw_complex* x = spectrum + int64_t(q) * C;
+        add_smooth_row(b, H, C, q, x, nullptr, -1);
         float* level = a->level + size_t(s.centred(q)) * size_t(C);
-        for (int32_t r = 0; r < C; r++) {
-            fftw_complex& x = spectrum[int64_t(q) * C + r];
-            double sr, si;
-            smooth_coefficient(b, H, q, r, &sr, &si);
-            x[0] -= sr;
-            x[1] -= si;
-            level[r] = float(0.5 * std::log(x[0] * x[0] + x[1] * x[1] + floor));
-        }
+        for (int32_t r = 0; r < C; r++)
+            level[r] = float(x[r][0] * x[r][0] + x[r][1] * x[r][1] + floor);
+        for (int32_t r = 0; r < C; r++) level[r] = 0.5f * log_of(level[r]);
     }
     background_grid(a);
     Finding found = find_peaks(a);
     if (found.peaks == 0) return false;
-    shape_cut(a);
-
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
+    shape_cut(a);
     if (screen) {
         for (int32_t q = 0; q < H; q++) {
             float* level = a->level + size_t(s.centred(q)) * size_t(C);
@@ -194,21 +196,22 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
     /* The gain, the same for a coefficient and its mirror image in the
      * columns that hold both; then the smooth part back. */
     auto gain = [&](int32_t i, int32_t r) {
-        if (s.radius(i, r) < a->protect) return 1.0;
+        if (s.radius2(i, r) < a->protect * a->protect) return 1.0f;
         size_t n = size_t(i) * size_t(C) + size_t(r);
-        return (1.0 - a->cut[n]) * (screen ? double(a->level[n]) : 1.0);
+        return (1.0f - a->cut[n]) * (screen ? a->level[n] : 1.0f);
     };
+    const int32_t near = int32_t(a->protect) + 1;
     for (int32_t q = 0; q < H; q++) {
         int32_t i = s.centred(q);
-        for (int32_t r = 0; r < C; r++) {
-            double g = gain(i, r);
-            if (r == 0 || (s.W % 2 == 0 && r == C - 1)) g = std::min(g, gain(s.mirror(i), r));
-            fftw_complex& x = spectrum[int64_t(q) * C + r];
-            double sr, si;
-            smooth_coefficient(b, H, q, r, &sr, &si);
-            x[0] = g * x[0] + sr;
-            x[1] = g * x[1] + si;
-        }
+        float* g = a->line;
+        const float* cut = a->cut + size_t(i) * size_t(C);
+        const float* level = a->level + size_t(i) * size_t(C);
+        for (int32_t r = 0; r < C; r++) g[r] = (1.0f - cut[r]) * (screen ? level[r] : 1.0f);
+        if (std::abs(s.fy(i)) <= near)
+            for (int32_t r = 0; r <= std::min(near, C - 1); r++) g[r] = gain(i, r);
+        g[0] = std::min(g[0], gain(s.mirror(i), 0));
+        if (s.W % 2 == 0) g[C - 1] = std::min(g[C - 1], gain(s.mirror(i), C - 1));
+        add_smooth_row(b, H, C, q, spectrum + int64_t(q) * C, g, 1);
     }
     fftw_execute(plans.inverse);
 
@@ -243,28 +246,62 @@ int32_t every_column(int32_t columns, int32_t) {
 
 } // namespace
 
-uint64_t analysis_bytes(int32_t H, int32_t W) {
-    uint64_t bins = uint64_t(H) * (uint64_t(W) / 2 + 1);
-    int32_t side = std::max(8, int32_t(std::lround(std::min(H, W) / 32.0)));
-    uint64_t grid = (uint64_t(H) / side + 1) * ((uint64_t(W) / 2 + 1) / side + 1);
-    /* level, cut and spare as floats, region as bytes, grid and block */
-    return bins * (3 * sizeof(float) + 1) + 4 * grid + 4 * uint64_t(side) * side + 64;
+/* The analysis's work space: level and cut as floats and region as bytes
+ * for each coefficient; the background's grid and a block (also a table of
+ * 4096); a filter's lines, edges and rows; the columns' places in the grid
+ * and the rows' activity. */
+namespace {
+
+struct Sizes {
+    size_t bins, grid, block, line, edges, rows, columns;
+};
+
+Sizes sizes_of(const Analysis& a) {
+    Sizes z;
+    z.bins = a.s.bins();
+    z.grid = size_t(a.grid_rows) * size_t(a.grid_columns);
+    z.block = std::max(size_t(a.side) * size_t(a.side), size_t(4096));
+    z.line = 2 * (size_t(a.s.C) + 2 * max_reach);
+    z.edges = size_t(a.s.H) * 2 * max_reach;
+    z.rows = 2 * max_reach * size_t(a.s.C);
+    z.columns = size_t(a.s.C);
+    return z;
 }
 
-void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer) {
+void set_geometry(Analysis* a, int32_t H, int32_t W) {
     a->s = HalfSpectrum{H, W, W / 2 + 1};
-    size_t bins = a->s.bins();
     a->side = std::max(8, int32_t(std::lround(std::min(H, W) / 32.0)));
     a->grid_rows = (H + a->side - 1) / a->side;
     a->grid_columns = (a->s.C + a->side - 1) / a->side;
     a->protect = std::max(4.0, std::min(H, W) / 128.0);
-    float* f = static_cast<float*>(buffer);
-    a->level = f;
-    a->cut = a->level + bins;
-    a->spare = a->cut + bins;
-    a->grid = a->spare + bins;
-    a->block = a->grid + size_t(a->grid_rows) * size_t(a->grid_columns);
-    a->region = reinterpret_cast<uint8_t*>(a->block + size_t(a->side) * size_t(a->side));
+}
+
+} // namespace
+
+uint64_t analysis_bytes(int32_t H, int32_t W) {
+    Analysis a;
+    set_geometry(&a, H, W);
+    Sizes z = sizes_of(a);
+    return 4 * (2 * uint64_t(z.bins) + z.grid + z.block + z.line + z.edges + z.rows +
+                2 * z.columns) +
+           uint64_t(z.bins) + uint64_t(H) + 64;
+}
+
+void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer) {
+    set_geometry(a, H, W);
+    Sizes z = sizes_of(*a);
+    a->level = static_cast<float*>(buffer);
+    a->cut = a->level + z.bins;
+    a->grid = a->cut + z.bins;
+    a->block = a->grid + z.grid;
+    a->line = a->block + z.block;
+    a->edges = a->line + z.line;
+    a->rows = a->edges + z.edges;
+    a->column_weight = a->rows + z.rows;
+    a->column_block = reinterpret_cast<int32_t*>(a->column_weight + z.columns);
+    a->region = reinterpret_cast<uint8_t*>(a->column_block + z.columns);
+    a->active = a->region + z.bins;
+    background_columns(a);
 }
 
 const TransformBody spectra_transform_body = {descreen_work_buffers, every_column,

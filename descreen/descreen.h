@@ -13,6 +13,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 
 /* The geometry of one plane's half spectrum. */
 struct HalfSpectrum {
@@ -26,10 +27,13 @@ struct HalfSpectrum {
     int32_t mirror(int32_t i) const { return (2 * (H / 2) - i + H) % H; }
     /* The signed vertical frequency of centred row i. */
     int32_t fy(int32_t i) const { return i - H / 2; }
-    /* Radius in bins, with both axes in bins of their own transform. */
-    double radius(int32_t i, int32_t c) const;
-    /* Radius in cycles per pixel. */
-    double cycles(int32_t i, int32_t c) const;
+    /* The squared radius in bins, each axis in bins of its own transform,
+     * and in cycles per pixel. */
+    double radius2(int32_t i, int32_t c) const { return double(fy(i)) * fy(i) + double(c) * c; }
+    double cycles2(int32_t i, int32_t c) const {
+        double v = double(fy(i)) / H, u = double(c) / W;
+        return v * v + u * u;
+    }
     /* The flat index of any (i, c) near the half, its mirror image taken
      * where c falls outside 0..C-1 and the rows wrapping around. */
     size_t index(int32_t i, int32_t c) const;
@@ -47,22 +51,45 @@ struct Finding {
     double screen; /* a screen's frequency in cycles per pixel, else 0 */
 };
 
-enum { strongest_kept = 12 };
+enum { strongest_kept = 12, max_reach = 8 };
 
 /* Work space of the analysis, carved from one buffer. */
 struct Analysis {
     HalfSpectrum s;
-    float* level;    /* log-magnitude of each coefficient, then the screen's power */
-    float* cut;      /* how much of each coefficient is taken out, 0 to 1 */
-    float* spare;    /* a stack for region growing, then the blur's lines */
-    uint8_t* region; /* the coefficients that belong to a peak */
-    float* grid;     /* the background: one value per block */
-    float* block;    /* one block's values while its median is taken */
-    int32_t side;    /* a block's side in bins */
+    float* level;          /* log-magnitude of each coefficient, then the screen's power */
+    float* cut;            /* how much of each coefficient is taken out, 0 to 1;
+                              before that, work space */
+    uint8_t* region;       /* the coefficients that belong to a peak */
+    float* grid;           /* the background: one value per block */
+    float* block;          /* one block's values while its median is taken */
+    float* line;           /* a row of the background or of a filter, and its result */
+    float* edges;          /* a filter's values beyond the ends of each row */
+    float* rows;           /* a filter's rows as they were */
+    int32_t* column_block; /* for each column, the block centre on its left */
+    float* column_weight;  /* and the weight of the one on its right */
+    uint8_t* active;       /* the rows of a filter's input that hold anything but 0 */
+    int32_t side;          /* a block's side in bins */
     int32_t grid_rows, grid_columns;
     double protect; /* radius in bins around zero that is never touched */
     Peak strongest[strongest_kept];
 };
+
+/* The natural logarithm of a normal x > 0, within 1e-5, by the
+ * same operations on every machine and without branches, so that a loop of
+ * them runs in vector registers. */
+inline float log_of(float x) {
+    uint32_t bits;
+    std::memcpy(&bits, &x, sizeof bits);
+    /* x = 2^e m with m in [sqrt(1/2), sqrt(2)) */
+    uint32_t shifted = bits + (0x3f800000u - 0x3f3504f3u);
+    int32_t e = int32_t(shifted >> 23) - 127;
+    bits = (shifted & 0x007fffffu) + 0x3f3504f3u;
+    float m;
+    std::memcpy(&m, &bits, sizeof m);
+    float t = (m - 1) / (m + 1), t2 = t * t;
+    float series = 1 + t2 * (1 / 3.0f + t2 * (1 / 5.0f + t2 * (1 / 7.0f)));
+    return float(e) * 0.693147181f + 2 * t * series;
+}
 
 /* Bytes of work space that an analysis of an H x W plane needs. */
 uint64_t analysis_bytes(int32_t H, int32_t W);
@@ -71,6 +98,8 @@ void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer);
 /* The background of a.level: block medians, interpolated by background(). */
 void background_grid(Analysis* a);
 double background(const Analysis& a, int32_t i, int32_t c);
+void background_row(const Analysis& a, int32_t i, float* line);
+void background_columns(Analysis* a); /* the columns' places in the grid, once */
 
 /* Marks the peaks and the coefficients around them in a.region, keeps the
  * strongest in a.strongest and tells whether they make a screen. */
@@ -85,7 +114,7 @@ void shape_cut(Analysis* a);
 struct PictureModel {
     double a, b;
 };
-bool picture_model(const Analysis& a, double screen, PictureModel* model);
+bool picture_model(Analysis& a, double screen, PictureModel* model);
 
 /* With a.level holding the power of each coefficient: the gain that keeps
  * what the model expects of the picture and takes out the screen's excess,

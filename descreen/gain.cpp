@@ -18,56 +18,94 @@
 
 namespace {
 
-/* A filter along the rows, from `from` into `to`, then along the columns
- * back into `from`; columns beyond the half read its mirror image and rows
- * wrap around, as frequencies do. `combine` folds one neighbour at distance
- * d into a running value. */
-template <typename Start, typename Combine>
-void separable(const HalfSpectrum& s, float* from, float* to, int32_t reach, Start start,
-               Combine combine) {
+/* A filter that reaches `reach` bins along the rows and along the columns,
+ * in place: columns beyond the half read its mirror image and rows wrap
+ * around, as frequencies do. The field is 0 in most rows, as a cut is: rows
+ * far from anything else stay 0 without being filtered. `start(v)` begins
+ * a value and `fold(out, d, l, r, n)` folds in the values at distance d on
+ * either side, for out[0 .. n). */
+template <typename Start, typename Fold>
+void separable(Analysis* a, float* field, int32_t reach, Start start, Fold fold) {
+    const HalfSpectrum& s = a->s;
+    const size_t C = size_t(s.C), R = size_t(reach);
+    float *line = a->line, *result = a->line + C + 2 * max_reach;
     for (int32_t i = 0; i < s.H; i++) {
-        float* out = to + size_t(i) * size_t(s.C);
-        const float* row = from + size_t(i) * size_t(s.C);
-        for (int32_t c = 0; c < s.C; c++) {
-            double v = start(row[c]);
-            for (int32_t d = 1; d <= reach; d++) {
-                bool inside = c - d >= 0 && c + d < s.C;
-                float left = inside ? row[c - d] : from[s.index(i, c - d)];
-                float right = inside ? row[c + d] : from[s.index(i, c + d)];
-                v = combine(v, d, left, right);
-            }
-            out[c] = float(v);
-        }
+        const float* row = field + size_t(i) * C;
+        a->active[i] = std::any_of(row, row + C, [](float v) { return v != 0; });
     }
-    for (int32_t i = 0; i < s.H; i++) {
-        float* out = from + size_t(i) * size_t(s.C);
-        const float* row = to + size_t(i) * size_t(s.C);
-        for (int32_t c = 0; c < s.C; c++) out[c] = float(start(row[c]));
+    /* Along the rows. The mirror images beyond the ends come from other
+     * rows, which are filtered in turn: they are taken first. */
+    for (int32_t i = 0; i < s.H; i++)
         for (int32_t d = 1; d <= reach; d++) {
-            const float* up = to + size_t((i - d % s.H + s.H) % s.H) * size_t(s.C);
-            const float* down = to + size_t((i + d) % s.H) * size_t(s.C);
-            for (int32_t c = 0; c < s.C; c++) out[c] = float(combine(out[c], d, up[c], down[c]));
+            a->edges[size_t(i) * 2 * R + size_t(d - 1)] = field[s.index(i, -d)];
+            a->edges[size_t(i) * 2 * R + R + size_t(d - 1)] = field[s.index(i, s.C - 1 + d)];
         }
+    for (int32_t i = 0; i < s.H; i++) {
+        if (!a->active[i] && !a->active[s.mirror(i)]) continue;
+        float* row = field + size_t(i) * C;
+        const float* edge = a->edges + size_t(i) * 2 * R;
+        for (size_t d = 1; d <= R; d++) {
+            line[R - d] = edge[d - 1];
+            line[R + C - 1 + d] = edge[R + d - 1];
+        }
+        std::copy(row, row + C, line + R);
+        const float* x = line + R;
+        for (size_t c = 0; c < C; c++) result[c] = start(x[c]);
+        for (int32_t d = 1; d <= reach; d++) fold(result, d, x - d, x + d, C);
+        std::copy(result, result + C, row);
+    }
+    /* Along the columns: the rows above are kept as they were in a ring,
+     * and the first rows, which the last ones reach round to, on the side. */
+    float *ring = a->rows, *first = a->rows + R * C;
+    auto row_at = [&](int32_t i, int32_t k) { /* row k as it was, while filtering row i */
+                                              k = (k % s.H + s.H) % s.H;
+                                              if (k >= i) return field + size_t(k) * C;
+                                              if (i - k <= reach)
+                                                  return ring + size_t(k % reach) * C;
+                                              return first +
+                                                     size_t(k) *
+                                                         C; /* reached round from the last rows */
+    };
+    for (int32_t k = 0; k < std::min(reach, s.H); k++)
+        std::copy(field + size_t(k) * C, field + size_t(k + 1) * C, first + size_t(k) * C);
+    for (int32_t i = 0; i < s.H; i++) {
+        bool near = false;
+        for (int32_t d = -reach; d <= reach && !near; d++) {
+            int32_t k = ((i + d) % s.H + s.H) % s.H;
+            near = a->active[k] || a->active[s.mirror(k)];
+        }
+        float* row = field + size_t(i) * C;
+        if (near) {
+            const float* x = row_at(i, i);
+            for (size_t c = 0; c < C; c++) result[c] = start(x[c]);
+            for (int32_t d = 1; d <= reach; d++)
+                fold(result, d, row_at(i, i - d), row_at(i, i + d), C);
+        }
+        std::copy(row, row + C, ring + size_t(i % reach) * C);
+        if (near) std::copy(result, result + C, row);
     }
 }
 
-void widen(const HalfSpectrum& s, float* a, float* spare) {
+void widen(Analysis* a, float* field) {
     separable(
-        s, a, spare, 1, [](float v) { return double(v); },
-        [](double v, int32_t, float l, float r) { return std::max(v, double(std::max(l, r))); });
+        a, field, 1, [](float v) { return v; },
+        [](float* out, int32_t, const float* l, const float* r, size_t n) {
+            for (size_t c = 0; c < n; c++) out[c] = std::max(out[c], std::max(l[c], r[c]));
+        });
 }
 
-void blur(const HalfSpectrum& s, float* a, float* spare, double sigma) {
-    const int32_t reach = int32_t(std::ceil(4 * sigma));
-    double w[64] = {1}, sum = 1;
-    for (int32_t d = 1; d <= reach && d < 64; d++) {
-        w[d] = std::exp(-0.5 * d * d / (sigma * sigma));
-        sum += 2 * w[d];
-    }
-    for (int32_t d = 0; d <= reach && d < 64; d++) w[d] /= sum;
+void blur(Analysis* a, float* field, double sigma) {
+    const int32_t reach = std::min(int32_t(std::ceil(3 * sigma)), int32_t(max_reach));
+    float w[max_reach + 1];
+    double sum = 1;
+    for (int32_t d = 1; d <= reach; d++) sum += 2 * std::exp(-0.5 * d * d / (sigma * sigma));
+    for (int32_t d = 0; d <= reach; d++)
+        w[d] = float(std::exp(-0.5 * d * d / (sigma * sigma)) / sum);
     separable(
-        s, a, spare, std::min(reach, 63), [&](float v) { return w[0] * v; },
-        [&](double v, int32_t d, float l, float r) { return v + w[d] * (double(l) + r); });
+        a, field, reach, [&](float v) { return w[0] * v; },
+        [&](float* out, int32_t d, const float* l, const float* r, size_t n) {
+            for (size_t c = 0; c < n; c++) out[c] += w[d] * (l[c] + r[c]);
+        });
 }
 
 } // namespace
@@ -80,11 +118,11 @@ void shape_cut(Analysis* a) {
             double e = a->region[k] ? a->level[k] - background(*a, i, c) : 0;
             a->cut[k] = e > 0 ? float(1 - std::exp(-e)) : 0.0f;
         }
-    widen(s, a->cut, a->spare);
-    blur(s, a->cut, a->spare, 1.0);
+    widen(a, a->cut);
+    blur(a, a->cut, 1.0);
 }
 
-bool picture_model(const Analysis& a, double screen, PictureModel* model) {
+bool picture_model(Analysis& a, double screen, PictureModel* model) {
     const HalfSpectrum& s = a.s;
     /* seven rings from 0.03 cycles per pixel to half the screen's frequency */
     const int rings = 7;
@@ -92,28 +130,33 @@ bool picture_model(const Analysis& a, double screen, PictureModel* model) {
     if (width <= 0) return false;
     size_t count[rings] = {}, start[rings + 1] = {};
     auto ring_of = [&](int32_t i, int32_t c) {
-        double r = s.cycles(i, c);
-        return r < low || r >= high ? -1 : std::min(int((r - low) / width), rings - 1);
+        double r2 = s.cycles2(i, c);
+        if (r2 < low * low || r2 >= high * high) return -1;
+        return std::min(int((std::sqrt(r2) - low) / width), rings - 1);
     };
-    for (int32_t i = 0; i < s.H; i++)
-        for (int32_t c = 0; c < s.C; c++) {
+    /* the rows and columns that reach below `high` */
+    const int32_t i0 = std::max(0, s.H / 2 - int32_t(high * s.H) - 1);
+    const int32_t i1 = std::min(s.H, s.H / 2 + int32_t(high * s.H) + 2);
+    const int32_t c1 = std::min(s.C, int32_t(high * s.W) + 2);
+    for (int32_t i = i0; i < i1; i++)
+        for (int32_t c = 0; c < c1; c++) {
             int k = ring_of(i, c);
             if (k >= 0) count[k]++;
         }
     for (int k = 0; k < rings; k++) start[k + 1] = start[k] + count[k];
-    /* the rings' values side by side in the spare buffer */
+    /* the rings' values side by side where the cut will be */
     size_t fill[rings];
     std::copy(start, start + rings, fill);
-    for (int32_t i = 0; i < s.H; i++)
-        for (int32_t c = 0; c < s.C; c++) {
+    for (int32_t i = i0; i < i1; i++)
+        for (int32_t c = 0; c < c1; c++) {
             int k = ring_of(i, c);
-            if (k >= 0) a.spare[fill[k]++] = a.level[size_t(i) * size_t(s.C) + size_t(c)];
+            if (k >= 0) a.cut[fill[k]++] = a.level[size_t(i) * size_t(s.C) + size_t(c)];
         }
     double sx = 0, sy = 0, sxx = 0, sxy = 0;
     int n = 0;
     for (int k = 0; k < rings; k++) {
         if (count[k] <= 20) continue;
-        float* v = a.spare + start[k];
+        float* v = a.cut + start[k];
         std::nth_element(v, v + count[k] / 2, v + count[k]);
         double x = std::log(low + (k + 0.5) * width), y = v[count[k] / 2];
         sx += x;
@@ -131,23 +174,35 @@ bool picture_model(const Analysis& a, double screen, PictureModel* model) {
 
 void screen_gain(Analysis* a, double screen, const PictureModel& model) {
     const HalfSpectrum& s = a->s;
-    blur(s, a->level, a->spare, 2.0);
-    /* The fitted medians are of magnitudes; the mean power of a spread of
-     * them is the median squared over ln 2. */
-    const double ln2 = 0.6931471805599453;
-    for (int32_t i = 0; i < s.H; i++)
+    blur(a, a->level, 2.0);
+    /* The expected power at each squared radius from a quarter of the
+     * screen's frequency on, tabulated: it changes slowly. The fitted
+     * medians are of magnitudes; the mean power of a spread of them is the
+     * median squared over ln 2. */
+    const int steps = 4096;
+    const double from = 0.0625 * screen * screen, to = 0.5, step = (to - from) / (steps - 1);
+    float* expected = a->block; /* the blocks' work space is free by now */
+    for (int k = 0; k < steps; k++)
+        expected[k] = float(std::exp(2 * model.a + model.b * log_of(float(from + k * step))) /
+                            0.6931471805599453);
+    const double per_step = 1 / step, per_screen = 1 / screen, per_column = 1.0 / s.W;
+    for (int32_t i = 0; i < s.H; i++) {
+        float* level = a->level + size_t(i) * size_t(s.C);
+        const double v = double(s.fy(i)) / s.H, v2 = v * v;
         for (int32_t c = 0; c < s.C; c++) {
-            size_t k = size_t(i) * size_t(s.C) + size_t(c);
-            double r = s.cycles(i, c);
+            double u = c * per_column, r2 = v2 + u * u;
             /* from a quarter of the screen's frequency to a half, the
              * Wiener gain comes in gradually */
-            double ramp = std::min(std::max((r / screen - 0.25) / 0.25, 0.0), 1.0);
-            double gain = 1;
-            if (ramp > 0) {
-                double expected = std::exp(2 * (model.a + model.b * std::log(r))) / ln2;
-                double observed = a->level[k];
-                gain = observed > expected ? expected / observed : 1;
+            double ramp = std::min(std::max((std::sqrt(r2) * per_screen - 0.25) * 4, 0.0), 1.0);
+            if (ramp == 0) {
+                level[c] = 1;
+                continue;
             }
-            a->level[k] = float(1 - ramp * (1 - gain));
+            double t = std::min((r2 - from) * per_step, steps - 1.001);
+            int k = int(t);
+            double e = expected[k] + (t - k) * (expected[k + 1] - expected[k]);
+            double gain = level[c] > e ? e / level[c] : 1;
+            level[c] = float(1 - ramp * (1 - gain));
         }
+    }
 }

@@ -32,7 +32,7 @@ const double region_excess = 1.0986122886681098; /* ln 3 */
 /* The excess of coefficient (i, c) over the background; 0 near the zero
  * frequency, which belongs to the picture. */
 double excess(const Analysis& a, int32_t i, int32_t c) {
-    if (a.s.radius(i, c) < a.protect + 1.5) return 0;
+    if (a.s.radius2(i, c) < (a.protect + 1.5) * (a.protect + 1.5)) return 0;
     return a.level[size_t(i) * size_t(a.s.C) + size_t(c)] - background(a, i, c);
 }
 
@@ -96,14 +96,6 @@ double screen_frequency(const Analysis& a, int count) {
 
 } // namespace
 
-double HalfSpectrum::radius(int32_t i, int32_t c) const {
-    return std::hypot(double(fy(i)), double(c));
-}
-
-double HalfSpectrum::cycles(int32_t i, int32_t c) const {
-    return std::hypot(double(fy(i)) / H, double(c) / W);
-}
-
 size_t HalfSpectrum::index(int32_t i, int32_t c) const {
     /* Coefficient (v, -u) is the conjugate of (-v, u): same magnitude. */
     for (int k = 0; k < 4 && (c < 0 || c >= C); k++) {
@@ -117,53 +109,89 @@ size_t HalfSpectrum::index(int32_t i, int32_t c) const {
 
 void background_grid(Analysis* a) {
     const HalfSpectrum& s = a->s;
+    /* Large blocks are sampled at every other row and column: their median
+     * barely changes. */
+    const int32_t step = a->side >= 16 ? 2 : 1;
     for (int32_t gy = 0; gy < a->grid_rows; gy++)
         for (int32_t gx = 0; gx < a->grid_columns; gx++) {
             int32_t i0 = gy * a->side, i1 = std::min(i0 + a->side, s.H);
             int32_t c0 = gx * a->side, c1 = std::min(c0 + a->side, s.C);
             size_t n = 0;
-            for (int32_t i = i0; i < i1; i++)
-                for (int32_t c = c0; c < c1; c++)
+            for (int32_t i = i0; i < i1; i += step)
+                for (int32_t c = c0; c < c1; c += step)
                     a->block[n++] = a->level[size_t(i) * size_t(s.C) + size_t(c)];
             std::nth_element(a->block, a->block + n / 2, a->block + n);
             a->grid[size_t(gy) * size_t(a->grid_columns) + size_t(gx)] = a->block[n / 2];
         }
 }
 
-double background(const Analysis& a, int32_t i, int32_t c) {
-    /* bilinear between block centres, constant beyond the outer ones */
-    auto place = [&](int32_t k, int32_t count, int32_t* lo, int32_t* hi) {
-        double t = (k + 0.5) / a.side - 0.5;
-        t = std::min(std::max(t, 0.0), double(count - 1));
-        *lo = int32_t(t);
-        *hi = std::min(*lo + 1, count - 1);
-        return t - *lo;
-    };
-    int32_t y0, y1, x0, x1;
-    double wy = place(i, a.grid_rows, &y0, &y1), wx = place(c, a.grid_columns, &x0, &x1);
-    auto g = [&](int32_t y, int32_t x) {
-        return double(a.grid[size_t(y) * size_t(a.grid_columns) + size_t(x)]);
-    };
-    double top = g(y0, x0) + wx * (g(y0, x1) - g(y0, x0));
-    double bottom = g(y1, x0) + wx * (g(y1, x1) - g(y1, x0));
+namespace {
+
+/* Where k falls between the centres of blocks lo and hi: the weight of hi.
+ * Beyond the outer centres the background is constant. */
+double place(const Analysis& a, int32_t k, int32_t count, int32_t* lo, int32_t* hi) {
+    double t = (k + 0.5) / a.side - 0.5;
+    t = std::min(std::max(t, 0.0), double(count - 1));
+    *lo = int32_t(t);
+    *hi = std::min(*lo + 1, count - 1);
+    return t - *lo;
+}
+
+/* The grid's column x between rows y0 and y1. */
+double between_rows(const Analysis& a, int32_t y0, int32_t y1, double wy, int32_t x) {
+    double top = a.grid[size_t(y0) * size_t(a.grid_columns) + size_t(x)];
+    double bottom = a.grid[size_t(y1) * size_t(a.grid_columns) + size_t(x)];
     return top + wy * (bottom - top);
+}
+
+} // namespace
+
+double background(const Analysis& a, int32_t i, int32_t c) {
+    int32_t y0, y1, x0, x1;
+    double wy = place(a, i, a.grid_rows, &y0, &y1), wx = place(a, c, a.grid_columns, &x0, &x1);
+    double left = between_rows(a, y0, y1, wy, x0);
+    return left + wx * (between_rows(a, y0, y1, wy, x1) - left);
+}
+
+void background_columns(Analysis* a) {
+    for (int32_t c = 0; c < a->s.C; c++) {
+        int32_t x1;
+        a->column_weight[c] = float(place(*a, c, a->grid_columns, &a->column_block[c], &x1));
+    }
+}
+
+void background_row(const Analysis& a, int32_t i, float* line) {
+    int32_t y0, y1;
+    double wy = place(a, i, a.grid_rows, &y0, &y1);
+    /* the grid between the two rows of block centres, then along the row */
+    float* blend = a.block;
+    for (int32_t x = 0; x < a.grid_columns; x++) blend[x] = float(between_rows(a, y0, y1, wy, x));
+    blend[a.grid_columns] = blend[a.grid_columns - 1];
+    for (int32_t c = 0; c < a.s.C; c++) {
+        const float* g = blend + a.column_block[c];
+        line[c] = g[0] + a.column_weight[c] * (g[1] - g[0]);
+    }
 }
 
 Finding find_peaks(Analysis* a) {
     const HalfSpectrum& s = a->s;
-    uint32_t* stack = reinterpret_cast<uint32_t*>(a->spare);
+    uint32_t* stack = reinterpret_cast<uint32_t*>(a->cut); /* free until the cut */
     size_t top = 0;
     int count = 0;
     std::fill(a->region, a->region + s.bins(), uint8_t(0));
-    for (int32_t i = 0; i < s.H; i++)
+    const double guard = (a->protect + 1.5) * (a->protect + 1.5);
+    for (int32_t i = 0; i < s.H; i++) {
+        background_row(*a, i, a->line);
+        const float* level = a->level + size_t(i) * size_t(s.C);
         for (int32_t c = 0; c < s.C; c++) {
-            double e = excess(*a, i, c);
-            if (e <= peak_excess || !is_peak(*a, i, c, e)) continue;
+            double e = double(level[c]) - a->line[c];
+            if (e <= peak_excess || s.radius2(i, c) < guard || !is_peak(*a, i, c, e)) continue;
             keep_strongest(a, count++, Peak{i, c, float(e)});
             size_t k = size_t(i) * size_t(s.C) + size_t(c);
             a->region[k] = 1;
             stack[top++] = uint32_t(k);
         }
+    }
     /* Each peak's region: the coefficients around it, eight-connected,
      * that stand out by more than region_excess. */
     while (top > 0) {
