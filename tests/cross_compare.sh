@@ -9,7 +9,7 @@ linux="$1"
 windows="$2"
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
-for plugin in SpectraPlane SpectraPlaneInverse SpectraVolume SpectraRow; do
+for plugin in SpectraPlane SpectraPlaneInverse SpectraVolume SpectraRow SpectraDescreen; do
     for case in default:8 default:16 default:32 photoshop:8 photoshop:16 photoshop:32 \
         paintnet:8 paintnet:16 gimp:8 right:8 two:8 thread:8 thread:16 thread:32; do
         profile="${case%:*}" depth="${case#*:}"

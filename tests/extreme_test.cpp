@@ -168,6 +168,11 @@ TEST(Extreme, SpecialFloatsWriteNothingOutsideThePicture) {
              * infinite magnitude. The inverse reads its input as codes, and
              * 10^1e30 is no number: it writes NaN there. */
             bool inverse = std::string(name) == "SpectraPlaneInverse";
+            /* The descreen leaves a plane that holds one as it came. */
+            if (!c.finite && std::string(name) == "SpectraDescreen") {
+                EXPECT_TRUE(host_same_samples(in, out)) << what;
+                continue;
+            }
             for (int32_t y = 0; y < out.rows; y++)
                 for (int32_t x = 0; x < out.columns; x++)
                     for (int p = 0; p < 3; p++) {

@@ -12,7 +12,7 @@ shift 3
 out="$(mktemp -d)"
 trap 'rm -rf "$out"' EXIT
 status=0
-for plugin in SpectraPlane SpectraPlaneInverse SpectraVolume SpectraRow; do
+for plugin in SpectraPlane SpectraPlaneInverse SpectraVolume SpectraRow SpectraDescreen; do
     $run "$dump" state "$plugins" $plugin default "$out/default" 100 </dev/null || {
         echo "FAILED: $plugin, 100 runs in the default state"
         status=1

@@ -27,7 +27,7 @@ std::string plugin_path(const std::string& name);
 
 /* Every plug-in of the build. */
 const char* const all_plugins[] = {"SpectraPlane", "SpectraPlaneInverse", "SpectraVolume",
-                                   "SpectraRow"};
+                                   "SpectraRow", "SpectraDescreen"};
 
 /* Images filled by a formula, f(x, y, p) in the depth's own scale. */
 template <typename F>

@@ -1,0 +1,96 @@
+/* descreen_test.cpp - SpectraDescreen on a smooth picture with patterns of
+ * known form added: without one the picture comes back bit for bit; with
+ * one it comes back close to the picture; at every depth, and with the
+ * planes from the fourth on as they came. */
+#include "support.h"
+
+#include <cmath>
+
+namespace {
+
+const double pi = 3.14159265358979323846;
+const int rows = 96, columns = 128;
+
+/* A smooth picture in [0.25, 0.75] of white, which no pattern below
+ * pushes beyond 0 or white: ramps, waves and a soft disc. */
+double picture(int x, int y, int p) {
+    double r = std::hypot(x - 70.0, y - 40.0);
+    double disc = 0.15 / (1 + std::exp((r - 20) / 3));
+    double v = p == 0   ? 0.25 + 0.3 * x / columns
+               : p == 1 ? 0.45 + 0.15 * std::sin(y / 17.0)
+                        : 0.4 + 0.2 * std::cos((x + y) / 23.0);
+    return v + disc;
+}
+
+struct Pattern {
+    const char* what;
+    double (*add)(int x, int y); /* in units of white */
+    double at_least;             /* dB against the picture; 0: bit for bit */
+};
+
+const Pattern patterns[] = {
+    {"nothing", [](int, int) { return 0.0; }, 0},
+    /* 11 and 10 periods across: a peak on one frequency of the transform */
+    {"a sinusoid",
+     [](int x, int y) {
+         return 0.1 * std::sin(2 * pi * (11.0 * x / columns + 10.0 * y / rows) + 0.3);
+     },
+     45},
+    /* dots 5 pixels apart at 15 degrees: a lattice of peaks */
+    {"a dot screen",
+     [](int x, int y) {
+         double t = 15 * pi / 180, k = 2 * pi / 5;
+         double u = k * (x * std::cos(t) + y * std::sin(t)),
+                v = k * (y * std::cos(t) - x * std::sin(t));
+         return 0.06 * (std::cos(u) + std::cos(v));
+     },
+     30},
+};
+
+/* The picture plus the pattern at a depth, and a fourth plane of noise. */
+HostImage patterned(const Pattern& pattern, int depth, bool clean) {
+    HostImage noise = noise_image(rows, columns, 4, depth, 17);
+    double white = white_of(depth);
+    return make_image(rows, columns, 4, depth, [&](int x, int y, int p) {
+        if (p == 3) return host_sample(noise, x, y, p);
+        double v = (picture(x, y, p) + (clean ? 0 : pattern.add(x, y))) * white;
+        return depth == 32 ? double(float(v)) : std::round(v);
+    });
+}
+
+double psnr(const HostImage& a, const HostImage& b) {
+    double sum = 0, white = white_of(a.depth);
+    for (int y = 0; y < rows; y++)
+        for (int x = 0; x < columns; x++)
+            for (int p = 0; p < 3; p++) {
+                double d = (host_sample(a, x, y, p) - host_sample(b, x, y, p)) / white;
+                sum += d * d;
+            }
+    return 10 * std::log10(3.0 * rows * columns / sum);
+}
+
+TEST(Descreen, PatternsTakenOutAndThePictureKept) {
+    Plugin plugin("SpectraDescreen");
+    for (const Pattern& pattern : patterns)
+        for (int depth : {8, 16, 32}) {
+            std::string what = std::string(pattern.what) + " at " + std::to_string(depth);
+            HostImage in = patterned(pattern, depth, false),
+                      clean = patterned(pattern, depth, true);
+            int16_t result;
+            HostOptions junk;
+            junk.fill = HostFill::junk;
+            HostImage out = plugin.run(in, &result, junk);
+            ASSERT_EQ(result, noErr) << what;
+            for (int y = 0; y < rows; y++)
+                for (int x = 0; x < columns; x++)
+                    ASSERT_EQ(host_sample(out, x, y, 3), host_sample(in, x, y, 3)) << what;
+            if (pattern.at_least == 0) {
+                EXPECT_TRUE(host_same_samples(in, out)) << what;
+            } else {
+                EXPECT_GE(psnr(out, clean), pattern.at_least) << what;
+                EXPECT_LT(psnr(in, clean), pattern.at_least - 5) << what;
+            }
+        }
+}
+
+} // namespace
