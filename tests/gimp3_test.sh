@@ -51,7 +51,8 @@ grep -qF "SpectraPlane works on one layer at a time; select just one layer" "$lo
 # What GIMP registered: the label, RGB images, the category's menu and the
 # standard arguments. (Which selections the menu item is sensitive to, the
 # procedure keeps to itself: GIMP's database does not say.)
-for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row; do
+for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row \
+    SpectraDescreen:descreen; do
     want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} RGB* <Image>/Filters/Quillon 2018 run-mode,image,drawables"
     grep -qxF "$want" "$log" || fail "registered otherwise: $(grep "PROCEDURE plug-in-spectra-${p#*:} " "$log")"
 done

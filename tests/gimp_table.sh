@@ -7,7 +7,7 @@
 # files compared.
 write_cases() {
     for input in rgb8.png rgba8.png rgb16.png rgba16.png float.tif; do
-        for p in plane plane-inverse volume row; do
+        for p in plane plane-inverse volume row descreen; do
             echo "${input%.*}-$p $input 0 none $p ${input##*.}"
         done
     done >"$work/cases"
@@ -35,6 +35,7 @@ plugin_of() {
     plane-inverse) echo SpectraPlaneInverse ;;
     volume) echo SpectraVolume ;;
     row) echo SpectraRow ;;
+    descreen) echo SpectraDescreen ;;
     esac
 }
 

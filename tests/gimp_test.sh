@@ -95,7 +95,7 @@ check_table "$work/log"
 # arguments, for RGB images, under Filters in the property list's
 # category, labelled by its name.
 rc="$GIMP2_DIRECTORY/pluginrc"
-for p in plane plane-inverse volume row; do
+for p in plane plane-inverse volume row descreen; do
     awk -v name="\"plug-in-spectra-$p\"" '
         $1 == "(proc-def" { on = $2 == name }
         on { print }
