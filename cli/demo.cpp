@@ -1,5 +1,6 @@
-/* demo.cpp - spectra demo: the four plug-ins on the sample picture, and a
- * periodic pattern removed through the spectrum (pattern.cpp).
+/* demo.cpp - spectra demo: the four transforms on the sample picture, a
+ * periodic pattern removed through the spectrum (pattern.cpp), and a
+ * halftoned print descreened (halftone.cpp).
  *
  * The sample picture is drawn here, so the command carries it wherever it
  * goes: 512 x 512 RGB with gratings (spectra of a few bright points), a disc
@@ -144,11 +145,12 @@ int demo(const std::string& dir) {
         failure = {exit_output, error};
         return false;
     };
-    FoundPlugin plane, inverse, volume, row;
+    FoundPlugin plane, inverse, volume, row, descreen;
     if (!resolve_plugin("SpectraPlane", &plane, &failure) ||
         !resolve_plugin("SpectraPlaneInverse", &inverse, &failure) ||
         !resolve_plugin("SpectraVolume", &volume, &failure) ||
-        !resolve_plugin("SpectraRow", &row, &failure))
+        !resolve_plugin("SpectraRow", &row, &failure) ||
+        !resolve_plugin("SpectraDescreen", &descreen, &failure))
         return fail();
 
     ImageFile source;
@@ -197,6 +199,21 @@ int demo(const std::string& dir) {
                 pattern.psnr_before);
     std::printf("  pattern removed:  %6.1f dB PSNR\n", pattern.psnr_after);
 
+    /* A halftoned print descreened in one step. */
+    DescreenRun halftone;
+    if (!demo_descreen(descreen, &halftone, &failure) ||
+        !write("halftone.png", halftone.screened) ||
+        !write("halftone-descreened.png", halftone.descreened) ||
+        !write("halftone-tone.png", halftone.tone))
+        return fail();
+    char descreen_caption[128];
+    std::snprintf(descreen_caption, sizeof descreen_caption,
+                  "SPECTRADESCREEN - PSNR %.1f DB BEFORE  %.1f DB AFTER", halftone.psnr_before,
+                  halftone.psnr_after);
+    std::printf("a halftoned print descreened (SpectraDescreen), against its continuous tones:\n");
+    std::printf("  the scan:         %6.1f dB PSNR\n", halftone.psnr_before);
+    std::printf("  descreened:       %6.1f dB PSNR\n", halftone.psnr_after);
+
     HostImage sheet = contact_sheet({{"THE FOUR PLUG-INS",
                                       {{"SOURCE", &source.image},
                                        {"SPECTRUM", &spectrum},
@@ -207,12 +224,17 @@ int demo(const std::string& dir) {
                                       {{"STRIPES", &pattern.pattern},
                                        {"SPECTRUM", &pattern.spectrum},
                                        {"PEAKS PAINTED", &pattern.painted},
-                                       {"INVERSE", &pattern.cleaned}}}});
+                                       {"INVERSE", &pattern.cleaned}}},
+                                     {descreen_caption,
+                                      {{"HALFTONE", &halftone.screened},
+                                       {"DESCREENED", &halftone.descreened},
+                                       {"INKS AS TONES", &halftone.tone}}}});
     if (!write("contact-sheet.png", sheet)) return fail();
     std::printf("pictures in %s/: source.png, spectrum.png, inverse.png, volume.png, row.png,\n"
                 "spectrum-16.png, inverse-16.png, spectrum-32.tif, inverse-32.tif, pattern.png,\n"
-                "pattern-spectrum.png, pattern-painted.png, pattern-removed.png; all of them\n"
-                "side by side in %s/contact-sheet.png\n",
+                "pattern-spectrum.png, pattern-painted.png, pattern-removed.png, halftone.png,\n"
+                "halftone-descreened.png, halftone-tone.png; all of them side by side in\n"
+                "%s/contact-sheet.png\n",
                 dir.c_str(), dir.c_str());
     return exit_done;
 }

@@ -1,5 +1,5 @@
 /* demo.h - what the parts of spectra demo share: the sample picture, text
- * drawn into pictures, and the pattern-removal run. */
+ * drawn into pictures, the pattern-removal run and the descreen. */
 #ifndef SPECTRA_DEMO_H
 #define SPECTRA_DEMO_H
 
@@ -25,5 +25,15 @@ struct PatternRun {
  * SpectraPlaneInverse. */
 bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, PatternRun* run,
                   Failure* failure);
+
+/* A picture printed through a three-ink halftone screen and scanned, the
+ * same print with its inks laid as continuous tones, and what
+ * SpectraDescreen makes of the scan. */
+struct DescreenRun {
+    HostImage screened, tone, descreened;
+    double psnr_before = 0, psnr_after = 0;
+};
+
+bool demo_descreen(const FoundPlugin& descreen, DescreenRun* run, Failure* failure);
 
 #endif
