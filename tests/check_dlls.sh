@@ -2,8 +2,8 @@
 # Checks each Windows plug-in as a user would install it: one file that
 # imports nothing but system DLLs, exports ENTRYPOINT alone, undecorated, and
 # carries a "PiPL" resource with the code property of its own processor and
-# no other, and a version resource (1.0.6 for the planar plug-ins, 1.0.3 for
-# the others, product Spectra). No code in it moves a 256- or 512-bit vector
+# no other, and a version resource (1.0.6 for the planar plug-ins, 1.0.0 for
+# the descreen, 1.0.3 for the others, product Spectra). No code in it moves a 256- or 512-bit vector
 # to or from the stack with an aligned move: Windows does not align the stack
 # to 32 or 64 bytes, and such a move would fault there (wine does not show
 # it).
@@ -44,6 +44,7 @@ for plugin in "$@"; do
     fi
     case "$(basename "$plugin")" in
     SpectraPlane.8bf | SpectraPlaneInverse.8bf) version="1, 0, 6, 0" dotted=1.0.6 ;;
+    SpectraDescreen.8bf) version="1, 0, 0, 0" dotted=1.0.0 ;;
     *) version="1, 0, 3, 0" dotted=1.0.3 ;;
     esac
     for want in "FILEVERSION $version" "VALUE \"ProductName\", \"Spectra\"" \

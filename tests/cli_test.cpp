@@ -270,7 +270,8 @@ TEST_F(Cli, InfoPrintsThePropertyList) {
     } cases[] = {{"SpectraPlane", "SpectraPlane...."},
                  {"spectraplaneinverse", "SpectraPlaneInverse..."},
                  {"SpectraVolume", "SpectraVolume...."},
-                 {"SpectraRow", "SpectraRow...."}};
+                 {"SpectraRow", "SpectraRow...."},
+                 {"spectradescreen", "SpectraDescreen"}};
     for (const Case& c : cases) {
         Result r = spectra(std::string("info ") + c.plugin);
         ASSERT_EQ(r.code, 0) << r.output;

@@ -61,7 +61,8 @@ struct Named {
 const Named menu_names[] = {{"SpectraPlane", "SpectraPlane...."},
                             {"SpectraPlaneInverse", "SpectraPlaneInverse..."},
                             {"SpectraVolume", "SpectraVolume...."},
-                            {"SpectraRow", "SpectraRow...."}};
+                            {"SpectraRow", "SpectraRow...."},
+                            {"SpectraDescreen", "SpectraDescreen"}};
 
 TEST(Pipl, EveryPluginCarriesItsListByteForByte) {
     for (const Named& n : menu_names) {
