@@ -24,7 +24,7 @@ namespace {
 const double pi = 3.14159265358979323846;
 
 /* The borders' transforms and the tables that give the smooth part's
- * spectrum: 2 cos and sin of each row's and column's frequency. */
+ * spectrum: the cosine and sine of each row's and column's frequency. */
 struct Borders {
     double* across;           /* bottom row minus top row, W values */
     double* down;             /* right column minus left column, H values */
