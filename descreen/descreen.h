@@ -74,9 +74,9 @@ struct Analysis {
     Peak strongest[strongest_kept];
 };
 
-/* The natural logarithm of a normal x > 0, within 1e-5, by the
- * same operations on every machine and without branches, so that a loop of
- * them runs in vector registers. */
+/* The natural logarithm of a normal x > 0, within 1e-5, by the same
+ * operations on every machine and without branches, so that a loop of them
+ * runs in vector registers. */
 inline float log_of(float x) {
     uint32_t bits;
     std::memcpy(&bits, &x, sizeof bits);
@@ -109,8 +109,9 @@ Finding find_peaks(Analysis* a);
 void shape_cut(Analysis* a);
 
 /* The picture's own spectrum under a screen: the median log-magnitude of
- * rings below the screen's frequency, fitted as a + b log(radius). Returns
- * false where too few coefficients lie there for a fit. */
+ * rings below the screen's frequency, fitted as a + b log(radius), with
+ * a.cut as work space (before the cut is made). Returns false where too few
+ * coefficients lie there for a fit. */
 struct PictureModel {
     double a, b;
 };
@@ -118,7 +119,8 @@ bool picture_model(Analysis& a, double screen, PictureModel* model);
 
 /* With a.level holding the power of each coefficient: the gain that keeps
  * what the model expects of the picture and takes out the screen's excess,
- * from half the screen's frequency on, into a.level. */
+ * into a.level; it comes in from a quarter of the screen's frequency and
+ * holds in full from half of it. */
 void screen_gain(Analysis* a, double screen, const PictureModel& model);
 
 #endif
