@@ -141,6 +141,10 @@ bool read_plane(const Image<T>& image, int32_t k, double* real, const Borders& b
     return finite;
 }
 
+/* A sample from a value in units of white. A filtered picture overshoots
+ * a little both ways near sharp edges: at 8 and 16 bits the value is
+ * rounded and held to 0..white (the codes' rounder would fold a negative
+ * one up); at 32 bits it is kept as it is, as floats may lie beyond white. */
 template <typename T> T sample_of(double v) {
     v *= Depth<T>::white;
     return T(v <= 0 ? 0 : v >= Depth<T>::white ? Depth<T>::white : v + 0.5);
