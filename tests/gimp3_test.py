@@ -91,7 +91,8 @@ def table():
 
 def registration():
     for procedure in ['plug-in-spectra-plane', 'plug-in-spectra-plane-inverse',
-                      'plug-in-spectra-volume', 'plug-in-spectra-row']:
+                      'plug-in-spectra-volume', 'plug-in-spectra-row',
+                      'plug-in-spectra-descreen']:
         proc = pdb.lookup_procedure(procedure)
         say('PROCEDURE', procedure, proc.get_menu_label(), proc.get_image_types(),
             ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()))
