@@ -248,14 +248,10 @@ int32_t every_column(int32_t columns, int32_t) {
     return columns;
 }
 
-} // namespace
-
 /* The analysis's work space: level and cut as floats and region as bytes
  * for each coefficient; the background's grid and a block (also a table of
  * 4096); a filter's lines, edges and rows; the columns' places in the grid
  * and the rows' activity. */
-namespace {
-
 struct Sizes {
     size_t bins, grid, block, line, edges, rows, columns;
 };
