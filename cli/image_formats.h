@@ -30,12 +30,13 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
 bool tiff_read(const std::string& path, ImageFile* file, std::string* error);
 bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* error);
 
-/* The writers, into an open file; messages name `path`. */
+/* The writers, into an open file; messages name `path`. A record with a
+ * depth is written into the file. */
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-               std::string* error);
+               const SourceRecord& record, std::string* error);
 /* Takes the descriptor: it is closed when the call returns. Synced to its
  * disk when `sync` is set. */
 bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-                bool sync, std::string* error);
+                const SourceRecord& record, bool sync, std::string* error);
 
 #endif

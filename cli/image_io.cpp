@@ -110,15 +110,15 @@ std::string cannot_write(const std::string& path, int cause) {
 /* Writes the image through the open descriptor `fd`, which it closes;
  * messages name `path`. Only a regular file is synced to its disk. */
 bool write_fd(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-              bool png, bool sync, std::string* error) {
-    if (!png) return tiff_write(path, fd, image, original, sync, error);
+              const SourceRecord& record, bool png, bool sync, std::string* error) {
+    if (!png) return tiff_write(path, fd, image, original, record, sync, error);
     FILE* f = fdopen(fd, "wb");
     if (!f) {
         *error = cannot_write(path, errno);
         close(fd);
         return false;
     }
-    bool ok = png_write(path, f, image, original, error);
+    bool ok = png_write(path, f, image, original, record, error);
     if (std::fflush(f) != 0 || (sync && fsync(fileno(f)) != 0)) {
         if (ok) *error = cannot_write(path, errno);
         ok = false;
@@ -179,6 +179,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
                  const ImageFile* source) {
     const HostImage* original =
         source && !source->original.storage.empty() ? &source->original : nullptr;
+    SourceRecord record = source ? source->record : SourceRecord();
     std::string extension = lower_extension(path);
     bool png = extension == "png", tiff = extension == "tif" || extension == "tiff";
     /* A device or a pipe (/dev/stdout, /dev/null) is written as it is: it
@@ -207,7 +208,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
             *error = cannot_write(path, errno);
             return false;
         }
-        return write_fd(path, fd, image, original, png, false, error);
+        return write_fd(path, fd, image, original, record, png, false, error);
     }
     /* A file through a temporary file in the same folder, renamed into
      * place when whole. */
@@ -218,7 +219,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         *error = cannot_write(path, errno);
         return false;
     }
-    bool ok = write_fd(path, fd, image, original, png, true, error);
+    bool ok = write_fd(path, fd, image, original, record, png, true, error);
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
         *error = cannot_write(path, errno);
         ok = false;

@@ -10,6 +10,7 @@
 #define SPECTRA_IMAGE_IO_H
 
 #include "host.h"
+#include "spectrum.h"
 
 #include <string>
 
@@ -23,7 +24,8 @@ struct ImageFile {
     HostImage image;
     ImageColours colours = ImageColours::rgb;
     ImageFormat format = ImageFormat::png;
-    HostImage original; /* 16-bit files: the samples as the file holds them */
+    HostImage original;  /* 16-bit files: the samples as the file holds them */
+    SourceRecord record; /* a spectrum's record of its source, read and written */
 };
 
 /* Reads a PNG, JPEG or TIFF file (by its contents). On failure returns false and
@@ -34,7 +36,8 @@ bool image_read(const std::string& path, ImageFile* file, std::string* error);
  * .tif, .tiff), atomically. PNG holds 8 and 16 bits; TIFF also 32-bit
  * floats. The file gets the permissions that the umask gives a new file.
  * With the `source` that a plug-in ran on, 16-bit samples that the plug-in
- * left alone keep the source file's own values. */
+ * left alone keep the source file's own values, and its record of a
+ * spectrum's source goes into the file. */
 bool image_write(const std::string& path, const HostImage& image, std::string* error,
                  const ImageFile* source = nullptr);
 

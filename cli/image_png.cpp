@@ -30,6 +30,19 @@ void error_fn(png_structp png, png_const_charp message) {
 
 void warning_fn(png_structp, png_const_charp) {}
 
+/* Text chunks come here, one at a time, and are dropped at once, all but
+ * a spectrum's record of its source. */
+int text_fn(png_structp png, png_unknown_chunkp chunk) {
+    if (std::memcmp(chunk->name, "tEXt", 4) != 0) return 0;
+    size_t key = std::strlen(host_record_key);
+    const char* data = reinterpret_cast<const char*>(chunk->data);
+    if (chunk->size > key && std::memcmp(data, host_record_key, key + 1) == 0) {
+        ImageFile* file = static_cast<ImageFile*>(png_get_user_chunk_ptr(png));
+        host_read_record(std::string(data + key + 1, chunk->size - key - 1), &file->record);
+    }
+    return 1;
+}
+
 } // namespace
 
 bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* error) {
@@ -51,12 +64,18 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
     }
     png_init_io(png, f);
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
-    /* Text, profiles and unknown chunks are skipped, not read: libpng
-     * allocates such a chunk at the size the file claims, so a few bytes
-     * that claim a 2 GB text would cost 2 GB. */
-    static const png_byte skipped[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    /* Compressed text, profiles and unknown chunks are skipped, not read:
+     * libpng allocates such a chunk at the size the file claims, so a few
+     * bytes that claim a 2 GB text would cost 2 GB. Plain text chunks, where
+     * a spectrum records its source, are read one at a time (within
+     * libpng's limit of 8 MB a chunk) and dropped. */
+    static const png_byte skipped[] = "zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    static const png_byte text[] = "tEXt";
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 6);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 5);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, text, 1);
+    file->record = SourceRecord();
+    png_set_read_user_chunk_fn(png, file, text_fn);
     png_read_info(png, info);
     png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
     int type = png_get_color_type(png, info), bits = png_get_bit_depth(png, info);
@@ -106,7 +125,7 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
 }
 
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-               std::string* error) {
+               const SourceRecord& record, std::string* error) {
     if (image.depth == 32) {
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
@@ -140,6 +159,12 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
                  image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    std::string record_text = host_record_text(record);
+    png_text text = {};
+    text.compression = PNG_TEXT_COMPRESSION_NONE;
+    text.key = const_cast<char*>(host_record_key);
+    text.text = const_cast<char*>(record_text.c_str());
+    if (record.depth) png_set_text(png, info, &text, 1);
     png_write_info(png, info);
     if (image.depth == 16) png_set_swap(png);
     for (int32_t y = 0; y < image.rows; y++) {

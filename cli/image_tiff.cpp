@@ -174,6 +174,13 @@ bool tiff_read(const std::string& path, ImageFile* file, std::string* error) {
             TIFFClose(t);
             throw;
         }
+        /* a spectrum's record of its source, in the description */
+        const char* description = nullptr;
+        std::string key = std::string(host_record_key) + ": ";
+        file->record = SourceRecord();
+        if (TIFFGetField(t, TIFFTAG_IMAGEDESCRIPTION, &description) && description &&
+            std::strncmp(description, key.c_str(), key.size()) == 0)
+            host_read_record(description + key.size(), &file->record);
         std::string failure;
         ok = read_pixels(t, file->image, config == PLANARCONFIG_SEPARATE && planes > 1, &failure);
         if (!ok)
@@ -188,7 +195,7 @@ bool tiff_read(const std::string& path, ImageFile* file, std::string* error) {
 }
 
 bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-                bool sync, std::string* error) {
+                const SourceRecord& record, bool sync, std::string* error) {
     set_handlers();
     errno = 0;
     TIFF* t = TIFFFdOpen(fd, path.c_str(), "w");
@@ -212,6 +219,8 @@ bool tiff_write(const std::string& path, int fd, const HostImage& image, const H
         uint16_t extra = EXTRASAMPLE_UNASSALPHA; /* straight, not premultiplied */
         TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
     }
+    std::string description = std::string(host_record_key) + ": " + host_record_text(record);
+    if (record.depth) TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
     std::vector<uint8_t> row;
     bool ok = true;
     for (int32_t y = 0; ok && y < image.rows; y++) {

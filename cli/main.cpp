@@ -24,6 +24,10 @@ const char* const usage_text =
     "image editor runs them.\n"
     "\n"
     "verbs:\n"
+    "  spectrum INPUT OUTPUT        a picture's spectrum: twice as wide, log-magnitude\n"
+    "                               left, phase right (16 bits for an 8-bit picture)\n"
+    "  inverse INPUT OUTPUT         such a spectrum, edited or not, back to the picture\n"
+    "  spectrum|inverse INPUT... -o DIR   many files, into the folder DIR\n"
     "  run PLUGIN INPUT OUTPUT      run a plug-in on an image file\n"
     "  run PLUGIN INPUT... -o DIR   run it on many files, into the folder DIR\n"
     "  info PLUGIN                  show a plug-in's property list\n"
@@ -62,6 +66,29 @@ const char* const run_help =
     "With -o DIR, each INPUT is written to DIR (made when missing) under its\n"
     "own name, a JPEG as .png. A file that fails is named on one line and the\n"
     "others go on; the exit code is the highest of the failures'.\n";
+
+const char* const spectrum_help =
+    "usage: spectra spectrum INPUT OUTPUT [--depth 8|16|32]\n"
+    "       spectra spectrum INPUT... -o DIR [--depth 8|16|32]\n"
+    "\n"
+    "Writes the spectrum picture of a W x H picture, 2W x H: the picture is put in\n"
+    "the left half of a canvas twice as wide and SpectraPlane is run on it, the\n"
+    "log-magnitude in the left half, the phase in the right. The depth is 16 bits\n"
+    "for an 8-bit picture, so that the way back keeps every sample, else the\n"
+    "picture's own; --depth chooses another. OUTPUT records the picture's depth\n"
+    "and size for spectra inverse (a PNG text chunk, a TIFF description).\n"
+    "Paint in the left half to remove a pattern, save losslessly, and run\n"
+    "spectra inverse. Files, folders and exit codes as for run.\n";
+
+const char* const inverse_help =
+    "usage: spectra inverse INPUT OUTPUT [--depth 8|16|32]\n"
+    "       spectra inverse INPUT... -o DIR [--depth 8|16|32]\n"
+    "\n"
+    "Runs SpectraPlaneInverse on a spectrum picture (2W x H) and writes the\n"
+    "picture, W x H. Its depth is the one that the spectrum file records of its\n"
+    "source; a file without the record (editors mostly drop it) comes back at\n"
+    "--depth, else at its own depth, with a note. Files, folders and exit codes\n"
+    "as for run.\n";
 
 const char* const info_help =
     "usage: spectra info PLUGIN\n"
@@ -237,16 +264,19 @@ int main(int argc, char** argv) {
         const char* name;
         int (*run)(int, char**);
         const char* help;
+        bool depth; /* takes --depth */
     } verbs[] = {
-        {"run", run, run_help},
-        {"info", info, info_help},
-        {"list", list, list_help},
+        {"spectrum", spectrum, spectrum_help, true},
+        {"inverse", inverse, inverse_help, true},
+        {"run", run, run_help, false},
+        {"info", info, info_help, false},
+        {"list", list, list_help, false},
         {"demo",
          [](int n, char** a) {
              if (n > 1) return usage_error("demo takes at most one folder");
              return demo(n ? a[0] : "spectra-demo");
          },
-         demo_help},
+         demo_help, false},
     };
     for (const Verb& v : verbs) {
         if (verb != v.name) continue;
@@ -255,7 +285,9 @@ int main(int argc, char** argv) {
                 std::fputs(v.help, stdout);
                 return exit_done;
             }
-            if (argv[i][0] == '-' && argv[i][1] == '-')
+            bool depth =
+                std::strcmp(argv[i], "--depth") == 0 || std::strncmp(argv[i], "--depth=", 8) == 0;
+            if (argv[i][0] == '-' && argv[i][1] == '-' && !(depth && v.depth))
                 return usage_error(std::string("unknown option ") + argv[i]);
         }
         /* An image too large for the memory at hand is the one failure

@@ -55,8 +55,10 @@ std::string not_enabled(const FoundPlugin& plugin, const ImageFile& in, const Pi
 }
 
 /* The name of the output in `dir` for `input`: its own name, with .png
- * for a JPEG (which is not written) or a name without a known extension. */
-std::string output_in(const std::string& dir, const std::string& input, ImageFormat format) {
+ * for a JPEG (which is not written) or a name without a known extension,
+ * and .tif where PNG cannot hold the output's depth. */
+std::string output_in(const std::string& dir, const std::string& input, ImageFormat format,
+                      int32_t depth) {
     size_t slash = input.rfind('/');
     std::string name = slash == std::string::npos ? input : input.substr(slash + 1);
     size_t dot = name.rfind('.');
@@ -64,9 +66,9 @@ std::string output_in(const std::string& dir, const std::string& input, ImageFor
     std::string extension = stem.size() == name.size() ? "" : name.substr(dot + 1);
     for (char& c : extension) c = char(std::tolower(uint8_t(c)));
     bool kept = format != ImageFormat::jpeg &&
-                (extension == "png" || extension == "tif" || extension == "tiff");
+                ((extension == "png" && depth != 32) || extension == "tif" || extension == "tiff");
     if (kept) return dir + "/" + name;
-    return dir + "/" + stem + (format == ImageFormat::tiff ? ".tif" : ".png");
+    return dir + "/" + stem + (format == ImageFormat::tiff || depth == 32 ? ".tif" : ".png");
 }
 
 bool same_file(const std::string& a, const std::string& b) {
@@ -89,16 +91,6 @@ bool make_folder(const std::string& dir, Failure* failure) {
     }
     return true;
 }
-
-/* One input on its way through the command: read, transformed, written. A
- * batch reads the next input and writes the previous output on threads of
- * its own while the plug-in transforms this one. */
-struct Job {
-    std::string input, output;
-    ImageFile in;
-    HostImage out;
-    Failure failure;
-};
 
 /* Reads the input; false with the failure. */
 bool read_input(Job* job) {
@@ -129,9 +121,9 @@ bool output_allowed(Job* job, const std::set<std::string>& written) {
     return true;
 }
 
-bool transform(const FoundPlugin& plugin, Job* job) {
+bool transform(const JobSteps& steps, Job* job) {
     try {
-        return run_plugin(plugin, job->in, &job->out, &job->failure);
+        return steps.transform(job);
     } catch (const std::bad_alloc&) {
         job->failure = {exit_input, "not enough memory for this image"};
         return false;
@@ -141,7 +133,7 @@ bool transform(const FoundPlugin& plugin, Job* job) {
 bool write_output(Job* job) {
     std::string error;
     try {
-        if (image_write(job->output, job->out, &error, &job->in)) return true;
+        if (image_write(job->output, job->out.image, &error, &job->out)) return true;
         job->failure = {exit_output, error};
     } catch (const std::bad_alloc&) {
         job->failure = {exit_input, "not enough memory for this image"};
@@ -155,7 +147,6 @@ int fail(const Failure& f) {
 }
 
 } // namespace
-
 bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure) {
     PiplDocument doc;
     doc.mode = mode_of(in);
@@ -183,30 +174,28 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
     return true;
 }
 
-int run(int argc, char** argv) {
-    std::vector<std::string> inputs;
-    std::string dir;
+bool files_of(int argc, char** argv, std::vector<std::string>* inputs, std::string* dir) {
     bool to_folder = false;
-    for (int i = 1; i < argc; i++) {
+    for (int i = 0; i < argc; i++) {
         if (std::strcmp(argv[i], "-o") == 0 && !to_folder && i + 1 < argc) {
             to_folder = true;
-            dir = argv[++i];
+            *dir = argv[++i];
         } else {
-            inputs.push_back(argv[i]);
+            inputs->push_back(argv[i]);
         }
     }
-    if (argc < 1 || (to_folder ? inputs.empty() || dir.empty() : inputs.size() != 2))
-        return fail({exit_usage, "run takes PLUGIN INPUT OUTPUT, or PLUGIN INPUT... -o DIR\n"
-                                 "(spectra --help tells how to use it)"});
-    Failure failure;
-    FoundPlugin plugin;
-    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    return to_folder ? !inputs->empty() && !dir->empty() : inputs->size() == 2 && dir->empty();
+}
+
+int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
+             const JobSteps& steps) {
     std::set<std::string> written;
-    if (!to_folder) {
+    Failure failure;
+    if (dir.empty()) {
         Job job;
         job.input = inputs[0];
         job.output = inputs[1];
-        if (!read_input(&job) || !transform(plugin, &job) || !write_output(&job))
+        if (!read_input(&job) || !transform(steps, &job) || !write_output(&job))
             return fail(job.failure);
         return exit_done;
     }
@@ -255,9 +244,9 @@ int run(int argc, char** argv) {
         if (ok) {
             /* an output of the same name being written: whether it was
              * decides whether this one may be */
-            job->output = output_in(dir, job->input, job->in.format);
+            job->output = output_in(dir, job->input, job->in.format, steps.depth(job->in));
             if (writing_job && writing_job->output == job->output) finish_writing();
-            ok = output_allowed(job.get(), written) && transform(plugin, job.get());
+            ok = output_allowed(job.get(), written) && transform(steps, job.get());
         }
         finish_writing();
         if (!ok) {
@@ -271,4 +260,23 @@ int run(int argc, char** argv) {
     finish_writing();
     if (terminal) std::fprintf(stderr, "\r\033[K");
     return worst;
+}
+
+int run(int argc, char** argv) {
+    std::vector<std::string> inputs;
+    std::string dir;
+    if (argc < 1 || !files_of(argc - 1, argv + 1, &inputs, &dir))
+        return fail({exit_usage, "run takes PLUGIN INPUT OUTPUT, or PLUGIN INPUT... -o DIR\n"
+                                 "(spectra --help tells how to use it)"});
+    Failure failure;
+    FoundPlugin plugin;
+    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    JobSteps steps;
+    steps.depth = [](const ImageFile& in) { return in.image.depth; };
+    steps.transform = [&plugin](Job* job) {
+        if (!run_plugin(plugin, job->in, &job->out.image, &job->failure)) return false;
+        job->out.original = std::move(job->in.original);
+        return true;
+    };
+    return run_jobs(inputs, dir, steps);
 }

@@ -4,6 +4,7 @@
 
 #include "image_io.h"
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -38,8 +39,38 @@ bool resolve_plugin(const std::string& name, FoundPlugin* found, Failure* failur
  * that its property list does not enable, then loads and runs it. */
 bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure);
 
-/* spectra run ARGUMENTS (after the verb); returns the exit code. */
+/* One input on its way through a verb: read, transformed, written. A
+ * batch reads the next input and writes the previous output on threads of
+ * its own while this one is transformed. */
+struct Job {
+    std::string input, output;
+    ImageFile in;
+    ImageFile out; /* written with its 16-bit originals and its record */
+    Failure failure;
+};
+
+/* What a verb does with each input: the depth of its output (which names
+ * a batch's outputs) and the transform, which fills job->out or sets
+ * job->failure. */
+struct JobSteps {
+    std::function<int32_t(const ImageFile&)> depth;
+    std::function<bool(Job*)> transform;
+};
+
+/* The files of a verb's arguments: INPUT OUTPUT (inputs gets both, dir
+ * stays empty), or INPUT... -o DIR; false when they are neither. */
+bool files_of(int argc, char** argv, std::vector<std::string>* inputs, std::string* dir);
+
+/* Reads, transforms and writes each input: one output, or with a folder
+ * every input into it, each failure named on its own line. Returns the
+ * exit code. */
+int run_jobs(const std::vector<std::string>& inputs, const std::string& dir, const JobSteps& steps);
+
+/* spectra run, spectrum and inverse: ARGUMENTS after the verb; each
+ * returns the exit code. */
 int run(int argc, char** argv);
+int spectrum(int argc, char** argv);
+int inverse(int argc, char** argv);
 
 int demo(const std::string& dir);
 

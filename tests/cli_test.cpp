@@ -78,6 +78,8 @@ TEST_F(Cli, BadInputsFailCleanly) {
     write_bytes("windows.8bf", "MZ and then nothing of use");
     write_bytes("notes.8bf", "plain text\n");
     write("wide.png", host_image(1, 32768, 3, 8));
+    write("half-wide.png", host_image(1, 16384, 3, 8));
+    write("narrow.png", host_image(5, 1, 3, 8));
     mkdir(path("folder.png").c_str(), 0777);
 
     struct Case {
@@ -116,6 +118,15 @@ TEST_F(Cli, BadInputsFailCleanly) {
         {"run SpectraPlane -o " + path("o18"), "o18", 1, "PLUGIN INPUT... -o DIR"},
         {"frobnicate", "o16.png", 1, "unknown verb frobnicate"},
         {"run --fast SpectraPlane", "o17.png", 1, "unknown option --fast"},
+        {"run --depth 8 SpectraPlane", "o19.png", 1, "unknown option --depth"},
+        {"spectrum --depth 12 " + path("good.png") + " OUT", "o20.png", 1,
+         "--depth takes 8, 16 or 32"},
+        {"spectrum " + path("half-wide.png") + " OUT", "o21.png", 2,
+         "its spectrum, twice as wide, would be larger than 32767"},
+        {"inverse " + path("narrow.png") + " OUT", "o22.png", 2, "one column wide"},
+        {"inverse " + path("good.png"), "o23.png", 1, "inverse takes INPUT OUTPUT"},
+        {"spectrum " + path("grey.tif") + " OUT", "o24.tif", 3,
+         "a grey image: SpectraPlane is enabled for RGB documents only"},
     };
     for (Case& c : cases) {
         std::string arguments = c.arguments;
@@ -128,8 +139,9 @@ TEST_F(Cli, BadInputsFailCleanly) {
             << r.output;
         EXPECT_FALSE(exists(path(c.output))) << c.output;
     }
-    expect_only({"folder.png", "good.png", "good32.tif", "grey.tif", "notes.8bf", "text.png",
-                 "truncated.png", "truncated.tif", "wide.png", "windows.8bf"});
+    expect_only({"folder.png", "good.png", "good32.tif", "grey.tif", "half-wide.png", "narrow.png",
+                 "notes.8bf", "text.png", "truncated.png", "truncated.tif", "wide.png",
+                 "windows.8bf"});
     EXPECT_EQ(read_bytes("good.png"), png); /* the input is never changed */
 }
 

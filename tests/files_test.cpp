@@ -312,3 +312,135 @@ TEST_F(Files, SixteenBitSamplesLeftAloneKeepTheirFileValues) {
 }
 
 } // namespace
+
+/* The samples of a file as it holds them (16 bits as 0..65535), and the
+ * record that it carries. */
+ImageFile read_file(const std::string& path) {
+    ImageFile file;
+    std::string error;
+    EXPECT_TRUE(image_read(path, &file, &error)) << error;
+    if (!file.original.storage.empty()) file.image = file.original;
+    return file;
+}
+
+/* PSNR of b against a over every plane, in the depth's own white. */
+double psnr(const HostImage& a, const HostImage& b) {
+    double white = a.depth == 8 ? 255 : a.depth == 16 ? 65535 : 1, sum = 0;
+    for (int y = 0; y < a.rows; y++)
+        for (int x = 0; x < a.columns; x++)
+            for (int p = 0; p < a.planes; p++) {
+                double d = host_sample(a, x, y, p) - host_sample(b, x, y, p);
+                sum += d * d;
+            }
+    return 10 * std::log10(white * white * a.rows * a.columns * a.planes / sum);
+}
+
+TEST_F(Files, APhotosSpectrumAndBackInOneStep) {
+    HostImage photo = read_file(SPECTRA_PHOTO).image; /* 451 x 300: an odd width */
+    /* the photo at 16 bits (0..32768 here) with its low bits filled, and
+     * as floats */
+    uint32_t seed = 7;
+    HostImage deep = make_image(photo.rows, photo.columns, 3, 16, [&](int x, int y, int p) {
+        return std::max(0.0, host_sample(photo, x, y, p) * 128.5 - double(lcg(&seed) % 128));
+    });
+    HostImage floats = make_image(photo.rows, photo.columns, 3, 32, [&](int x, int y, int p) {
+        return host_sample(photo, x, y, p) / 255 + 1e-4 * (x % 3);
+    });
+    /* an odd height and alpha */
+    HostImage alpha = make_image(photo.rows - 1, 200, 4, 8, [&](int x, int y, int p) {
+        return p == 3 ? double((x * 7 + y) % 256) : host_sample(photo, x, y, p);
+    });
+    struct Case {
+        const char *input, *spectrum, *back;
+        const HostImage& made;
+        int spectrum_depth;
+        double least_db; /* 0: at least 99.9 % of the samples equal, none off by more than 1 */
+    } cases[] = {
+        {"photo.png", "s8.png", "b8.png", photo, 16, 0},
+        {"deep.png", "s16.png", "b16.tif", deep, 16, 78},
+        {"floats.tif", "s32.tif", "b32.tif", floats, 32, 130},
+        {"alpha.png", "sa.tif", "ba.png", alpha, 16, 0},
+    };
+    for (const Case& c : cases) {
+        write(c.input, c.made);
+        HostImage picture = read_file(path(c.input)).image;
+        Result r = spectra("spectrum " + path(c.input) + " " + path(c.spectrum));
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(r.output, "");
+        /* SpectraPlane's picture of a canvas twice as wide, the photo at
+         * the left, black on the right, and opaque there */
+        ImageFile spectrum = read_file(path(c.spectrum));
+        int w = picture.columns, d = c.spectrum_depth;
+        double white = d == 8 ? 255 : d == 16 ? 32768 : 1;
+        double scale = white / (picture.depth == 8 ? 255 : picture.depth == 16 ? 65535 : 1);
+        HostImage canvas =
+            make_image(picture.rows, 2 * w, picture.planes, d, [&](int x, int y, int p) {
+                if (x >= w) return p == 3 ? white : 0.0;
+                double v = host_sample(picture, x, y, p) * scale;
+                return d == 32 ? v : std::round(v);
+            });
+        HostImage expect = Plugin("SpectraPlane").run(canvas);
+        ImageFile got;
+        std::string error;
+        ASSERT_TRUE(image_read(path(c.spectrum), &got, &error));
+        EXPECT_TRUE(host_same_samples(got.image, expect)) << c.input;
+        EXPECT_EQ(got.record.depth, picture.depth) << c.input;
+        EXPECT_EQ(got.record.columns, w);
+        EXPECT_EQ(got.record.rows, picture.rows);
+
+        r = spectra("inverse " + path(c.spectrum) + " " + path(c.back));
+        ASSERT_EQ(r.code, 0) << r.output;
+        EXPECT_EQ(r.output, "");
+        HostImage back = read_file(path(c.back)).image;
+        ASSERT_EQ(back.depth, picture.depth) << c.input;
+        ASSERT_EQ(back.columns, w);
+        ASSERT_EQ(back.rows, picture.rows);
+        if (c.least_db) {
+            EXPECT_GE(psnr(picture, back), c.least_db) << c.input;
+            continue;
+        }
+        int64_t equal = 0, total = 0;
+        for (int y = 0; y < back.rows; y++)
+            for (int x = 0; x < w; x++)
+                for (int p = 0; p < back.planes; p++, total++) {
+                    double e =
+                        std::fabs(host_sample(back, x, y, p) - host_sample(picture, x, y, p));
+                    ASSERT_LE(e, p == 3 ? 0 : 1) << c.input << " at " << x << ", " << y;
+                    equal += e == 0;
+                }
+        EXPECT_GE(double(equal) / double(total), 0.999) << c.input;
+    }
+
+    /* An editor that drops the record: the file's own depth, with a note;
+     * --depth serves then. A record that the picture no longer fits is
+     * not used. */
+    ImageFile edited;
+    std::string error;
+    ASSERT_TRUE(image_read(path("s8.png"), &edited, &error));
+    write("edited.png", edited.image);
+    Result r = spectra("inverse " + path("edited.png") + " " + path("e16.png"));
+    EXPECT_EQ(r.code, 0);
+    EXPECT_NE(r.output.find("edited.png carries no record of its source"), std::string::npos)
+        << r.output;
+    EXPECT_EQ(read_file(path("e16.png")).image.depth, 16);
+    r = spectra("inverse --depth 8 " + path("edited.png") + " " + path("e8.png"));
+    EXPECT_EQ(r.output, "");
+    EXPECT_EQ(std::fabs(psnr(photo, read_file(path("e8.png")).image)), INFINITY);
+    edited.image = host_left_half(edited.image);
+    image_write(path("cropped.png"), edited.image, &error, &edited);
+    r = spectra("inverse " + path("cropped.png") + " " + path("c.png"));
+    EXPECT_NE(r.output.find("does not fit; the record is not used"), std::string::npos) << r.output;
+
+    /* Many files: a JPEG's spectrum is a PNG, 32 bits a TIFF. */
+    write_jpeg("j.jpg", photo);
+    r = spectra("spectrum " + path("photo.png") + " " + path("j.jpg") + " -o " + path("s"));
+    EXPECT_EQ(r.code, 0) << r.output;
+    r = spectra("spectrum --depth 32 " + path("photo.png") + " -o " + path("s32"));
+    EXPECT_EQ(r.code, 0) << r.output;
+    r = spectra("inverse " + path("s/photo.png") + " " + path("s/j.png") + " " +
+                path("s32/photo.tif") + " -o " + path("back"));
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_TRUE(host_same_samples(read("back/photo.png"), photo));
+    EXPECT_TRUE(host_same_samples(read("back/photo.tif"), photo));
+    EXPECT_EQ(read("back/j.png").depth, 8);
+}
