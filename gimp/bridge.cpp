@@ -1,6 +1,8 @@
 /* bridge.cpp - what the GIMP bridges share: the plug-ins they offer, the
- * checks and texts, and a filter run on a layer's pixels. */
+ * checks and texts, a filter run on a layer's pixels, and the pixels of the
+ * new images of the one-step procedures. */
 #include "bridge.h"
+#include "spectrum.h"
 
 #include <algorithm>
 #include <cctype>
@@ -100,11 +102,14 @@ std::string bridge_menu_path(const FoundPlugin& plugin) {
            (plugin.info.category.empty() ? label_of(plugin) : plugin.info.category);
 }
 
-bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImage* out,
-                   std::string* message, void (*progress)(double)) {
-    std::string label = label_of(plugin);
+namespace {
+
+/* The layer's pixels as GIMP holds them (16 bits as 0..65535); false with
+ * *message when the layer is not one that the filters take. */
+bool layer_pixels(const std::string& label, const BridgeLayer& layer, HostImage* pixels,
+                  std::string* message, void (*progress)(double)) {
     if (!layer.rgb) {
-        *message = bridge_not_rgb(plugin);
+        *message = bridge_not_rgb(label);
         return false;
     }
     const Babl* type = babl_format_get_type(layer.format, 0);
@@ -118,29 +123,35 @@ bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImag
                            "the image's precision first (Image > Precision)";
         return false;
     }
+    *pixels = host_image(layer.rows, layer.columns, planes, depth);
+    move_pixels(layer.pixels, layer.format, *pixels, true, 0.0, 0.3, progress);
+    return true;
+}
+
+/* Runs the filter on pixels as GIMP holds them, as the command does on a
+ * file: at 16 bits the plug-in sees 0..32768, and the samples that it does
+ * not change keep their own values. */
+bool run_pixels(const FoundPlugin& plugin, const std::string& label, const HostImage& in,
+                HostImage* out, std::string* message) {
     PiplDocument document;
-    document.mode = pipl_mode_of(planes, depth);
-    document.depth = depth;
-    document.rows = layer.rows;
-    document.columns = layer.columns;
-    document.channels = planes;
-    document.transparency = planes == 4;
+    document.mode = pipl_mode_of(in.planes, in.depth);
+    document.depth = in.depth;
+    document.rows = in.rows;
+    document.columns = in.columns;
+    document.channels = in.planes;
+    document.transparency = in.planes == 4;
     if (!pipl_enabled(plugin.info, document)) {
-        *message = label + " is not enabled for " + pipl_mode_name(document.mode) + " layers";
+        *message =
+            label_of(plugin) + " is not enabled for " + pipl_mode_name(document.mode) + " layers";
         return false;
     }
-
-    HostImage in = host_image(layer.rows, layer.columns, planes, depth);
-    move_pixels(layer.pixels, layer.format, in, true, 0.0, 0.3, progress);
-    /* At 16 bits the plug-in sees 0..32768; the layer's own values are
-     * kept for the samples that it does not change. */
-    HostImage original;
-    if (depth == 16) {
-        original = in;
-        host_to_interface16(in);
+    HostImage interface;
+    if (in.depth == 16) {
+        interface = in;
+        host_to_interface16(interface);
     }
     std::string error;
-    int16_t result = host_run_once(plugin, in, out, &error);
+    int16_t result = host_run_once(plugin, in.depth == 16 ? interface : in, out, &error);
     if (result == hostNotLoaded) {
         *message = error;
         return false;
@@ -149,12 +160,77 @@ bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImag
         *message = failure_text(label, result);
         return false;
     }
-    if (depth == 16) {
-        const uint16_t* was = reinterpret_cast<const uint16_t*>(original.data());
-        uint16_t* s = reinterpret_cast<uint16_t*>(out->data());
-        for (size_t i = 0, n = size_t(out->row_bytes) * size_t(layer.rows) / 2; i < n; i++)
-            s[i] = host_file16_after(was[i], s[i]);
+    if (in.depth == 16) host_to_file16_after(*out, in);
+    return true;
+}
+
+/* GIMP's precision (the value of GimpPrecision, alike in both GIMPs) for
+ * a depth, with the tone curve of the layer's format: linear, non-linear
+ * (R'G'B') or perceptual (R~G~B~). */
+int precision_of(const Babl* format, int32_t depth) {
+    const char* encoding = babl_format_get_encoding(format);
+    int curve = encoding[1] == '\'' ? 50 : encoding[1] == '~' ? 75 : 0;
+    return (depth == 8 ? 100 : depth == 16 ? 200 : 600) + curve;
+}
+
+} // namespace
+
+bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImage* out,
+                   std::string* message, void (*progress)(double)) {
+    HostImage in;
+    return layer_pixels(label_of(plugin), layer, &in, message, progress) &&
+           run_pixels(plugin, label_of(plugin), in, out, message);
+}
+
+const BridgeStep bridge_steps[2] = {
+    {"plug-in-spectra-spectrum-image", "Spectrum as New Image", "SpectraPlane",
+     "Opens the spectrum of the layer as a new image, twice as wide: log-magnitude left, phase "
+     "right"},
+    {"plug-in-spectra-image-from-spectrum", "Image from Spectrum", "SpectraPlaneInverse",
+     "Opens the image that a spectrum layer codes as a new image, half as wide"},
+};
+
+const BridgeStep* bridge_step(const std::string& procedure) {
+    for (const BridgeStep& step : bridge_steps)
+        if (procedure == step.procedure) return &step;
+    return nullptr;
+}
+
+bool bridge_spectrum(const FoundPlugin& plane, const BridgeLayer& layer, BridgeNewImage* image,
+                     std::string* message, void (*progress)(double)) {
+    const std::string label = bridge_steps[0].label;
+    HostImage picture, canvas;
+    if (!layer_pixels(label, layer, &picture, message, progress)) return false;
+    if (picture.columns > 32767 / 2) {
+        *message = label + ": the layer is " + std::to_string(picture.columns) +
+                   " pixels wide; its spectrum, twice as wide, would be larger than 32767";
+        return false;
     }
+    int32_t depth = picture.depth == 8 ? 16 : picture.depth;
+    canvas = host_spectrum_canvas(host_convert_depth(picture, depth));
+    if (!run_pixels(plane, label, canvas, &image->pixels, message)) return false;
+    image->precision = precision_of(layer.format, depth);
+    image->record = {picture.depth, picture.columns, picture.rows};
+    return true;
+}
+
+bool bridge_from_spectrum(const FoundPlugin& inverse, const BridgeLayer& layer,
+                          const SourceRecord& record, BridgeNewImage* image, std::string* message,
+                          void (*progress)(double)) {
+    const std::string label = bridge_steps[1].label;
+    HostImage spectrum, out;
+    if (!layer_pixels(label, layer, &spectrum, message, progress)) return false;
+    if (spectrum.columns < 2) {
+        *message = label + ": the layer is one column wide; a spectrum is twice as wide as its "
+                           "image";
+        return false;
+    }
+    if (!run_pixels(inverse, label, spectrum, &out, message)) return false;
+    int32_t depth =
+        host_record_fits(record, spectrum.columns, spectrum.rows) ? record.depth : spectrum.depth;
+    image->pixels = host_convert_depth(host_left_half(out), depth);
+    image->precision = precision_of(layer.format, depth);
+    image->record = SourceRecord();
     return true;
 }
 
@@ -163,15 +239,15 @@ void bridge_write(GeglBuffer* target, const Babl* format, HostImage& pixels,
     move_pixels(target, format, pixels, false, 0.7, 1.0, progress);
 }
 
-std::string bridge_not_rgb(const FoundPlugin& plugin) {
-    return label_of(plugin) + " works on RGB layers only; convert the image to RGB first "
-                              "(Image > Mode > RGB)";
+std::string bridge_not_rgb(const std::string& label) {
+    return label + " works on RGB layers only; convert the image to RGB first "
+                   "(Image > Mode > RGB)";
 }
 
-std::string bridge_out_of_memory(const FoundPlugin& plugin) {
-    return label_of(plugin) + " failed: not enough memory for this layer; the layer is unchanged";
+std::string bridge_out_of_memory(const std::string& label) {
+    return label + " failed: not enough memory for this layer; the layer is unchanged";
 }
 
-std::string bridge_one_layer(const FoundPlugin& plugin) {
-    return label_of(plugin) + " works on one layer at a time; select just one layer";
+std::string bridge_one_layer(const std::string& label) {
+    return label + " works on one layer at a time; select just one layer";
 }

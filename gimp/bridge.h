@@ -8,6 +8,7 @@
 #define SPECTRA_GIMP_BRIDGE_H
 
 #include "host.h"
+#include "spectrum.h"
 
 #include <gegl.h>
 #include <string>
@@ -44,15 +45,52 @@ struct BridgeLayer {
 bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImage* out,
                    std::string* message, void (*progress)(double));
 
-/* Writes pixels that bridge_filter made into `target`, a buffer of the same
- * layer, with progress from 0.7 to 1. */
+/* The one-step procedures beside the filters: a layer's spectrum as a new
+ * image, and the image back from a spectrum layer, each through the
+ * plug-in named here (host/spectrum.h does the canvas and the depths). */
+struct BridgeStep {
+    const char* procedure;
+    const char* label;
+    const char* plugin;
+    const char* blurb;
+};
+extern const BridgeStep bridge_steps[2];
+
+/* The step of a procedure name, or null. */
+const BridgeStep* bridge_step(const std::string& procedure);
+
+/* A new image that a step makes: its pixels (16 bits as 0..65535), its
+ * precision (the value of GimpPrecision, alike in both GIMPs), and for a
+ * spectrum the record of its source, kept in a parasite named
+ * host_record_key. */
+struct BridgeNewImage {
+    HostImage pixels;
+    int precision = 0;
+    SourceRecord record;
+};
+
+/* SpectraPlane's picture of the layer on a canvas twice as wide, at 16
+ * bits for an 8-bit layer, else at the layer's own precision. */
+bool bridge_spectrum(const FoundPlugin& plane, const BridgeLayer& layer, BridgeNewImage* image,
+                     std::string* message, void (*progress)(double));
+
+/* The left half of SpectraPlaneInverse's picture of a spectrum layer, at
+ * the recorded source's precision where the record fits the layer, else
+ * at the layer's. */
+bool bridge_from_spectrum(const FoundPlugin& inverse, const BridgeLayer& layer,
+                          const SourceRecord& record, BridgeNewImage* image, std::string* message,
+                          void (*progress)(double));
+
+/* Writes pixels that bridge_filter or a step made into `target`, a buffer
+ * in `format`, with progress from 0.7 to 1. */
 void bridge_write(GeglBuffer* target, const Babl* format, HostImage& pixels,
                   void (*progress)(double));
 
 /* The messages for a layer that is not an RGB layer, for a call with other
- * than one layer, and for a run that ran out of memory in the bridge. */
-std::string bridge_not_rgb(const FoundPlugin& plugin);
-std::string bridge_one_layer(const FoundPlugin& plugin);
-std::string bridge_out_of_memory(const FoundPlugin& plugin);
+ * than one layer, and for a run that ran out of memory in the bridge; the
+ * label names the filter or the procedure. */
+std::string bridge_not_rgb(const std::string& label);
+std::string bridge_one_layer(const std::string& label);
+std::string bridge_out_of_memory(const std::string& label);
 
 #endif

@@ -1,6 +1,8 @@
 /* gimp2.cpp - the GIMP 2.10 bridge: each filter plug-in (.8bf) found
  * beside this program becomes a GIMP procedure that runs it on the whole
- * active layer, as an image editor would (bridge.h does the run).
+ * active layer, as an image editor would (bridge.h does the run); and two
+ * procedures open a layer's spectrum, or the image of a spectrum layer, as
+ * a new image.
  *
  * Pixels cross at the layer's own precision and in its own format, so no
  * colour conversion touches them: 8-bit layers go in as they are, 16-bit
@@ -29,6 +31,19 @@ void query() {
                                G_N_ELEMENTS(arguments), 0, arguments, nullptr);
         gimp_plugin_menu_register(name.c_str(), bridge_menu_path(p).c_str());
     }
+    /* the one-step procedures, in the menu of the plug-ins they run */
+    static GimpParamDef new_image[] = {
+        {GIMP_PDB_IMAGE, const_cast<gchar*>("new-image"), const_cast<gchar*>("The new image")},
+    };
+    std::vector<FoundPlugin> found = bridge_filters();
+    for (const BridgeStep& step : bridge_steps) {
+        const FoundPlugin* p = bridge_find(found, bridge_procedure_name(step.plugin));
+        if (!p) continue;
+        gimp_install_procedure(step.procedure, step.blurb, step.blurb, "Spectra", "Spectra", "2026",
+                               step.label, "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(arguments), 1,
+                               arguments, new_image);
+        gimp_plugin_menu_register(step.procedure, bridge_menu_path(*p).c_str());
+    }
 }
 
 void progress(double fraction) {
@@ -38,7 +53,7 @@ void progress(double fraction) {
 /* Runs the filter on the layer; on failure returns false with *message. */
 bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std::string* message) {
     if (!gimp_item_is_valid(layer) || !gimp_item_is_drawable(layer)) {
-        *message = bridge_not_rgb(plugin);
+        *message = bridge_not_rgb(host_short_name(plugin.info.name));
         return false;
     }
     const Babl* format = gimp_drawable_get_format(layer);
@@ -74,6 +89,81 @@ bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std:
     return true;
 }
 
+/* The layer as the bridge reads it, or false with *message. */
+bool layer_of(const std::string& label, gint32 layer, BridgeLayer* read, std::string* message) {
+    if (!gimp_item_is_valid(layer) || !gimp_item_is_drawable(layer)) {
+        *message = bridge_not_rgb(label);
+        return false;
+    }
+    *read = {bool(gimp_drawable_is_rgb(layer)), gimp_drawable_get_format(layer),
+             gimp_drawable_height(layer), gimp_drawable_width(layer),
+             gimp_drawable_get_buffer(layer)};
+    return true;
+}
+
+/* A step's result as a new image of one layer, with the record in a
+ * parasite. Its making is no step of its own history: the new image starts
+ * clean, as an image just opened. */
+gint32 open_new_image(BridgeNewImage& made, const std::string& name, std::string* message) {
+    HostImage& pixels = made.pixels;
+    gint32 image = gimp_image_new_with_precision(pixels.columns, pixels.rows, GIMP_RGB,
+                                                 GimpPrecision(made.precision));
+    gimp_image_undo_disable(image);
+    gint32 layer = gimp_layer_new(image, name.c_str(), pixels.columns, pixels.rows,
+                                  pixels.planes == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE, 100,
+                                  GIMP_LAYER_MODE_NORMAL);
+    gimp_image_insert_layer(image, layer, 0, 0);
+    const Babl* format = gimp_drawable_get_format(layer);
+    if (babl_format_get_bytes_per_pixel(format) !=
+        pixels.planes * host_sample_bytes(pixels.depth)) {
+        gimp_image_delete(image);
+        *message = name + ": GIMP made the new image in another format";
+        return -1;
+    }
+    GeglBuffer* buffer = gimp_drawable_get_buffer(layer);
+    bridge_write(buffer, format, pixels, progress);
+    g_object_unref(buffer);
+    if (made.record.depth) {
+        std::string text = host_record_text(made.record);
+        GimpParasite* parasite =
+            gimp_parasite_new(host_record_key, GIMP_PARASITE_PERSISTENT, text.size(), text.c_str());
+        gimp_image_attach_parasite(image, parasite);
+        gimp_parasite_free(parasite);
+    }
+    gimp_image_undo_enable(image);
+    return image;
+}
+
+/* Runs a one-step procedure on the layer; the new image, or -1 with
+ * *message. The source image is left as it was. */
+gint32 step_layer(const BridgeStep& step, const FoundPlugin& plugin, gint32 image_id, gint32 layer,
+                  std::string* message) {
+    BridgeLayer read;
+    if (!layer_of(step.label, layer, &read, message)) return -1;
+    gimp_progress_init(step.label);
+    BridgeNewImage made;
+    bool ok;
+    gchar* layer_name = gimp_item_get_name(layer);
+    std::string name = layer_name ? layer_name : "";
+    g_free(layer_name);
+    if (step.plugin == std::string("SpectraPlane")) {
+        ok = bridge_spectrum(plugin, read, &made, message, progress);
+        name = "Spectrum of " + name;
+    } else {
+        SourceRecord record;
+        if (GimpParasite* parasite = gimp_image_get_parasite(image_id, host_record_key)) {
+            host_read_record(std::string(static_cast<const char*>(gimp_parasite_data(parasite)),
+                                         size_t(gimp_parasite_data_size(parasite))),
+                             &record);
+            gimp_parasite_free(parasite);
+        }
+        ok = bridge_from_spectrum(plugin, read, record, &made, message, progress);
+        name = "Image from " + name;
+    }
+    g_object_unref(read.pixels);
+    return ok ? open_new_image(made, name, message) : -1;
+}
+
 /* Pixels only move between buffers in the layer's own format, so the
  * bridge needs neither GEGL's operations nor the conversions that babl
  * caches for GIMP; loading both would take over a second of every run.
@@ -91,6 +181,7 @@ void gegl_start() {
 void run(const gchar* name, gint count, const GimpParam* parameters, gint* return_count,
          GimpParam** return_values) {
     static GimpParam values[2];
+    const BridgeStep* step = bridge_step(name);
     static std::string message;
     *return_count = 1;
     *return_values = values;
@@ -102,16 +193,25 @@ void run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
     }
     gegl_start();
     std::vector<FoundPlugin> found = bridge_filters();
-    const FoundPlugin* plugin = bridge_find(found, name);
+    const FoundPlugin* plugin =
+        bridge_find(found, step ? bridge_procedure_name(step->plugin) : std::string(name));
+    std::string label = step ? step->label : plugin ? host_short_name(plugin->info.name) : "";
+    gint32 made = -1;
     bool ok;
     try {
         if (!plugin)
             message =
                 std::string(name) + ": its plug-in file is no longer in " + host_program_folder();
-        ok = plugin && filter_layer(*plugin, parameters[1].data.d_image,
-                                    parameters[2].data.d_drawable, &message);
+        if (plugin && step) {
+            made = step_layer(*step, *plugin, parameters[1].data.d_image,
+                              parameters[2].data.d_drawable, &message);
+            ok = made != -1;
+        } else {
+            ok = plugin && filter_layer(*plugin, parameters[1].data.d_image,
+                                        parameters[2].data.d_drawable, &message);
+        }
     } catch (const std::bad_alloc&) {
-        message = bridge_out_of_memory(*plugin);
+        message = bridge_out_of_memory(label);
         ok = false;
     }
     if (!ok) {
@@ -121,7 +221,15 @@ void run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
         *return_count = 2;
         return;
     }
-    if (parameters[0].data.d_int32 != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
+    if (step) {
+        values[1].type = GIMP_PDB_IMAGE;
+        values[1].data.d_image = made;
+        *return_count = 2;
+    }
+    if (parameters[0].data.d_int32 != GIMP_RUN_NONINTERACTIVE) {
+        if (step) gimp_display_new(made);
+        gimp_displays_flush();
+    }
 }
 
 } // namespace

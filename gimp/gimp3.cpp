@@ -1,6 +1,8 @@
 /* gimp3.cpp - the GIMP 3 bridge: each filter plug-in (.8bf) found beside
  * this program becomes a GIMP image procedure that runs it on the whole
- * selected layer, as an image editor would (bridge.h does the run).
+ * selected layer, as an image editor would (bridge.h does the run); and two
+ * procedures open a layer's spectrum, or the image of a spectrum layer, as
+ * a new image.
  *
  * Pixels cross at the layer's own precision and in its own format, so no
  * colour conversion touches them. The result replaces the whole layer, also
@@ -32,7 +34,7 @@ void progress(double fraction) {
 bool filter_layer(const FoundPlugin& plugin, GimpImage* image, GimpDrawable* layer,
                   std::string* message) {
     if (!gimp_item_is_valid(GIMP_ITEM(layer))) {
-        *message = bridge_not_rgb(plugin);
+        *message = bridge_not_rgb(host_short_name(plugin.info.name));
         return false;
     }
     const Babl* format = gimp_drawable_get_format(layer);
@@ -68,53 +70,143 @@ bool filter_layer(const FoundPlugin& plugin, GimpImage* image, GimpDrawable* lay
     return true;
 }
 
+/* A step's result as a new image of one layer, with the record in a
+ * parasite. Its making is no step of its own history: the new image starts
+ * clean, as an image just opened. */
+GimpImage* open_new_image(BridgeNewImage& made, const std::string& name, std::string* message) {
+    HostImage& pixels = made.pixels;
+    GimpImage* image = gimp_image_new_with_precision(pixels.columns, pixels.rows, GIMP_RGB,
+                                                     GimpPrecision(made.precision));
+    gimp_image_undo_disable(image);
+    GimpLayer* layer = gimp_layer_new(image, name.c_str(), pixels.columns, pixels.rows,
+                                      pixels.planes == 4 ? GIMP_RGBA_IMAGE : GIMP_RGB_IMAGE, 100,
+                                      GIMP_LAYER_MODE_NORMAL);
+    gimp_image_insert_layer(image, layer, nullptr, 0);
+    GimpDrawable* drawable = GIMP_DRAWABLE(layer);
+    const Babl* format = gimp_drawable_get_format(drawable);
+    if (babl_format_get_bytes_per_pixel(format) !=
+        pixels.planes * host_sample_bytes(pixels.depth)) {
+        gimp_image_delete(image);
+        *message = name + ": GIMP made the new image in another format";
+        return nullptr;
+    }
+    GeglBuffer* buffer = gimp_drawable_get_buffer(drawable);
+    bridge_write(buffer, format, pixels, progress);
+    g_object_unref(buffer);
+    if (made.record.depth) {
+        std::string text = host_record_text(made.record);
+        GimpParasite* parasite = gimp_parasite_new(host_record_key, GIMP_PARASITE_PERSISTENT,
+                                                   guint32(text.size()), text.c_str());
+        gimp_image_attach_parasite(image, parasite);
+        gimp_parasite_free(parasite);
+    }
+    gimp_image_undo_enable(image);
+    return image;
+}
+
+/* Runs a one-step procedure on the layer; the new image, or null with
+ * *message. The source image is left as it was. */
+GimpImage* step_layer(const BridgeStep& step, const FoundPlugin& plugin, GimpImage* image,
+                      GimpDrawable* layer, std::string* message) {
+    if (!gimp_item_is_valid(GIMP_ITEM(layer))) {
+        *message = bridge_not_rgb(step.label);
+        return nullptr;
+    }
+    gimp_progress_init(step.label);
+    BridgeLayer read = {bool(gimp_drawable_is_rgb(layer)), gimp_drawable_get_format(layer),
+                        gimp_drawable_get_height(layer), gimp_drawable_get_width(layer),
+                        gimp_drawable_get_buffer(layer)};
+    BridgeNewImage made;
+    bool ok;
+    gchar* layer_name = gimp_item_get_name(GIMP_ITEM(layer));
+    std::string name = layer_name ? layer_name : "";
+    g_free(layer_name);
+    if (step.plugin == std::string("SpectraPlane")) {
+        ok = bridge_spectrum(plugin, read, &made, message, progress);
+        name = "Spectrum of " + name;
+    } else {
+        SourceRecord record;
+        if (GimpParasite* parasite = gimp_image_get_parasite(image, host_record_key)) {
+            guint32 size = 0;
+            const char* data = static_cast<const char*>(gimp_parasite_get_data(parasite, &size));
+            host_read_record(std::string(data, size), &record);
+            gimp_parasite_free(parasite);
+        }
+        ok = bridge_from_spectrum(plugin, read, record, &made, message, progress);
+        name = "Image from " + name;
+    }
+    g_object_unref(read.pixels);
+    return ok ? open_new_image(made, name, message) : nullptr;
+}
+
 GimpValueArray* run(GimpProcedure* procedure, GimpRunMode run_mode, GimpImage* image,
                     GimpDrawable** drawables, GimpProcedureConfig*, gpointer) {
     const char* name = gimp_procedure_get_name(procedure);
+    const BridgeStep* step = bridge_step(name);
     std::vector<FoundPlugin> found = bridge_filters();
-    const FoundPlugin* plugin = bridge_find(found, name);
+    const FoundPlugin* plugin =
+        bridge_find(found, step ? bridge_procedure_name(step->plugin) : std::string(name));
+    std::string label = step ? step->label : plugin ? host_short_name(plugin->info.name) : "";
     std::string message;
+    GimpImage* made = nullptr;
     bool ok = false;
     try {
         if (!plugin)
             message =
                 std::string(name) + ": its plug-in file is no longer in " + host_program_folder();
         else if (!drawables || !drawables[0] || drawables[1])
-            message = bridge_one_layer(*plugin);
+            message = bridge_one_layer(label);
+        else if (step)
+            ok = (made = step_layer(*step, *plugin, image, drawables[0], &message)) != nullptr;
         else
             ok = filter_layer(*plugin, image, drawables[0], &message);
     } catch (const std::bad_alloc&) {
-        message = bridge_out_of_memory(*plugin);
+        message = bridge_out_of_memory(label);
     }
     if (!ok) {
         GError* error = g_error_new_literal(GIMP_PLUG_IN_ERROR, 0, message.c_str());
         return gimp_procedure_new_return_values(procedure, GIMP_PDB_EXECUTION_ERROR, error);
     }
-    if (run_mode != GIMP_RUN_NONINTERACTIVE) gimp_displays_flush();
-    return gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
+    if (run_mode != GIMP_RUN_NONINTERACTIVE) {
+        if (made) gimp_display_new(made);
+        gimp_displays_flush();
+    }
+    GimpValueArray* values = gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
+    if (made) GIMP_VALUES_SET_IMAGE(values, 1, made);
+    return values;
 }
 
 GList* query_procedures(GimpPlugIn*) {
     GList* names = nullptr;
-    for (const FoundPlugin& p : bridge_filters())
+    std::vector<FoundPlugin> found = bridge_filters();
+    for (const FoundPlugin& p : found)
         names = g_list_append(
             names, g_strdup(bridge_procedure_name(host_short_name(p.info.name)).c_str()));
+    for (const BridgeStep& step : bridge_steps)
+        if (bridge_find(found, bridge_procedure_name(step.plugin)))
+            names = g_list_append(names, g_strdup(step.procedure));
     return names;
 }
 
 GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
     std::vector<FoundPlugin> found = bridge_filters();
-    const FoundPlugin* p = bridge_find(found, name);
+    const BridgeStep* step = bridge_step(name);
+    const FoundPlugin* p =
+        bridge_find(found, step ? bridge_procedure_name(step->plugin) : std::string(name));
     if (!p) return nullptr;
     GimpProcedure* procedure =
         gimp_image_procedure_new(plug_in, name, GIMP_PDB_PROC_TYPE_PLUGIN, run, nullptr, nullptr);
-    std::string label = host_short_name(p->info.name);
+    std::string label = step ? step->label : host_short_name(p->info.name);
+    std::string blurb = step ? step->blurb : bridge_blurb(*p);
+    std::string help = step ? blurb : bridge_help(*p);
     gimp_procedure_set_image_types(procedure, "RGB*");
     gimp_procedure_set_sensitivity_mask(procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE);
     gimp_procedure_set_menu_label(procedure, label.c_str());
     gimp_procedure_add_menu_path(procedure, bridge_menu_path(*p).c_str());
-    gimp_procedure_set_documentation(procedure, bridge_blurb(*p).c_str(), bridge_help(*p).c_str(),
-                                     name);
+    gimp_procedure_set_documentation(procedure, blurb.c_str(), help.c_str(), name);
+    if (step)
+        gimp_procedure_add_image_return_value(procedure, "new-image", "New image", "The new image",
+                                              FALSE, G_PARAM_READWRITE);
     gimp_procedure_set_attribution(procedure, "Spectra", "Spectra", "2026");
     return procedure;
 }

@@ -3,8 +3,10 @@
 # which set $work, $build and $tool.
 
 # The cases, one per line: name, input, precision (0: as loaded), what is
-# done first (none, select, offset, grey), procedure, extension of the
-# files compared.
+# done first (none, select, offset, grey, spectrum: the layer's spectrum
+# opened as a new image, whose layer is used), procedure, extension of the
+# files compared. The one-step procedures (spectrum-image,
+# image-from-spectrum) open a new image, whose layer is compared.
 write_cases() {
     for input in rgb8.png rgba8.png rgb16.png rgba16.png float.tif; do
         for p in plane plane-inverse volume row descreen; do
@@ -20,6 +22,15 @@ offset-row rgba8.png 0 offset row png
 refused-grey-plane rgb8.png 0 grey plane png
 refused-half-row rgb16.png PRECISION-HALF-GAMMA none row png
 refused-failing rgb16.png 0 none failing-filter png
+rgb8-spectrum-image rgb8.png 0 none spectrum-image png
+rgba16-spectrum-image rgba16.png 0 none spectrum-image png
+float-spectrum-image float.tif 0 none spectrum-image tif
+linear8-spectrum-image rgba8.png PRECISION-U8-LINEAR none spectrum-image png
+rgb8-image-from-spectrum rgb8.png 0 spectrum image-from-spectrum png
+rgba16-image-from-spectrum rgba16.png 0 spectrum image-from-spectrum png
+float-image-from-spectrum float.tif 0 spectrum image-from-spectrum tif
+unrecorded-image-from-spectrum rgba8.png 0 none image-from-spectrum png
+refused-grey-spectrum-image rgb8.png 0 grey spectrum-image png
 CASES
 }
 
@@ -39,10 +50,20 @@ plugin_of() {
     esac
 }
 
+# expect PROCEDURE INPUT OUTPUT: what the command makes of the input
+expect() {
+    case "$1" in
+    spectrum-image) "$build/spectra" spectrum "$2" "$3" ;;
+    image-from-spectrum) "$build/spectra" inverse "$2" "$3" 2>/dev/null ;;
+    *) "$build/spectra" run "$(plugin_of "$1")" "$2" "$3" ;;
+    esac
+}
+
 # check_table LOG: every case that ran left in $work/out/NAME.EXT exactly
-# the samples that `spectra run` writes for its input ($work/out/NAME-in.EXT
+# the samples that the command writes for its input ($work/out/NAME-in.EXT
 # where the case changed the picture first), with the selection kept; every
-# refusal left the layer unchanged and named its cause.
+# refusal left the layer unchanged and named its cause. A one-step
+# procedure left its source image as it was.
 check_table() {
     while read -r name input precision prep p ext; do
         case "$name" in refused-*)
@@ -57,20 +78,29 @@ check_table() {
         source="$work/in/$input"
         [ -f "$work/out/$name-in.$ext" ] && source="$work/out/$name-in.$ext"
         expect="$work/out/$name-expect.$ext"
-        if ! "$build/spectra" run "$(plugin_of "$p")" "$source" "$expect"; then
-            fail "$name: spectra run failed"
+        if [ "$prep" = spectrum ]; then
+            "$build/spectra" spectrum "$source" "$work/out/$name-spectrum.$ext"
+            source="$work/out/$name-spectrum.$ext"
+        fi
+        if ! expect "$p" "$source" "$expect"; then
+            fail "$name: the command failed"
         elif "$tool" same "$expect" "$work/out/$name.$ext"; then
             echo "same samples: $name"
         else
-            fail "$name: GIMP's layer differs from spectra run"
+            fail "$name: GIMP's layer differs from the command's"
         fi
+        case "$p" in *-image | *-spectrum)
+            grep -q "SOURCE-CLEAN $name" "$1" || fail "$name: the source image changed"
+            ;;
+        esac
         if [ "$prep" = select ]; then
             grep -q "SELECTION-KEPT $name" "$1" || fail "$name: the selection changed"
         fi
     done <"$work/cases"
     for message in "SpectraPlane works on RGB layers only; convert the image to RGB first" \
         "SpectraRow works on 8 and 16-bit integer and 32-bit float layers" \
-        "FailingFilter failed: not enough memory for this layer (memFullErr, -108)"; do
+        "FailingFilter failed: not enough memory for this layer (memFullErr, -108)" \
+        "Spectrum as New Image works on RGB layers only"; do
         grep -qF "$message" "$1" || fail "no message: $message"
     done
 }

@@ -54,31 +54,43 @@ scheme="(begin
       (gimp-layer-set-offsets copy 0 0)
       (gimp-file-save RUN-NONINTERACTIVE copy-image copy file file)
       (gimp-image-delete copy-image)))
-  (define (run-case name input precision prep filter ext)
+  (define (run-case name input precision prep filter ext new)
     (let* ((image (car (gimp-file-load RUN-NONINTERACTIVE input input)))
            (layer (car (gimp-image-get-active-layer image)))
-           (out (string-append \"$work/out/\" name)))
+           (out (string-append \"$work/out/\" name))
+           (result '()))
       (if (not (= precision 0)) (gimp-image-convert-precision image precision))
       (if (eq? prep 'select)
           (gimp-image-select-rectangle image CHANNEL-OP-REPLACE 11 7 40 30))
       (if (eq? prep 'offset) (gimp-layer-resize layer 61 37 -9 -5))
       (if (eq? prep 'grey) (gimp-image-convert-grayscale image))
+      (if (eq? prep 'spectrum)
+          (begin
+            (set! image (car (plug-in-spectra-spectrum-image RUN-NONINTERACTIVE image layer)))
+            (set! layer (car (gimp-image-get-active-layer image)))))
       (if (or (not (= precision 0)) (eq? prep 'offset))
           (export-layer image layer (string-append out \"-in.\" ext)))
       (gimp-image-clean-all image)
       (let ((bounds (gimp-selection-bounds image))
-            (failed (catch #t (filter RUN-NONINTERACTIVE image layer) #f)))
+            (failed (catch #t (set! result (filter RUN-NONINTERACTIVE image layer)) #f)))
         (if failed
             (gimp-message (string-append \"REFUSED \" name (if (= 0 (car (gimp-image-is-dirty image))) \" unchanged\" \" changed\")))
             (begin
-              (export-layer image layer (string-append out \".\" ext))
+              (if new
+                  (let ((made (car result)))
+                    (export-layer made (car (gimp-image-get-active-layer made))
+                                  (string-append out \".\" ext))
+                    (if (= 0 (car (gimp-image-is-dirty image)))
+                        (gimp-message (string-append \"SOURCE-CLEAN \" name))))
+                  (export-layer image layer (string-append out \".\" ext)))
               (if (equal? bounds (gimp-selection-bounds image))
                   (gimp-message (string-append \"SELECTION-KEPT \" name)))
               (gimp-message (string-append \"DONE \" name)))))
       (gimp-image-delete image)))
 $(while read name input precision prep p ext; do
     case "$p" in failing-*) procedure="plug-in-$p" ;; *) procedure="plug-in-spectra-$p" ;; esac
-    echo "  (run-case \"$name\" \"$work/in/$input\" $precision '$prep $procedure \"$ext\")"
+    case "$p" in *-image | *-spectrum) new="#t" ;; *) new="#f" ;; esac
+    echo "  (run-case \"$name\" \"$work/in/$input\" $precision '$prep $procedure \"$ext\" $new)"
 done <"$cases"))"
 
 start=$(date +%s)
@@ -93,16 +105,20 @@ check_table "$work/log"
 
 # What GIMP registered: one procedure per plug-in with the three standard
 # arguments, for RGB images, under Filters in the property list's
-# category, labelled by its name.
+# category, labelled by its name; the one-step procedures return an image.
 rc="$GIMP2_DIRECTORY/pluginrc"
-for p in plane plane-inverse volume row descreen; do
+for p in plane plane-inverse volume row descreen spectrum-image image-from-spectrum; do
     awk -v name="\"plug-in-spectra-$p\"" '
         $1 == "(proc-def" { on = $2 == name }
         on { print }
         $1 == "(proc-arg" { on = 0 }' "$rc" \
         | sed 's/^ *//' >"$work/entry"
-    for want in "(menu-path \"<Image>/Filters/Quillon 2018\")" "\"$(plugin_of "$p")\"" \
-        '"RGB*"' "3 0"; do
+    case "$p" in
+    spectrum-image) label="Spectrum as New Image" values="3 1" ;;
+    image-from-spectrum) label="Image from Spectrum" values="3 1" ;;
+    *) label="$(plugin_of "$p")" values="3 0" ;;
+    esac
+    for want in "(menu-path \"<Image>/Filters/Quillon 2018\")" "\"$label\"" '"RGB*"' "$values"; do
         grep -qxF "$want" "$work/entry" || fail "plug-in-spectra-$p: pluginrc lacks $want"
     done
 done
