@@ -185,7 +185,12 @@ int demo(const std::string& dir) {
 
     /* A periodic pattern found and painted out in the spectrum. */
     PatternRun pattern;
-    if (!demo_pattern(plane, inverse, &pattern, &failure) ||
+    HostImage lower = host_image(side / 2, side / 2, 3, 8); /* the disc and the lettering */
+    for (int y = 0; y < side / 2; y++)
+        for (int x = 0; x < side / 2; x++)
+            for (int p = 0; p < 3; p++)
+                host_set_sample(lower, x, y, p, host_sample(source.image, x, y + side / 2, p));
+    if (!demo_pattern(plane, inverse, lower, &pattern, &failure) ||
         !write("pattern.png", pattern.pattern) ||
         !write("pattern-spectrum.png", pattern.spectrum) ||
         !write("pattern-painted.png", pattern.painted) ||
@@ -201,7 +206,7 @@ int demo(const std::string& dir) {
 
     /* A halftoned print descreened in one step. */
     DescreenRun halftone;
-    if (!demo_descreen(descreen, &halftone, &failure) ||
+    if (!demo_descreen(descreen, demo_print_picture(), &halftone, &failure) ||
         !write("halftone.png", halftone.screened) ||
         !write("halftone-descreened.png", halftone.descreened) ||
         !write("halftone-tone.png", halftone.tone))

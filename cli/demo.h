@@ -20,20 +20,24 @@ struct PatternRun {
     int peaks = 0; /* samples painted out, in each plane */
 };
 
-/* Adds a periodic pattern to part of the sample picture, finds the
- * pattern's peaks in its SpectraPlane spectrum, paints them out and runs
- * SpectraPlaneInverse. */
-bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, PatternRun* run,
-                  Failure* failure);
+/* Adds a periodic pattern to an 8-bit picture on a canvas twice as wide,
+ * finds the pattern's peaks in its SpectraPlane spectrum, paints them out
+ * and runs SpectraPlaneInverse. */
+bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, const HostImage& picture,
+                  PatternRun* run, Failure* failure);
 
-/* A picture printed through a three-ink halftone screen and scanned, the
- * same print with its inks laid as continuous tones, and what
- * SpectraDescreen makes of the scan. */
+/* An 8-bit picture printed through a three-ink halftone screen and
+ * scanned, the same print with its inks laid as continuous tones, and what
+ * SpectraDescreen makes of the scan; PSNR over the whole picture. */
 struct DescreenRun {
     HostImage screened, tone, descreened;
     double psnr_before = 0, psnr_after = 0;
 };
 
-bool demo_descreen(const FoundPlugin& descreen, DescreenRun* run, Failure* failure);
+bool demo_descreen(const FoundPlugin& descreen, const HostImage& clean, DescreenRun* run,
+                   Failure* failure);
+
+/* The drawn picture that the demo prints: 512 x 512. */
+HostImage demo_print_picture();
 
 #endif

@@ -38,8 +38,22 @@ std::vector<double> cell_thresholds() {
     return cell;
 }
 
+/* PSNR of b against a over the whole of planes 0 to 2, in dB. */
+double psnr(const HostImage& a, const HostImage& b) {
+    double sum = 0;
+    for (int y = 0; y < a.rows; y++)
+        for (int x = 0; x < a.columns; x++)
+            for (int p = 0; p < 3; p++) {
+                double d = host_sample(a, x, y, p) - host_sample(b, x, y, p);
+                sum += d * d;
+            }
+    return 10 * std::log10(255.0 * 255.0 * 3 * a.rows * a.columns / sum);
+}
+
+} // namespace
+
 /* The picture to print: smooth colours, a soft disc and lettering. */
-HostImage clean_picture() {
+HostImage demo_print_picture() {
     HostImage image = host_image(side, side, 3, 8);
     for (int y = 0; y < side; y++)
         for (int x = 0; x < side; x++) {
@@ -57,15 +71,13 @@ HostImage clean_picture() {
     return image;
 }
 
-} // namespace
-
-bool demo_descreen(const FoundPlugin& descreen, DescreenRun* run, Failure* failure) {
-    HostImage clean = clean_picture();
+bool demo_descreen(const FoundPlugin& descreen, const HostImage& clean, DescreenRun* run,
+                   Failure* failure) {
     std::vector<double> cell = cell_thresholds();
-    run->screened = host_image(side, side, 3, 8);
+    run->screened = host_image(clean.rows, clean.columns, 3, 8);
     run->tone = run->screened;
-    for (int y = 0; y < side; y++)
-        for (int x = 0; x < side; x++)
+    for (int y = 0; y < clean.rows; y++)
+        for (int x = 0; x < clean.columns; x++)
             for (int p = 0; p < 3; p++) {
                 double ink = 1 - host_sample(clean, x, y, p) / 255;
                 int dots = 0;
@@ -84,7 +96,7 @@ bool demo_descreen(const FoundPlugin& descreen, DescreenRun* run, Failure* failu
     ImageFile in;
     in.image = run->screened;
     if (!run_plugin(descreen, in, &run->descreened, failure)) return false;
-    run->psnr_before = host_psnr(run->tone, run->screened);
-    run->psnr_after = host_psnr(run->tone, run->descreened);
+    run->psnr_before = psnr(run->tone, run->screened);
+    run->psnr_after = psnr(run->tone, run->descreened);
     return true;
 }

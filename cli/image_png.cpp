@@ -30,6 +30,8 @@ void error_fn(png_structp png, png_const_charp message) {
 
 void warning_fn(png_structp, png_const_charp) {}
 
+const int64_t small_picture = 1 << 19; /* pixels */
+
 /* Text chunks come here, one at a time, and are dropped at once, all but
  * a spectrum's record of its source. */
 int text_fn(png_structp png, png_unknown_chunkp chunk) {
@@ -152,10 +154,17 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     png_init_io(png, f);
     errno = 0;
     /* Spectra are noisy and compress poorly: the fastest settings cost little
-     * size: no row filters, zlib's fastest level, Huffman codes only. */
-    png_set_compression_level(png, 1);
-    png_set_compression_strategy(png, Z_HUFFMAN_ONLY);
-    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+     * size: no row filters, zlib's fastest level, Huffman codes only. A
+     * small picture, such as one for a web page, is packed as tightly as
+     * zlib can: that costs little time there. */
+    if (int64_t(image.rows) * image.columns > small_picture) {
+        png_set_compression_level(png, 1);
+        png_set_compression_strategy(png, Z_HUFFMAN_ONLY);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
+    } else {
+        png_set_compression_level(png, 9);
+        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+    }
     png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
                  image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);

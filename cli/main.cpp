@@ -102,11 +102,15 @@ const char* const list_help = "usage: spectra list\n"
 
 const char* const demo_help =
     "usage: spectra demo [DIR]\n"
+    "       spectra demo --guide DIR\n"
     "\n"
-    "Runs the four plug-ins on the sample picture and SpectraPlaneInverse on\n"
-    "its planar spectrum, writes the pictures into DIR (./spectra-demo when\n"
+    "Runs the plug-ins on the sample picture and SpectraPlaneInverse on its\n"
+    "planar spectrum, writes the pictures into DIR (./spectra-demo when\n"
     "omitted) with a contact sheet that shows them side by side, and prints\n"
-    "the round trip's PSNR at 8, 16 and 32 bits.\n";
+    "the round trip's PSNR at 8, 16 and 32 bits.\n"
+    "\n"
+    "With --guide, makes the pictures of the user's guide from the photograph\n"
+    "DIR/chelsea.png into DIR (docs/ holds both).\n";
 
 /* A command stopped by a signal leaves no partial output behind: the
  * temporary file of a write in progress is removed before it exits. The
@@ -273,7 +277,9 @@ int main(int argc, char** argv) {
         {"list", list, list_help, false},
         {"demo",
          [](int n, char** a) {
-             if (n > 1) return usage_error("demo takes at most one folder");
+             if (n == 2 && std::strcmp(a[0], "--guide") == 0) return demo_guide(a[1]);
+             if (n > 1 || (n == 1 && std::strcmp(a[0], "--guide") == 0))
+                 return usage_error("demo takes at most one folder, or --guide DIR");
              return demo(n ? a[0] : "spectra-demo");
          },
          demo_help, false},
@@ -287,7 +293,8 @@ int main(int argc, char** argv) {
             }
             bool depth =
                 std::strcmp(argv[i], "--depth") == 0 || std::strncmp(argv[i], "--depth=", 8) == 0;
-            if (argv[i][0] == '-' && argv[i][1] == '-' && !(depth && v.depth))
+            bool guide = std::strcmp(argv[i], "--guide") == 0 && std::strcmp(v.name, "demo") == 0;
+            if (argv[i][0] == '-' && argv[i][1] == '-' && !(depth && v.depth) && !guide)
                 return usage_error(std::string("unknown option ") + argv[i]);
         }
         /* An image too large for the memory at hand is the one failure

@@ -8,13 +8,13 @@
 
 namespace {
 
-const int side = 256;  /* the picture: the left half of a canvas twice as wide */
 const int margin = 12; /* frequencies this close to zero belong to the picture */
 const double pi = 3.14159265358979323846;
 
 /* How far a magnitude code stands out from its neighbours: the code minus
- * the mean of those 3 to 5 samples away, summed over the colour planes. */
-double prominence(const HostImage& spectrum, int x, int y) {
+ * the mean of those 3 to 5 samples away, summed over the colour planes. The
+ * magnitude half is n x rows, and wraps round. */
+double prominence(const HostImage& spectrum, int n, int x, int y) {
     double sum = 0;
     for (int p = 0; p < 3; p++) {
         double ring = 0;
@@ -23,7 +23,7 @@ double prominence(const HostImage& spectrum, int x, int y) {
             for (int dx = -5; dx <= 5; dx++) {
                 int d = std::max(std::abs(dx), std::abs(dy));
                 if (d < 3) continue;
-                int u = (x + dx + side) % side, v = (y + dy + side) % side;
+                int u = (x + dx + n) % n, v = (y + dy + spectrum.rows) % spectrum.rows;
                 ring += host_sample(spectrum, u, v, p);
                 count++;
             }
@@ -33,27 +33,27 @@ double prominence(const HostImage& spectrum, int x, int y) {
 }
 
 /* Paints the 5 x 5 samples around (x, y) black in the magnitude half. */
-void paint_out(HostImage& spectrum, int x, int y) {
+void paint_out(HostImage& spectrum, int n, int x, int y) {
     for (int dy = -2; dy <= 2; dy++)
         for (int dx = -2; dx <= 2; dx++)
             for (int p = 0; p < 3; p++)
-                host_set_sample(spectrum, (x + dx + side) % side, (y + dy + side) % side, p, 0);
+                host_set_sample(spectrum, (x + dx + n) % n,
+                                (y + dy + spectrum.rows) % spectrum.rows, p, 0);
 }
 
 } // namespace
 
-bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, PatternRun* run,
-                  Failure* failure) {
-    /* The clean picture: the disc and lettering of the sample picture. */
-    HostImage sample = demo_sample_picture();
-    run->clean = host_image(side, 2 * side, 3, 8);
+bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, const HostImage& picture,
+                  PatternRun* run, Failure* failure) {
+    /* Diagonal stripes over the picture, on a canvas twice as wide. */
+    const int n = picture.columns, rows = picture.rows;
+    run->clean = host_spectrum_canvas(picture);
     run->pattern = run->clean;
-    for (int y = 0; y < side; y++)
-        for (int x = 0; x < side; x++)
+    for (int y = 0; y < rows; y++)
+        for (int x = 0; x < n; x++)
             for (int p = 0; p < 3; p++) {
-                double v = host_sample(sample, x, y + side, p);
-                double stripes = 25 * std::sin(2 * pi * (11 * x + 17 * y) / side);
-                host_set_sample(run->clean, x, y, p, v);
+                double v = host_sample(picture, x, y, p);
+                double stripes = 25 * std::sin(2 * pi * (11.0 * x / n + 17.0 * y / rows));
                 host_set_sample(run->pattern, x, y, p,
                                 std::min(255.0, std::max(0.0, std::round(v + stripes))));
             }
@@ -66,15 +66,16 @@ bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, PatternR
      * other half of the same real pattern. */
     int best_x = 0, best_y = 0;
     double best = -1e300;
-    for (int y = 0; y < side; y++)
-        for (int x = 0; x < side; x++) {
-            if (std::abs(x - side / 2) <= margin && std::abs(y - side / 2) <= margin) continue;
-            double score = prominence(run->spectrum, x, y);
+    for (int y = 0; y < rows; y++)
+        for (int x = 0; x < n; x++) {
+            if (std::abs(x - n / 2) <= margin && std::abs(y - rows / 2) <= margin) continue;
+            double score = prominence(run->spectrum, n, x, y);
             if (score > best) best = score, best_x = x, best_y = y;
         }
     run->painted = run->spectrum;
-    paint_out(run->painted, best_x, best_y);
-    paint_out(run->painted, (side - best_x) % side, (side - best_y) % side);
+    paint_out(run->painted, n, best_x, best_y);
+    paint_out(run->painted, n, (2 * (n / 2) - best_x + n) % n,
+              (2 * (rows / 2) - best_y + rows) % rows);
     run->peaks = 2;
 
     in.image = run->painted;

@@ -72,6 +72,9 @@ int run(int argc, char** argv);
 int spectrum(int argc, char** argv);
 int inverse(int argc, char** argv);
 
+/* spectra demo [DIR], and spectra demo --guide DIR: the pictures of the
+ * user's guide, made from the photograph DIR/chelsea.png into DIR. */
 int demo(const std::string& dir);
+int demo_guide(const std::string& dir);
 
 #endif

@@ -242,6 +242,22 @@ TEST_F(Files, DemoRemovesAPattern) {
     EXPECT_GT(differ, 0);
     EXPECT_LE(differ, 2 * 25 * 3);
     EXPECT_TRUE(exists(path("demo/contact-sheet.png")));
+
+    /* The guide's pictures, from the photograph beside them. */
+    mkdir(path("guide").c_str(), 0777);
+    ASSERT_EQ(std::system(("cp '" + std::string(SPECTRA_PHOTO) + "' " + path("guide")).c_str()), 0);
+    r = spectra("demo --guide " + path("guide"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    at = r.output.find("  descreened:"), at2 = r.output.find("  removed:");
+    ASSERT_NE(at2, std::string::npos) << r.output;
+    EXPECT_GT(std::atof(r.output.c_str() + at + 13), 25) << r.output;
+    EXPECT_GT(std::atof(r.output.c_str() + at2 + 10), 35) << r.output;
+    HostImage stripes = read("guide/guide-stripes-spectrum.png");
+    EXPECT_EQ(stripes.columns, 2 * read("guide/guide-stripes.png").columns);
+    for (const char* name :
+         {"guide-spectrum.png", "guide-grating.png", "guide-line.png", "guide-halftone.png",
+          "guide-descreened.png", "guide-stripes-painted.png", "guide-stripes-removed.png"})
+        EXPECT_TRUE(exists(path("guide/") + name)) << name;
 }
 
 /* The 16-bit samples of a TIFF file as it stores them. */

@@ -1,7 +1,8 @@
 # gimp3_test.py - the GIMP 3 side of gimp3_test.sh, run by GIMP's Python:
 # each case of SPECTRA_WORK/cases loads its picture, runs a filter on its
-# layer and saves the layer's pixels before and after as GIMP holds them;
-# the shell compares them with `spectra run`. Then what GIMP registered for
+# layer and saves the layer's pixels before and after as GIMP holds them
+# (for the one-step procedures, the new image's layer after); the shell
+# compares them with the command's. Then what GIMP registered for
 # each procedure. With SPECTRA_UNDO set, in GIMP's window: a filter run on a
 # shown picture, then, once the shell has typed one Ctrl+Z into the window,
 # whether the layer is back and the selection kept.
@@ -30,6 +31,11 @@ def pixels(layer):
 def depth_of(image):
     nick = image.get_precision().value_nick
     return {'u8': 8, 'u1': 16, 'fl': 32}.get(nick[:2], 0)
+
+
+def size(out, image, layer):
+    open(out + '.size', 'w').write('%d %d %d %d' % (
+        layer.get_height(), layer.get_width(), 4 if layer.has_alpha() else 3, depth_of(image)))
 
 
 def run(procedure, image, layers):
@@ -67,6 +73,12 @@ def table():
                 image.insert_layer(second, None, 0)
                 layers = [layer, second]
             before = pixels(layer)
+            out = work + '/out/' + name
+            size(out + '-in', image, layer)
+            if prep == 'spectrum':
+                image = run('plug-in-spectra-spectrum-image', image, [layer])[1]
+                layer = image.get_layers()[0]
+                layers = [layer]
             bounds = Gimp.Selection.bounds(image)
             image.clean_all()
             ok, message = run(procedure, image, layers)
@@ -75,12 +87,16 @@ def table():
                 same = after == before and not image.is_dirty()
                 say('REFUSED', name, 'unchanged' if same else 'changed', message)
             else:
-                out = work + '/out/' + name
+                made, made_layer = image, layer
+                if isinstance(message, Gimp.Image):
+                    # a one-step procedure: its new image is compared
+                    made, made_layer = message, message.get_layers()[0]
+                    after = pixels(made_layer)
+                    if not image.is_dirty():
+                        say('SOURCE-CLEAN', name)
                 open(out + '-in.raw', 'wb').write(before)
                 open(out + '.raw', 'wb').write(after)
-                open(out + '.size', 'w').write('%d %d %d %d' % (
-                    layer.get_height(), layer.get_width(), 4 if layer.has_alpha() else 3,
-                    depth_of(image)))
+                size(out, made, made_layer)
                 if Gimp.Selection.bounds(image) == bounds:
                     say('SELECTION-KEPT', name)
                 say('DONE', name)
@@ -92,7 +108,8 @@ def table():
 def registration():
     for procedure in ['plug-in-spectra-plane', 'plug-in-spectra-plane-inverse',
                       'plug-in-spectra-volume', 'plug-in-spectra-row',
-                      'plug-in-spectra-descreen']:
+                      'plug-in-spectra-descreen', 'plug-in-spectra-spectrum-image',
+                      'plug-in-spectra-image-from-spectrum']:
         proc = pdb.lookup_procedure(procedure)
         say('PROCEDURE', procedure, proc.get_menu_label(), proc.get_image_types(),
             ','.join(proc.get_menu_paths()), ','.join(a.name for a in proc.get_arguments()))

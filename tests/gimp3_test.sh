@@ -40,7 +40,7 @@ grep -q '^END$' "$log" || fail "the batch did not end"
 while read -r name input precision prep p ext; do
     [ -f "$work/out/$name.size" ] || continue
     for f in "$name-in" "$name"; do
-        "$tool" raw "$work/out/$f.raw" $(cat "$work/out/$name.size") "$work/out/$f.$ext" ||
+        "$tool" raw "$work/out/$f.raw" $(cat "$work/out/$f.size") "$work/out/$f.$ext" ||
             fail "$f: the pixels could not be written as a file"
     done
 done <"$work/cases"
@@ -52,7 +52,8 @@ grep -qF "SpectraPlane works on one layer at a time; select just one layer" "$lo
 # standard arguments. (Which selections the menu item is sensitive to, the
 # procedure keeps to itself: GIMP's database does not say.)
 for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row \
-    SpectraDescreen:descreen; do
+    SpectraDescreen:descreen "Spectrum as New Image:spectrum-image" \
+    "Image from Spectrum:image-from-spectrum"; do
     want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} RGB* <Image>/Filters/Quillon 2018 run-mode,image,drawables"
     grep -qxF "$want" "$log" || fail "registered otherwise: $(grep "PROCEDURE plug-in-spectra-${p#*:} " "$log")"
 done
