@@ -128,43 +128,46 @@ HostImage contact_sheet(const std::vector<std::pair<std::string, std::vector<Pan
 
 } // namespace
 
+bool DemoFolder::write(const std::string& name, const HostImage& image) {
+    std::string error;
+    if (image_write(dir + "/" + name, image, &error)) return true;
+    failure = {exit_output, error};
+    return false;
+}
+
+int DemoFolder::fail() const {
+    std::fprintf(stderr, "spectra: %s\n", failure.message.c_str());
+    return failure.code;
+}
+
 int demo(const std::string& dir) {
     if (mkdir(dir.c_str(), 0777) != 0 && errno != EEXIST) {
         std::fprintf(stderr, "spectra: %s: cannot be made (%s)\n", dir.c_str(),
                      std::strerror(errno));
         return exit_output;
     }
-    Failure failure;
-    std::string error;
-    auto fail = [&]() {
-        std::fprintf(stderr, "spectra: %s\n", failure.message.c_str());
-        return failure.code;
-    };
-    auto write = [&](const std::string& name, const HostImage& image) {
-        if (image_write(dir + "/" + name, image, &error)) return true;
-        failure = {exit_output, error};
-        return false;
-    };
+    DemoFolder out{dir, {}};
     FoundPlugin plane, inverse, volume, row, descreen;
-    if (!resolve_plugin("SpectraPlane", &plane, &failure) ||
-        !resolve_plugin("SpectraPlaneInverse", &inverse, &failure) ||
-        !resolve_plugin("SpectraVolume", &volume, &failure) ||
-        !resolve_plugin("SpectraRow", &row, &failure) ||
-        !resolve_plugin("SpectraDescreen", &descreen, &failure))
-        return fail();
+    if (!resolve_plugin("SpectraPlane", &plane, &out.failure) ||
+        !resolve_plugin("SpectraPlaneInverse", &inverse, &out.failure) ||
+        !resolve_plugin("SpectraVolume", &volume, &out.failure) ||
+        !resolve_plugin("SpectraRow", &row, &out.failure) ||
+        !resolve_plugin("SpectraDescreen", &descreen, &out.failure))
+        return out.fail();
 
     ImageFile source;
     source.image = demo_sample_picture();
     HostImage spectrum, back, cube, rows;
     ImageFile picture;
-    if (!write("source.png", source.image) || !run_plugin(plane, source, &spectrum, &failure) ||
-        !write("spectrum.png", spectrum) || !run_plugin(volume, source, &cube, &failure) ||
-        !write("volume.png", cube) || !run_plugin(row, source, &rows, &failure) ||
-        !write("row.png", rows))
-        return fail();
+    if (!out.write("source.png", source.image) ||
+        !run_plugin(plane, source, &spectrum, &out.failure) ||
+        !out.write("spectrum.png", spectrum) || !run_plugin(volume, source, &cube, &out.failure) ||
+        !out.write("volume.png", cube) || !run_plugin(row, source, &rows, &out.failure) ||
+        !out.write("row.png", rows))
+        return out.fail();
     picture.image = spectrum;
-    if (!run_plugin(inverse, picture, &back, &failure) || !write("inverse.png", back))
-        return fail();
+    if (!run_plugin(inverse, picture, &back, &out.failure) || !out.write("inverse.png", back))
+        return out.fail();
     std::printf("round trip SpectraPlane, SpectraPlaneInverse:\n");
     std::printf("   8 bits: %6.1f dB PSNR\n", host_psnr(source.image, back));
 
@@ -173,13 +176,13 @@ int demo(const std::string& dir) {
         deep.image = at_depth(source.image, depth);
         HostImage deep_spectrum, deep_back;
         std::string suffix = depth == 16 ? "-16.png" : "-32.tif";
-        if (!run_plugin(plane, deep, &deep_spectrum, &failure) ||
-            !write("spectrum" + suffix, deep_spectrum))
-            return fail();
+        if (!run_plugin(plane, deep, &deep_spectrum, &out.failure) ||
+            !out.write("spectrum" + suffix, deep_spectrum))
+            return out.fail();
         picture.image = deep_spectrum;
-        if (!run_plugin(inverse, picture, &deep_back, &failure) ||
-            !write("inverse" + suffix, deep_back))
-            return fail();
+        if (!run_plugin(inverse, picture, &deep_back, &out.failure) ||
+            !out.write("inverse" + suffix, deep_back))
+            return out.fail();
         std::printf("  %2d bits: %6.1f dB PSNR\n", depth, host_psnr(deep.image, deep_back));
     }
 
@@ -190,12 +193,12 @@ int demo(const std::string& dir) {
         for (int x = 0; x < side / 2; x++)
             for (int p = 0; p < 3; p++)
                 host_set_sample(lower, x, y, p, host_sample(source.image, x, y + side / 2, p));
-    if (!demo_pattern(plane, inverse, lower, &pattern, &failure) ||
-        !write("pattern.png", pattern.pattern) ||
-        !write("pattern-spectrum.png", pattern.spectrum) ||
-        !write("pattern-painted.png", pattern.painted) ||
-        !write("pattern-removed.png", pattern.cleaned))
-        return fail();
+    if (!demo_pattern(plane, inverse, lower, &pattern, &out.failure) ||
+        !out.write("pattern.png", pattern.pattern) ||
+        !out.write("pattern-spectrum.png", pattern.spectrum) ||
+        !out.write("pattern-painted.png", pattern.painted) ||
+        !out.write("pattern-removed.png", pattern.cleaned))
+        return out.fail();
     char caption[128];
     std::snprintf(caption, sizeof caption, "PATTERN REMOVAL - PSNR %.1f DB BEFORE  %.1f DB AFTER",
                   pattern.psnr_before, pattern.psnr_after);
@@ -206,11 +209,11 @@ int demo(const std::string& dir) {
 
     /* A halftoned print descreened in one step. */
     DescreenRun halftone;
-    if (!demo_descreen(descreen, demo_print_picture(), &halftone, &failure) ||
-        !write("halftone.png", halftone.screened) ||
-        !write("halftone-descreened.png", halftone.descreened) ||
-        !write("halftone-tone.png", halftone.tone))
-        return fail();
+    if (!demo_descreen(descreen, demo_print_picture(), &halftone, &out.failure) ||
+        !out.write("halftone.png", halftone.screened) ||
+        !out.write("halftone-descreened.png", halftone.descreened) ||
+        !out.write("halftone-tone.png", halftone.tone))
+        return out.fail();
     char descreen_caption[128];
     std::snprintf(descreen_caption, sizeof descreen_caption,
                   "SPECTRADESCREEN - PSNR %.1f DB BEFORE  %.1f DB AFTER", halftone.psnr_before,
@@ -234,7 +237,7 @@ int demo(const std::string& dir) {
                                       {{"HALFTONE", &halftone.screened},
                                        {"DESCREENED", &halftone.descreened},
                                        {"INKS AS TONES", &halftone.tone}}}});
-    if (!write("contact-sheet.png", sheet)) return fail();
+    if (!out.write("contact-sheet.png", sheet)) return out.fail();
     std::printf("pictures in %s/: source.png, spectrum.png, inverse.png, volume.png, row.png,\n"
                 "spectrum-16.png, inverse-16.png, spectrum-32.tif, inverse-32.tif, pattern.png,\n"
                 "pattern-spectrum.png, pattern-painted.png, pattern-removed.png, halftone.png,\n"

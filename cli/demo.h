@@ -5,6 +5,15 @@
 
 #include "spectra.h"
 
+/* The pictures of a demo on their way into a folder: the first failure
+ * is kept, and fail() reports it and gives its exit code. */
+struct DemoFolder {
+    std::string dir;
+    Failure failure;
+    bool write(const std::string& name, const HostImage& image);
+    int fail() const;
+};
+
 /* The sample picture: 512 x 512 RGB, 8 bits. */
 HostImage demo_sample_picture();
 

@@ -41,26 +41,17 @@ template <typename F> HostImage drawn(int side, F f) {
 } // namespace
 
 int demo_guide(const std::string& dir) {
-    Failure failure;
-    std::string error;
-    auto fail = [&]() {
-        std::fprintf(stderr, "spectra: %s\n", failure.message.c_str());
-        return failure.code;
-    };
-    auto write = [&](const std::string& name, const HostImage& image) {
-        if (image_write(dir + "/" + name, image, &error)) return true;
-        failure = {exit_output, error};
-        return false;
-    };
+    DemoFolder out{dir, {}};
     FoundPlugin plane, inverse, descreen;
-    if (!resolve_plugin("SpectraPlane", &plane, &failure) ||
-        !resolve_plugin("SpectraPlaneInverse", &inverse, &failure) ||
-        !resolve_plugin("SpectraDescreen", &descreen, &failure))
-        return fail();
+    if (!resolve_plugin("SpectraPlane", &plane, &out.failure) ||
+        !resolve_plugin("SpectraPlaneInverse", &inverse, &out.failure) ||
+        !resolve_plugin("SpectraDescreen", &descreen, &out.failure))
+        return out.fail();
     ImageFile photo;
+    std::string error;
     if (!image_read(dir + "/chelsea.png", &photo, &error)) {
-        failure = {exit_input, error};
-        return fail();
+        out.failure = {exit_input, error};
+        return out.fail();
     }
     photo.image = host_convert_depth(photo.image, 8);
     /* the spectra shown are those of the middle of the photograph, 224
@@ -78,7 +69,7 @@ int demo_guide(const std::string& dir) {
     auto spectrum_of = [&](const HostImage& picture, HostImage* spectrum) {
         ImageFile canvas;
         canvas.image = host_spectrum_canvas(picture);
-        return run_plugin(plane, canvas, spectrum, &failure);
+        return run_plugin(plane, canvas, spectrum, &out.failure);
     };
     /* whole numbers of periods and a line from corner to corner: both
      * wrap round the picture's edges seamlessly, as the transform sees it */
@@ -86,27 +77,28 @@ int demo_guide(const std::string& dir) {
         160, [](int x, int y) { return 128 + 100 * std::sin(2 * pi * (12 * x + 7 * y) / 160); });
     HostImage line = drawn(160, [](int x, int y) { return std::abs(x - y) <= 1 ? 255 : 0; });
     HostImage spectrum, grating_spectrum, line_spectrum;
-    if (!write("guide-photo.png", middle) || !spectrum_of(middle, &spectrum) ||
-        !write("guide-spectrum.png", spectrum) || !spectrum_of(grating, &grating_spectrum) ||
-        !write("guide-grating.png", beside(grating, grating_spectrum)) ||
-        !spectrum_of(line, &line_spectrum) || !write("guide-line.png", beside(line, line_spectrum)))
-        return fail();
+    if (!out.write("guide-photo.png", middle) || !spectrum_of(middle, &spectrum) ||
+        !out.write("guide-spectrum.png", spectrum) || !spectrum_of(grating, &grating_spectrum) ||
+        !out.write("guide-grating.png", beside(grating, grating_spectrum)) ||
+        !spectrum_of(line, &line_spectrum) ||
+        !out.write("guide-line.png", beside(line, line_spectrum)))
+        return out.fail();
 
     /* a halftoned print of the photograph, descreened */
     DescreenRun halftone;
-    if (!demo_descreen(descreen, photo.image, &halftone, &failure) ||
-        !write("guide-halftone.png", halftone.screened) ||
-        !write("guide-descreened.png", halftone.descreened))
-        return fail();
+    if (!demo_descreen(descreen, photo.image, &halftone, &out.failure) ||
+        !out.write("guide-halftone.png", halftone.screened) ||
+        !out.write("guide-descreened.png", halftone.descreened))
+        return out.fail();
 
     /* stripes over the photograph, removed by hand through the spectrum */
     PatternRun stripes;
-    if (!demo_pattern(plane, inverse, middle, &stripes, &failure) ||
-        !write("guide-stripes.png", host_left_half(stripes.pattern)) ||
-        !write("guide-stripes-spectrum.png", stripes.spectrum) ||
-        !write("guide-stripes-painted.png", stripes.painted) ||
-        !write("guide-stripes-removed.png", host_left_half(stripes.cleaned)))
-        return fail();
+    if (!demo_pattern(plane, inverse, middle, &stripes, &out.failure) ||
+        !out.write("guide-stripes.png", host_left_half(stripes.pattern)) ||
+        !out.write("guide-stripes-spectrum.png", stripes.spectrum) ||
+        !out.write("guide-stripes-painted.png", stripes.painted) ||
+        !out.write("guide-stripes-removed.png", host_left_half(stripes.cleaned)))
+        return out.fail();
 
     std::printf("a halftoned print of the photograph, descreened:\n"
                 "  the scan:      %5.1f dB PSNR against its inks laid as tones\n"

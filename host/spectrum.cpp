@@ -3,6 +3,7 @@
  * carries. */
 #include "spectrum.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
