@@ -145,6 +145,7 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
         return false;
     }
     std::vector<uint8_t> row;
+    std::string record_text = host_record_text(record);
     if (setjmp(e.jump)) {
         png_destroy_write_struct(&png, &info);
         *error =
@@ -168,7 +169,6 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
                  image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    std::string record_text = host_record_text(record);
     png_text text = {};
     text.compression = PNG_TEXT_COMPRESSION_NONE;
     text.key = const_cast<char*>(host_record_key);

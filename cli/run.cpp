@@ -1,5 +1,6 @@
 /* run.cpp - spectra run: a plug-in on one image file, or on many files
- * into a folder, as an image editor runs it on a document. */
+ * into a folder, as an image editor runs it on a document; and the batches
+ * of files into a folder that every verb shares. */
 #include "spectra.h"
 
 #include <cerrno>
@@ -147,6 +148,7 @@ int fail(const Failure& f) {
 }
 
 } // namespace
+
 bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure) {
     PiplDocument doc;
     doc.mode = mode_of(in);
