@@ -14,10 +14,6 @@
  * message in *error. */
 bool image_too_large(const std::string& path, uint64_t width, uint64_t height, std::string* error);
 
-/* 16-bit samples as a file holds them (0..65535, native order) kept in
- * file->original and turned into the interface's range in file->image. */
-void image_from_file16(ImageFile* file);
-
 /* Row y of the image in the file's range: a copy, or for 16 bits the
  * samples turned back to 0..65535; where `original` (may be null) holds
  * the file that the image was made from, untouched samples keep its

@@ -28,6 +28,10 @@ struct ImageFile {
     SourceRecord record; /* a spectrum's record of its source, read and written */
 };
 
+/* 16-bit samples as a file holds them (0..65535, native order) kept in
+ * file->original and turned into the interface's range in file->image. */
+void image_from_file16(ImageFile* file);
+
 /* Reads a PNG, JPEG or TIFF file (by its contents). On failure returns false and
  * sets *error to a one-line message that names the file and the cause. */
 bool image_read(const std::string& path, ImageFile* file, std::string* error);

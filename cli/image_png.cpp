@@ -120,7 +120,9 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
     if (png_get_rowbytes(png, info) != size_t(image.row_bytes)) png_error(png, "unexpected layout");
     for (png_uint_32 y = 0; y < height; y++) rows[y] = image.data() + y * image.row_bytes;
     png_read_image(png, rows.data());
-    png_read_end(png, nullptr);
+    /* with the info: without it libpng passes over the chunks after the
+     * pixels, a text that records a spectrum's source among them */
+    png_read_end(png, info);
     png_destroy_read_struct(&png, &info, nullptr);
     if (image.depth == 16) image_from_file16(file);
     return true;

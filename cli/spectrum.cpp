@@ -54,10 +54,7 @@ ImageFile as_read(HostImage samples, const ImageFile& like) {
     file.colours = like.colours;
     file.format = like.format;
     file.image = std::move(samples);
-    if (file.image.depth == 16) {
-        file.original = file.image;
-        host_to_interface16(file.image);
-    }
+    if (file.image.depth == 16) image_from_file16(&file);
     return file;
 }
 
@@ -94,7 +91,7 @@ int32_t depth_back(const ImageFile& in, int32_t asked, const std::string* input)
 
 bool make_spectrum(const FoundPlugin& plane, int32_t depth, Job* job) {
     const HostImage& picture = job->in.image;
-    if (picture.columns > 32767 / 2) {
+    if (picture.columns > host_widest_picture) {
         job->failure = {exit_input, job->input + ": " + std::to_string(picture.columns) + " x " +
                                         std::to_string(picture.rows) +
                                         " pixels: its spectrum, twice as wide, would be larger "

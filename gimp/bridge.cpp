@@ -201,7 +201,7 @@ bool bridge_spectrum(const FoundPlugin& plane, const BridgeLayer& layer, BridgeN
     const std::string label = bridge_steps[0].label;
     HostImage picture, canvas;
     if (!layer_pixels(label, layer, &picture, message, progress)) return false;
-    if (picture.columns > 32767 / 2) {
+    if (picture.columns > host_widest_picture) {
         *message = label + ": the layer is " + std::to_string(picture.columns) +
                    " pixels wide; its spectrum, twice as wide, would be larger than 32767";
         return false;

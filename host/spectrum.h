@@ -19,6 +19,10 @@
  * v × 257 and come back exactly. */
 HostImage host_convert_depth(const HostImage& picture, int32_t depth);
 
+/* The widest picture whose canvas, twice as wide, the interface's 16-bit
+ * sizes still hold. */
+const int32_t host_widest_picture = 32767 / 2;
+
 /* A canvas twice as wide with the picture in its left half; the right
  * half is black, and opaque where the picture has alpha, so that the phase
  * written there shows. */
