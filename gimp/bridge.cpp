@@ -196,8 +196,10 @@ const BridgeStep* bridge_step(const std::string& procedure) {
     return nullptr;
 }
 
-bool bridge_spectrum(const FoundPlugin& plane, const BridgeLayer& layer, BridgeNewImage* image,
-                     std::string* message, void (*progress)(double)) {
+namespace {
+
+bool spectrum_of(const FoundPlugin& plane, const BridgeLayer& layer, BridgeNewImage* image,
+                 std::string* message, void (*progress)(double)) {
     const std::string label = bridge_steps[0].label;
     HostImage picture, canvas;
     if (!layer_pixels(label, layer, &picture, message, progress)) return false;
@@ -214,9 +216,8 @@ bool bridge_spectrum(const FoundPlugin& plane, const BridgeLayer& layer, BridgeN
     return true;
 }
 
-bool bridge_from_spectrum(const FoundPlugin& inverse, const BridgeLayer& layer,
-                          const SourceRecord& record, BridgeNewImage* image, std::string* message,
-                          void (*progress)(double)) {
+bool picture_of(const FoundPlugin& inverse, const BridgeLayer& layer, const SourceRecord& record,
+                BridgeNewImage* image, std::string* message, void (*progress)(double)) {
     const std::string label = bridge_steps[1].label;
     HostImage spectrum, out;
     if (!layer_pixels(label, layer, &spectrum, message, progress)) return false;
@@ -232,6 +233,17 @@ bool bridge_from_spectrum(const FoundPlugin& inverse, const BridgeLayer& layer,
     image->precision = precision_of(layer.format, depth);
     image->record = SourceRecord();
     return true;
+}
+
+} // namespace
+
+bool bridge_run_step(const BridgeStep& step, const FoundPlugin& plugin, const BridgeLayer& layer,
+                     const SourceRecord& record, const std::string& layer_name,
+                     BridgeNewImage* image, std::string* message, void (*progress)(double)) {
+    bool forward = &step == &bridge_steps[0];
+    image->name = (forward ? "Spectrum of " : "Image from ") + layer_name;
+    return forward ? spectrum_of(plugin, layer, image, message, progress)
+                   : picture_of(plugin, layer, record, image, message, progress);
 }
 
 void bridge_write(GeglBuffer* target, const Babl* format, HostImage& pixels,

@@ -59,27 +59,27 @@ extern const BridgeStep bridge_steps[2];
 /* The step of a procedure name, or null. */
 const BridgeStep* bridge_step(const std::string& procedure);
 
-/* A new image that a step makes: its pixels (16 bits as 0..65535), its
- * precision (the value of GimpPrecision, alike in both GIMPs), and for a
- * spectrum the record of its source, kept in a parasite named
- * host_record_key. */
+/* A new image that a step makes: its layer's name and pixels (16 bits as
+ * 0..65535), its precision (the value of GimpPrecision, alike in both
+ * GIMPs), and for a spectrum the record of its source, kept in a parasite
+ * named host_record_key. */
 struct BridgeNewImage {
+    std::string name;
     HostImage pixels;
     int precision = 0;
     SourceRecord record;
 };
 
-/* SpectraPlane's picture of the layer on a canvas twice as wide, at 16
- * bits for an 8-bit layer, else at the layer's own precision. */
-bool bridge_spectrum(const FoundPlugin& plane, const BridgeLayer& layer, BridgeNewImage* image,
-                     std::string* message, void (*progress)(double));
-
-/* The left half of SpectraPlaneInverse's picture of a spectrum layer, at
- * the recorded source's precision where the record fits the layer, else
- * at the layer's. */
-bool bridge_from_spectrum(const FoundPlugin& inverse, const BridgeLayer& layer,
-                          const SourceRecord& record, BridgeNewImage* image, std::string* message,
-                          void (*progress)(double));
+/* Runs a step on the layer (named `layer_name`, in an image that carries
+ * `record`, or a record of depth 0). Spectrum as New Image: SpectraPlane's
+ * picture of the layer on a canvas twice as wide, at 16 bits for an 8-bit
+ * layer, else at the layer's own precision. Image from Spectrum: the left
+ * half of SpectraPlaneInverse's picture of the layer, at the recorded
+ * source's precision where the record fits the layer, else at the
+ * layer's. */
+bool bridge_run_step(const BridgeStep& step, const FoundPlugin& plugin, const BridgeLayer& layer,
+                     const SourceRecord& record, const std::string& layer_name,
+                     BridgeNewImage* image, std::string* message, void (*progress)(double));
 
 /* Writes pixels that bridge_filter or a step made into `target`, a buffer
  * in `format`, with progress from 0.7 to 1. */

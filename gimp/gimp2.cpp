@@ -104,8 +104,9 @@ bool layer_of(const std::string& label, gint32 layer, BridgeLayer* read, std::st
 /* A step's result as a new image of one layer, with the record in a
  * parasite. Its making is no step of its own history: the new image starts
  * clean, as an image just opened. */
-gint32 open_new_image(BridgeNewImage& made, const std::string& name, std::string* message) {
+gint32 open_new_image(BridgeNewImage& made, std::string* message) {
     HostImage& pixels = made.pixels;
+    const std::string& name = made.name;
     gint32 image = gimp_image_new_with_precision(pixels.columns, pixels.rows, GIMP_RGB,
                                                  GimpPrecision(made.precision));
     gimp_image_undo_disable(image);
@@ -141,27 +142,20 @@ gint32 step_layer(const BridgeStep& step, const FoundPlugin& plugin, gint32 imag
     BridgeLayer read;
     if (!layer_of(step.label, layer, &read, message)) return -1;
     gimp_progress_init(step.label);
-    BridgeNewImage made;
-    bool ok;
     gchar* layer_name = gimp_item_get_name(layer);
     std::string name = layer_name ? layer_name : "";
     g_free(layer_name);
-    if (step.plugin == std::string("SpectraPlane")) {
-        ok = bridge_spectrum(plugin, read, &made, message, progress);
-        name = "Spectrum of " + name;
-    } else {
-        SourceRecord record;
-        if (GimpParasite* parasite = gimp_image_get_parasite(image_id, host_record_key)) {
-            host_read_record(std::string(static_cast<const char*>(gimp_parasite_data(parasite)),
-                                         size_t(gimp_parasite_data_size(parasite))),
-                             &record);
-            gimp_parasite_free(parasite);
-        }
-        ok = bridge_from_spectrum(plugin, read, record, &made, message, progress);
-        name = "Image from " + name;
+    SourceRecord record;
+    if (GimpParasite* parasite = gimp_image_get_parasite(image_id, host_record_key)) {
+        host_read_record(std::string(static_cast<const char*>(gimp_parasite_data(parasite)),
+                                     size_t(gimp_parasite_data_size(parasite))),
+                         &record);
+        gimp_parasite_free(parasite);
     }
+    BridgeNewImage made;
+    bool ok = bridge_run_step(step, plugin, read, record, name, &made, message, progress);
     g_object_unref(read.pixels);
-    return ok ? open_new_image(made, name, message) : -1;
+    return ok ? open_new_image(made, message) : -1;
 }
 
 /* Pixels only move between buffers in the layer's own format, so the

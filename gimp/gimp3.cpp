@@ -73,8 +73,9 @@ bool filter_layer(const FoundPlugin& plugin, GimpImage* image, GimpDrawable* lay
 /* A step's result as a new image of one layer, with the record in a
  * parasite. Its making is no step of its own history: the new image starts
  * clean, as an image just opened. */
-GimpImage* open_new_image(BridgeNewImage& made, const std::string& name, std::string* message) {
+GimpImage* open_new_image(BridgeNewImage& made, std::string* message) {
     HostImage& pixels = made.pixels;
+    const std::string& name = made.name;
     GimpImage* image = gimp_image_new_with_precision(pixels.columns, pixels.rows, GIMP_RGB,
                                                      GimpPrecision(made.precision));
     gimp_image_undo_disable(image);
@@ -116,27 +117,20 @@ GimpImage* step_layer(const BridgeStep& step, const FoundPlugin& plugin, GimpIma
     BridgeLayer read = {bool(gimp_drawable_is_rgb(layer)), gimp_drawable_get_format(layer),
                         gimp_drawable_get_height(layer), gimp_drawable_get_width(layer),
                         gimp_drawable_get_buffer(layer)};
-    BridgeNewImage made;
-    bool ok;
     gchar* layer_name = gimp_item_get_name(GIMP_ITEM(layer));
     std::string name = layer_name ? layer_name : "";
     g_free(layer_name);
-    if (step.plugin == std::string("SpectraPlane")) {
-        ok = bridge_spectrum(plugin, read, &made, message, progress);
-        name = "Spectrum of " + name;
-    } else {
-        SourceRecord record;
-        if (GimpParasite* parasite = gimp_image_get_parasite(image, host_record_key)) {
-            guint32 size = 0;
-            const char* data = static_cast<const char*>(gimp_parasite_get_data(parasite, &size));
-            host_read_record(std::string(data, size), &record);
-            gimp_parasite_free(parasite);
-        }
-        ok = bridge_from_spectrum(plugin, read, record, &made, message, progress);
-        name = "Image from " + name;
+    SourceRecord record;
+    if (GimpParasite* parasite = gimp_image_get_parasite(image, host_record_key)) {
+        guint32 size = 0;
+        const char* data = static_cast<const char*>(gimp_parasite_get_data(parasite, &size));
+        host_read_record(std::string(data, size), &record);
+        gimp_parasite_free(parasite);
     }
+    BridgeNewImage made;
+    bool ok = bridge_run_step(step, plugin, read, record, name, &made, message, progress);
     g_object_unref(read.pixels);
-    return ok ? open_new_image(made, name, message) : nullptr;
+    return ok ? open_new_image(made, message) : nullptr;
 }
 
 GimpValueArray* run(GimpProcedure* procedure, GimpRunMode run_mode, GimpImage* image,
