@@ -488,8 +488,8 @@ void write_png_with_text(const std::string& path,
     for (int y = 0; y < 3; y++) png_write_row(png, row.data());
     texts(end, after);
     png_write_end(png, end);
+    png_destroy_info_struct(png, &end);
     png_destroy_write_struct(&png, &info);
-    png_destroy_info_struct(nullptr, &end);
     std::fclose(f);
 }
 
