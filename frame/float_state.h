@@ -13,7 +13,7 @@
  * thread that runs them, and on Linux a thread starts in its creator's
  * state: made only while the fixed state is in force, they compute in it
  * too. On Windows every thread starts in the system's default state, which
- * is the same as far as SSE goes. */
+ * is the same as far as SSE and ARM64's FPCR go. */
 #ifndef SPECTRA_FLOAT_STATE_H
 #define SPECTRA_FLOAT_STATE_H
 
@@ -54,6 +54,27 @@ inline void leave_plugin_float_state(const FloatState& host) {
     __asm__ volatile("fldenv %0" : : "m"(host.x87));
 #endif
     _mm_setcsr(host.mxcsr);
+}
+
+#elif defined(__aarch64__)
+
+/* FPCR: round to nearest, no flush-to-zero, no default NaN, every trap
+ * off. The host's sticky flags live apart, in FPSR. */
+const uint64_t plugin_fpcr = 0;
+
+struct FloatState {
+    uint64_t fpcr, fpsr;
+};
+
+inline FloatState enter_plugin_float_state() {
+    FloatState host;
+    __asm__ volatile("mrs %0, fpcr\n\tmrs %1, fpsr" : "=r"(host.fpcr), "=r"(host.fpsr));
+    __asm__ volatile("msr fpcr, %0\n\tmsr fpsr, xzr" : : "r"(plugin_fpcr));
+    return host;
+}
+
+inline void leave_plugin_float_state(const FloatState& host) {
+    __asm__ volatile("msr fpcr, %0\n\tmsr fpsr, %1" : : "r"(host.fpcr), "r"(host.fpsr));
 }
 
 #else

@@ -20,6 +20,8 @@ namespace {
  * host takes the code built for itself, and nothing else. */
 #if defined(_WIN32) && !defined(_WIN64)
 const char* const our_code_property = "wx86";
+#elif defined(_WIN32) && defined(__aarch64__)
+const char* const our_code_property = "wa64";
 #else
 const char* const our_code_property = "8664";
 #endif

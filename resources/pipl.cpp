@@ -4,9 +4,9 @@
  *
  * The four plug-ins share one description, below; only the menu name differs,
  * and the code property that names the entry point for the file's processor:
- * `8664` (x86-64, the default) or `wx86` (32-bit x86). A file declares its
- * own processor only: a host that found `wx86` in an x86-64 file would try to
- * load it and fail.
+ * `8664` (x86-64, the default), `wx86` (32-bit x86) or `wa64` (ARM64). A file
+ * declares its own processor only: a host that found `wx86` in an x86-64 file
+ * would try to load it and fail.
  * The build runs this program on the build machine (also when it builds for
  * Windows) and embeds the file it writes: as the "PiPL" resource 16000 in a
  * Windows DLL, and as the section .pipl of a Linux shared library, where a
@@ -125,8 +125,9 @@ Bytes property_list(const std::string& menu_name, const std::string& code_key) {
 
 int main(int argc, char** argv) {
     std::string code_key = argc == 4 ? argv[3] : "8664";
-    if ((argc != 3 && argc != 4) || (code_key != "8664" && code_key != "wx86")) {
-        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86]\n");
+    if ((argc != 3 && argc != 4) ||
+        (code_key != "8664" && code_key != "wx86" && code_key != "wa64")) {
+        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86 | wa64]\n");
         return 2;
     }
     Bytes b = property_list(argv[2], code_key);

@@ -43,7 +43,7 @@
  * SpectraDescreen's images carry a dot screen over their noise, so that it
  * has something to find and take out. */
 #include "host.h"
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__)
 #include "float_env.h"
 #endif
 
@@ -236,7 +236,7 @@ HostImage hard_image(int index, int depth) {
     return image;
 }
 
-#if defined(__x86_64__) || defined(__i386__)
+#if defined(__x86_64__) || defined(__i386__) || defined(__aarch64__)
 /* The entry function of the plug-in being run, called through one that
  * counts the calls that return another state than they were given. */
 FilterEntryProc checked;
@@ -309,7 +309,7 @@ int run_state(const std::string& dir, const std::string& name, const char* state
 }
 #else
 int run_state(const std::string&, const std::string&, const char*, const char*, int) {
-    std::fprintf(stderr, "dump: floating-point states are set on x86 only\n");
+    std::fprintf(stderr, "dump: floating-point states are set on x86 and ARM64 only\n");
     return 2;
 }
 #endif
