@@ -23,6 +23,15 @@ struct Record {
     Bytes data;
 };
 
+/* The code property of this processor, as stored. */
+const char* code_key() {
+#if defined(_WIN32) && defined(__aarch64__)
+    return "46aw";
+#else
+    return sizeof(void*) == 8 ? "4668" : "68xw";
+#endif
+}
+
 std::vector<Record> expected_records(const std::string& menu_name) {
     Bytes name{uint8_t(menu_name.size())}, category{12};
     for (char c : menu_name) name.push_back(uint8_t(c));
@@ -41,8 +50,8 @@ std::vector<Record> expected_records(const std::string& menu_name) {
         {"eman", name},
         {"gtac", category},
         {"srev", {0x00, 0x00, 0x04, 0x00}}, /* 4.0 */
-        /* the entry point of the file's processor: 8664 or wx86 */
-        {sizeof(void*) == 8 ? "4668" : "68xw", entry},
+        /* the entry point of the file's processor: 8664, wx86 or wa64 */
+        {code_key(), entry},
         {"edom", {0x10, 0, 0, 0}}, /* RGB only */
         {"lbne", enable},
         {"icif", cases},
