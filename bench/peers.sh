@@ -1,16 +1,18 @@
 #!/bin/sh
 # Times `spectra run SpectraPlane` end to end (PNG in, PNG out) against the
-# tools people would use instead: ImageMagick's `convert IN -fft OUT`, and a
+# tools people would use instead: ImageMagick's `convert IN -fft OUT`, a
 # numpy script that does fft2 of the three left halves with the same coding
-# and Pillow for the files; and a batch of files into a folder against the
-# same files run one after another. Medians of several runs; prints the ratios.
+# and Pillow for the files, `vips spectrum` and G'MIC's fft; and a batch of
+# files into a folder against the same files run one after another. Medians
+# of several runs with each tool's peak memory; prints a Markdown table.
 #   bench/peers.sh [RUNS]      (default 5; run as root: installs imagemagick,
-#                               python3-numpy, python3-pil and bc when missing)
+#                               python3-numpy, python3-pil, libvips-tools,
+#                               gmic, time and bc when missing)
 set -e
 cd "$(dirname "$0")/.."
 runs="${1:-5}"
 missing=""
-for p in imagemagick python3-numpy python3-pil bc; do
+for p in imagemagick python3-numpy python3-pil libvips-tools gmic time bc; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing="$missing $p"
 done
 if [ -n "$missing" ]; then
@@ -49,30 +51,47 @@ for k in range(3):
 Image.fromarray(out).save(sys.argv[2], compress_level=1)
 PY
 
-# the median of `runs` wall times of a command, in seconds
-median() {
+# "SECONDS PEAK-MB": the median of `runs` wall times of a command and the
+# largest peak memory (resident set) of its runs
+measure() {
     for i in $(seq "$runs"); do
         start=$(date +%s.%N)
-        "$@" >/dev/null 2>&1
+        /usr/bin/time -f %M -o "$work/peak" "$@" >/dev/null 2>&1 || { echo "failed: $*" >&2; exit 1; }
         end=$(date +%s.%N)
-        echo "$end - $start" | bc -l
-    done | sort -n | awk '{ t[NR] = $1 } END { if (NR % 2) print t[(NR + 1) / 2]; else print (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+        echo "$(echo "$end - $start" | bc -l) $(cat "$work/peak")"
+    done | sort -n | awk '{ t[NR] = $1; if ($2 > m) m = $2 }
+        END { printf "%s %.0f\n", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2, m / 1024 }'
 }
+median() { measure "$@" | cut -d' ' -f1; }
 
-echo "4096 x 2048 RGB images (ImageMagick's plasma), $runs runs each, median seconds"
+echo "4096 x 2048 RGB images (ImageMagick's plasma), $runs runs each: median seconds, peak memory"
+echo "$(nproc) threads, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
+echo
+echo "| depth | tool | seconds | times ours | peak memory |"
+echo "|---|---|---|---|---|"
 $convert -size 4096x2048 -seed 7 plasma:fractal -depth 8 "$work/in8.png"
 $convert -size 4096x2048 -seed 7 plasma:fractal -depth 16 "$work/in16.png"
+# a row of the table; the first of a depth is ours
+row() { # NAME COMMAND...
+    name="$1"
+    shift
+    set -- $(measure "$@")
+    [ -n "$ours" ] || ours="$1"
+    printf '| %d bits | %s | %.3f | %.1f | %s MB |\n' $depth "$name" "$1" \
+        "$(echo "$1 / $ours" | bc -l)" "$2"
+}
 for depth in 8 16; do
-    ours=$(median build/spectra run SpectraPlane "$work/in$depth.png" "$work/out$depth.png")
-    magick=$(median $convert "$work/in$depth.png" -fft "$work/fft$depth.png")
-    printf '%2d bits: spectra %.3f s, ImageMagick -fft %.3f s (%.2f times ours)' \
-        $depth "$ours" "$magick" "$(echo "$magick / $ours" | bc -l)"
-    if [ $depth = 8 ]; then
-        numpy=$(median $python "$work/numpy_spectrum.py" "$work/in8.png" "$work/numpy8.png")
-        printf ', numpy %.3f s (%.2f times ours)' "$numpy" "$(echo "$numpy / $ours" | bc -l)"
-    fi
-    echo
+    in="$work/in$depth.png"
+    ours=""
+    row "spectra run SpectraPlane" build/spectra run SpectraPlane "$in" "$work/out$depth.png"
+    row "ImageMagick convert -fft" $convert "$in" -fft "$work/fft$depth.png"
+    # Pillow reads 16-bit RGB as 8-bit
+    [ $depth = 8 ] && row "numpy + Pillow" $python "$work/numpy_spectrum.py" "$in" "$work/numpy8.png"
+    row "vips spectrum" vips spectrum "$in" "$work/vips$depth.png"
+    # the log-magnitude of each plane, scaled to the file's range
+    row "G'MIC fft" gmic -v - "$in" fft sqr + sqrt + 1 log10 n 0,255 o "$work/gmic$depth.png"
 done
+echo
 
 # A batch into a folder, which reads the next file and writes the previous
 # result while the plug-in transforms the current one, against the same

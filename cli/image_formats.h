@@ -30,6 +30,11 @@ bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* e
  * depth is written into the file. */
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
                const SourceRecord& record, std::string* error);
+/* A large 8- or 16-bit RGB or RGBA picture as PNG, compressed on every
+ * core (png_parallel.cpp); `record_text`, when not empty, goes into a text
+ * chunk. False with errno set when it cannot be written. */
+bool png_write_parallel(FILE* f, const HostImage& image, const HostImage* original,
+                        const std::string& record_text);
 /* Takes the descriptor: it is closed when the call returns. Synced to its
  * disk when `sync` is set. */
 bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,

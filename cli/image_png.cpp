@@ -138,6 +138,13 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
         *error = path + ": PNG output needs 3 or 4 planes";
         return false;
     }
+    std::string record_text = record.depth ? host_record_text(record) : "";
+    if (int64_t(image.rows) * image.columns > small_picture) {
+        errno = 0;
+        if (png_write_parallel(f, image, original, record_text)) return true;
+        *error = path + ": cannot be written (" + std::strerror(errno ? errno : EIO) + ")";
+        return false;
+    }
     PngError e;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &e, error_fn, warning_fn);
     png_infop info = png ? png_create_info_struct(png) : nullptr;
@@ -147,7 +154,6 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
         return false;
     }
     std::vector<uint8_t> row;
-    std::string record_text = host_record_text(record);
     if (setjmp(e.jump)) {
         png_destroy_write_struct(&png, &info);
         *error =
@@ -156,18 +162,10 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     }
     png_init_io(png, f);
     errno = 0;
-    /* Spectra are noisy and compress poorly: the fastest settings cost little
-     * size: no row filters, zlib's fastest level, Huffman codes only. A
-     * small picture, such as one for a web page, is packed as tightly as
+    /* A small picture, such as one for a web page, is packed as tightly as
      * zlib can: that costs little time there. */
-    if (int64_t(image.rows) * image.columns > small_picture) {
-        png_set_compression_level(png, 1);
-        png_set_compression_strategy(png, Z_HUFFMAN_ONLY);
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_FILTER_NONE);
-    } else {
-        png_set_compression_level(png, 9);
-        png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
-    }
+    png_set_compression_level(png, 9);
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
     png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
                  image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
                  PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
@@ -175,7 +173,7 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     text.compression = PNG_TEXT_COMPRESSION_NONE;
     text.key = const_cast<char*>(host_record_key);
     text.text = const_cast<char*>(record_text.c_str());
-    if (record.depth) png_set_text(png, info, &text, 1);
+    if (!record_text.empty()) png_set_text(png, info, &text, 1);
     png_write_info(png, info);
     if (image.depth == 16) png_set_swap(png);
     for (int32_t y = 0; y < image.rows; y++) {

@@ -191,4 +191,64 @@ TEST(ImageRead, EveryKindOfPng) {
     EXPECT_EQ(files, 4 * 2 * (5 * 2 + 2 * 2 + 4 * 2 + 2 + 2));
 }
 
+/* The bytes of a PNG's image data, from its IDAT chunks inflated as one
+ * zlib stream; "" when a chunk's CRC is wrong or the stream is not whole
+ * (its Adler-32 included, which libpng lets pass). */
+std::string image_data(const std::string& png) {
+    std::string idat, data(1 << 16, '\0'), out;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        uint32_t n = 0, crc = 0;
+        for (int i = 0; i < 4; i++) n = n << 8 | uint8_t(png[at + size_t(i)]);
+        if (at + 12 + n > png.size()) return "";
+        for (int i = 0; i < 4; i++) crc = crc << 8 | uint8_t(png[at + 8 + n + size_t(i)]);
+        const Bytef* body = reinterpret_cast<const Bytef*>(png.data() + at + 4);
+        if (crc32(0, body, n + 4) != crc) return "";
+        if (png.compare(at + 4, 4, "IDAT") == 0) idat.append(png, at + 8, n);
+        at += 12 + n;
+    }
+    z_stream z = {};
+    inflateInit(&z);
+    z.next_in = reinterpret_cast<Bytef*>(&idat[0]);
+    z.avail_in = uInt(idat.size());
+    int status = Z_OK;
+    while (status == Z_OK) {
+        z.next_out = reinterpret_cast<Bytef*>(&data[0]);
+        z.avail_out = uInt(data.size());
+        status = inflate(&z, Z_NO_FLUSH);
+        out.append(data, 0, data.size() - z.avail_out);
+    }
+    inflateEnd(&z);
+    return status == Z_STREAM_END && z.avail_in == 0 ? out : "";
+}
+
+/* Pictures large enough to be compressed in pieces on several threads:
+ * whole zlib streams in chunks with good CRCs, and read back by libpng, the
+ * samples and the record as they went in. */
+TEST(ImageWrite, LargePngsReadBackWhole) {
+    uint32_t state = 11;
+    for (int depth : {8, 16})
+        for (int planes : {3, 4}) {
+            HostImage image = host_image(515, 1031, planes, depth);
+            double white = depth == 8 ? 255 : 32768;
+            for (int y = 0; y < image.rows; y++)
+                for (int x = 0; x < image.columns; x++)
+                    for (int p = 0; p < planes; p++)
+                        host_set_sample(image, x, y, p, lcg(&state) % uint32_t(white + 1));
+            ImageFile source;
+            source.record = {depth, 515, 515};
+            std::string path = temp_path("large.png"), error,
+                        name =
+                            std::to_string(depth) + " bits, " + std::to_string(planes) + " planes";
+            ASSERT_TRUE(image_write(path, image, &error, &source)) << name << ": " << error;
+            size_t row_bytes = 1 + size_t(image.columns * planes * depth / 8);
+            EXPECT_EQ(image_data(load(path)).size(), row_bytes * size_t(image.rows)) << name;
+            ImageFile got;
+            ASSERT_TRUE(image_read(path, &got, &error)) << name << ": " << error;
+            EXPECT_TRUE(host_same_samples(got.image, image)) << name;
+            EXPECT_EQ(got.record.depth, depth) << name;
+            EXPECT_EQ(got.record.columns, 515) << name;
+            std::remove(path.c_str());
+        }
+}
+
 } // namespace
