@@ -62,7 +62,15 @@ measure() {
     done | sort -n | awk '{ t[NR] = $1; if ($2 > m) m = $2 }
         END { printf "%s %.0f\n", NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2, m / 1024 }'
 }
-median() { measure "$@" | cut -d' ' -f1; }
+# the median of `runs` wall times of a command or a shell function
+median() {
+    for i in $(seq "$runs"); do
+        start=$(date +%s.%N)
+        "$@" >/dev/null 2>&1
+        end=$(date +%s.%N)
+        echo "$end - $start" | bc -l
+    done | sort -n | awk '{ t[NR] = $1 } END { print NR % 2 ? t[(NR + 1) / 2] : (t[NR / 2] + t[NR / 2 + 1]) / 2 }'
+}
 
 echo "4096 x 2048 RGB images (ImageMagick's plasma), $runs runs each: median seconds, peak memory"
 echo "$(nproc) threads, $(sed -n 's/^model name[[:space:]]*: //p' /proc/cpuinfo | head -1)"
