@@ -355,8 +355,6 @@ int compare(const char* a_path, const char* b_path, int depth) {
     return near * 10000 > a.size() ? 1 : 0;
 }
 
-} // namespace
-
 /* 2^20 coefficients of magnitudes from 1 to 10^8, in every direction, at a
  * magnitude divisor of a 4096-column transform. */
 template <typename T> double ns_per_coefficient(const CoderPath& path) {
@@ -391,6 +389,8 @@ int codes() {
     }
     return 0;
 }
+
+} // namespace
 
 int main(int argc, char** argv) {
     if ((argc == 6 || argc == 7) && std::strcmp(argv[1], "run") == 0)
