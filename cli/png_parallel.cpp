@@ -44,9 +44,15 @@ void deflate_rows(const HostImage& image, const HostImage* original, int32_t y0,
         piece->ok = false;
         return;
     }
-    std::vector<uint8_t> row, line;
+    std::vector<uint8_t> row;
     size_t used = 0;
-    auto pump = [&](int flush) {
+    /* deflates `size` bytes at `data`, or flushes as `flush` asks */
+    auto feed = [&](const uint8_t* data, size_t size, int flush) {
+        if (size) /* (a null `data` would restart the checksum) */
+            piece->adler = adler32(piece->adler, data, uInt(size));
+        piece->length += uLong(size);
+        z.next_in = const_cast<uint8_t*>(data);
+        z.avail_in = uInt(size);
         do {
             if (piece->data.size() - used < 65536)
                 piece->data.resize(piece->data.size() * 2 + 65536);
@@ -56,19 +62,15 @@ void deflate_rows(const HostImage& image, const HostImage* original, int32_t y0,
             used = size_t(z.next_out - piece->data.data());
         } while (z.avail_out == 0);
     };
+    static const uint8_t no_filter = 0;
     for (int32_t y = y0; y < y1; y++) {
         image_file_row(image, original, y, &row);
-        line.assign(1, 0); /* filter type 0 */
-        line.insert(line.end(), row.begin(), row.end());
         if (image.depth == 16) /* PNG's samples are big-endian */
-            for (size_t i = 1; i + 1 < line.size(); i += 2) std::swap(line[i], line[i + 1]);
-        piece->adler = adler32(piece->adler, line.data(), uInt(line.size()));
-        piece->length += uLong(line.size());
-        z.next_in = line.data();
-        z.avail_in = uInt(line.size());
-        pump(Z_NO_FLUSH);
+            for (size_t i = 0; i + 1 < row.size(); i += 2) std::swap(row[i], row[i + 1]);
+        feed(&no_filter, 1, Z_NO_FLUSH);
+        feed(row.data(), row.size(), Z_NO_FLUSH);
     }
-    pump(last ? Z_FINISH : Z_SYNC_FLUSH);
+    feed(nullptr, 0, last ? Z_FINISH : Z_SYNC_FLUSH);
     piece->data.resize(used);
     deflateEnd(&z);
 }

@@ -11,6 +11,24 @@
 
 namespace {
 
+/* A new RGB TIFF of libtiff's own making, its rows still to be written; a
+ * fourth plane is alpha. Null when it cannot be created. */
+TIFF* new_tiff(const std::string& path, uint32_t width, uint32_t height, uint16_t planes,
+               uint16_t bits) {
+    TIFF* t = TIFFOpen(path.c_str(), "w");
+    if (!t) return nullptr;
+    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, width);
+    TIFFSetField(t, TIFFTAG_IMAGELENGTH, height);
+    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, planes);
+    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, bits);
+    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
+    if (planes == 4) {
+        uint16_t extra = EXTRASAMPLE_UNASSALPHA;
+        TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
+    }
+    return t;
+}
+
 /* A binary PPM of an 8-bit RGB image, for cjpeg. */
 std::string ppm_of(const HostImage& image) {
     std::string s =
@@ -194,13 +212,8 @@ TEST_F(Files, HugeClaimsFailCleanly) {
     jpeg[sof + 6] = jpeg[sof + 8] = char(30000 & 0xff);
     write_bytes("claims.jpg", jpeg);
     /* A tiled TIFF of 30000 x 30000 with one tile written. */
-    TIFF* t = TIFFOpen(path("claims.tif").c_str(), "w");
+    TIFF* t = new_tiff(path("claims.tif"), 30000, 30000, 3, 8);
     ASSERT_TRUE(t);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(30000));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(30000));
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
     TIFFSetField(t, TIFFTAG_COMPRESSION, uint16_t(COMPRESSION_ADOBE_DEFLATE));
     TIFFSetField(t, TIFFTAG_TILEWIDTH, uint32_t(256));
     TIFFSetField(t, TIFFTAG_TILELENGTH, uint32_t(256));
@@ -285,15 +298,8 @@ TEST_F(Files, SixteenBitSamplesLeftAloneKeepTheirFileValues) {
      * of them share their interface value with a neighbour and would not
      * come back through the conversion alone. */
     const uint32_t side = 256;
-    TIFF* t = TIFFOpen(path("in.tif").c_str(), "w");
+    TIFF* t = new_tiff(path("in.tif"), side, side, 4, 16);
     ASSERT_TRUE(t);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, side);
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, side);
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(4));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(16));
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
-    uint16_t extra = EXTRASAMPLE_UNASSALPHA;
-    TIFFSetField(t, TIFFTAG_EXTRASAMPLES, uint16_t(1), &extra);
     std::vector<uint16_t> row(side * 4);
     for (uint32_t y = 0; y < side; y++) {
         for (uint32_t x = 0; x < side; x++)
@@ -499,13 +505,8 @@ TEST_F(Files, RecordsWrittenByOtherTools) {
     write_png_with_text(path("after.png"), {{"Comment", "made elsewhere"}},
                         {{"Software", "x"}, {"spectra-source", "depth 16, 3 x 3"}});
     write_png_with_text(path("malformed.png"), {{"spectra-source", "depth 12, 3 x 3"}}, {});
-    TIFF* t = TIFFOpen(path("described.tif").c_str(), "w");
+    TIFF* t = new_tiff(path("described.tif"), 6, 3, 3, 8);
     ASSERT_TRUE(t);
-    TIFFSetField(t, TIFFTAG_IMAGEWIDTH, uint32_t(6));
-    TIFFSetField(t, TIFFTAG_IMAGELENGTH, uint32_t(3));
-    TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, uint16_t(3));
-    TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, uint16_t(8));
-    TIFFSetField(t, TIFFTAG_PHOTOMETRIC, uint16_t(PHOTOMETRIC_RGB));
     TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, "spectra-source: depth 32, 3 x 3");
     std::vector<uint8_t> row(18, 90);
     for (uint32_t y = 0; y < 3; y++) TIFFWriteScanline(t, row.data(), y, 0);
