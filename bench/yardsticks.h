@@ -9,9 +9,9 @@
  *   the plug-ins' own step (the inverse: two samples per coefficient taken
  *   as they are), the same plans and executions, and a pass that reads the
  *   whole result and writes two samples per coefficient (the inverse: one
- *   per value) into the picture at its stride, as the plug-ins write theirs.
- *   It computes no code: what a plug-in costs beyond it is the cost of its
- *   codes. */
+ *   per value) into the picture at its stride, as the plug-ins write theirs,
+ *   each step on every thread as the plug-ins' are. It computes no code: what a plug-in costs
+ * beyond it is the cost of its codes. */
 #ifndef SPECTRA_BENCH_YARDSTICKS_H
 #define SPECTRA_BENCH_YARDSTICKS_H
 
@@ -98,11 +98,14 @@ template <typename T> struct Bare {
      * coefficient as they are). */
     void fill(fftw_complex* to, int k, int rows, int n, bool centred) const {
         if (centred) return fill_centred<T>(to, in, k, rows, n);
-        for (int y = 0; y < rows; y++)
-            for (int x = 0; x < n; x++) {
-                to[int64_t(y) * n + x][0] = in.at(x, y, k);
-                to[int64_t(y) * n + x][1] = in.at(x + n, y, k);
-            }
+        over_rows(rows, n, [&](int32_t first, int32_t end) {
+            for (int y = first; y < end; y++)
+                for (int x = 0; x < n; x++) {
+                    to[int64_t(y) * n + x][0] = in.at(x, y, k);
+                    to[int64_t(y) * n + x][1] = in.at(x + n, y, k);
+                }
+            return int64_t(0);
+        });
     }
     /* count samples of values at `from` (a stride of 2 doubles) into the
      * picture at `to`, as the plug-ins write theirs: a block at a time,
@@ -123,11 +126,14 @@ template <typename T> struct Bare {
     }
     /* Both samples of each coefficient (the inverse: one of each value). */
     void pass(const fftw_complex* from, int k, int rows, int n, bool both) const {
-        for (int y = 0; y < rows; y++) {
-            const double* row = from[int64_t(y) * n];
-            write(row, n, &out.at(0, y, k), out.planes);
-            if (both) write(row + 1, n, &out.at(n, y, k), out.planes);
-        }
+        over_rows(rows, n, [&](int32_t first, int32_t end) {
+            for (int y = first; y < end; y++) {
+                const double* row = from[int64_t(y) * n];
+                write(row, n, &out.at(0, y, k), out.planes);
+                if (both) write(row + 1, n, &out.at(n, y, k), out.planes);
+            }
+            return int64_t(0);
+        });
     }
     double run() const {
         int n = c.columns / 2, rows = c.rows;

@@ -10,6 +10,7 @@
 #include "codes.h"
 #include "fast_codes.h"
 #include "frame.h"
+#include "parallel.h"
 
 #include <cmath>
 #include <fftw3.h>
@@ -33,26 +34,29 @@ void read_halves(fftw_complex* buffer, const Samples<const T>& in, int32_t k, in
                  int32_t n, const CoefficientReader<T>& reader, const CoderPath* path = nullptr) {
     const ReadProc vector_read =
         std::is_same<T, float>::value ? (path ? *path : coder_for_this_machine()).read32 : nullptr;
-    for (int32_t y = 0; y < rows; y++) {
-        fftw_complex* row = buffer + int64_t(y) * n;
-        if (!vector_read) {
-            for (int32_t x = 0; x < n; x++)
-                reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
-            continue;
-        }
-        const int32_t block = 1024;
-        int32_t redo[block];
-        for (int32_t start = 0; start < n; start += block) {
-            int32_t len = n - start < block ? n - start : block;
-            int r = vector_read(reinterpret_cast<const float*>(&in.at(start, y, k)),
-                                reinterpret_cast<const float*>(&in.at(start + n, y, k)), in.planes,
-                                len, reader.divisor(), &row[start][0], redo);
-            for (int j = 0; j < r; j++) {
-                int32_t x = start + redo[j];
-                reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+    over_rows(rows, n, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y++) {
+            fftw_complex* row = buffer + int64_t(y) * n;
+            if (!vector_read) {
+                for (int32_t x = 0; x < n; x++)
+                    reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+                continue;
+            }
+            const int32_t block = 1024;
+            int32_t redo[block];
+            for (int32_t start = 0; start < n; start += block) {
+                int32_t len = n - start < block ? n - start : block;
+                int r = vector_read(reinterpret_cast<const float*>(&in.at(start, y, k)),
+                                    reinterpret_cast<const float*>(&in.at(start + n, y, k)),
+                                    in.planes, len, reader.divisor(), &row[start][0], redo);
+                for (int j = 0; j < r; j++) {
+                    int32_t x = start + redo[j];
+                    reader.read(in.at(x, y, k), &in.at(x + n, y, k), &row[x][0], &row[x][1]);
+                }
             }
         }
-    }
+        return int64_t(0);
+    });
 }
 
 /* The inverse's last step: the modulus of each value divided by N into plane
@@ -64,19 +68,22 @@ void write_modulus(const fftw_complex* buffer, const Samples<T>& out, int32_t k,
                    int32_t n, const CoderPath* path = nullptr) {
     const double N = double(rows) * double(n);
     const ModulusProc<T> modulus = procs_for<T>(path ? *path : coder_for_this_machine()).modulus;
-    for (int32_t y = 0; y < rows; y++) {
-        const fftw_complex* row = buffer + int64_t(y) * n;
-        if (modulus) {
-            modulus(&row[0][0], n, N, &out.at(0, y, k), out.planes);
-        } else {
-            for (int32_t x = 0; x < n; x++) {
-                double re = row[x][0] / N, im = row[x][1] / N;
-                out.at(x, y, k) = to_sample<T>(std::sqrt(im * im + re * re));
+    over_rows(rows, n, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y++) {
+            const fftw_complex* row = buffer + int64_t(y) * n;
+            if (modulus) {
+                modulus(&row[0][0], n, N, &out.at(0, y, k), out.planes);
+            } else {
+                for (int32_t x = 0; x < n; x++) {
+                    double re = row[x][0] / N, im = row[x][1] / N;
+                    out.at(x, y, k) = to_sample<T>(std::sqrt(im * im + re * re));
+                }
             }
+            if (Depth<T>::white == 1.0)
+                for (int32_t x = 0; x < n; x++) out.at(x + n, y, k) = 0;
         }
-        if (Depth<T>::white == 1.0)
-            for (int32_t x = 0; x < n; x++) out.at(x + n, y, k) = 0;
-    }
+        return int64_t(0);
+    });
 }
 
 #endif

@@ -172,6 +172,9 @@ TEST(Inverse, RoundTripGivesBackTheLeftHalf) {
          }},
         {"odd sizes", 81, 123,
          [](int x, int y, int p) { return 0.4 + 0.3 * std::sin((x * x + y * 3 + p * 20) / 50.0); }},
+        /* large enough for both transforms' row loops to be spread over threads */
+        {"large", 257, 602,
+         [](int x, int y, int p) { return 0.3 + 0.2 * std::cos((x * y + p * 40) / 300.0); }},
     };
     const double floors[] = {35, 75, 130}; /* dB, at 8, 16 and 32 bits */
     Plugin forward("SpectraPlane"), inverse("SpectraPlaneInverse");
