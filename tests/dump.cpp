@@ -60,6 +60,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <random>
 #include <string>
 #include <thread>
 #include <vector>
@@ -356,14 +357,17 @@ int compare(const char* a_path, const char* b_path, int depth) {
 }
 
 /* 2^20 coefficients of magnitudes from 1 to 10^8, in every direction, at a
- * magnitude divisor of a 4096-column transform. */
+ * magnitude divisor of a 4096-column transform. The angles are not on a
+ * grid: on one of 2^16 steps, every 16-bit phase would lie on a boundary
+ * between two codes, where the coder takes its slower ways. */
 template <typename T> double ns_per_coefficient(const CoderPath& path) {
     const int64_t count = 1 << 20;
     std::vector<double> X(2 * static_cast<size_t>(count));
-    uint32_t r = 12345;
+    std::mt19937_64 random(12345);
+    std::uniform_real_distribution<double> exponent(0, 8),
+        angle(-3.14159265358979, 3.14159265358979);
     for (size_t i = 0; i < X.size(); i += 2) {
-        r = r * 1664525u + 1013904223u;
-        double m = std::pow(10.0, 8.0 * (r >> 8) / 16777216.0), a = (r & 0xffff) * 9.5873799e-5;
+        double m = std::pow(10.0, exponent(random)), a = angle(random);
         X[i] = m * std::cos(a);
         X[i + 1] = m * std::sin(a);
     }
