@@ -10,12 +10,11 @@
  * combined from the pieces' with adler32_combine: the way parallel
  * compressors do it with zlib's own functions.
  *
- * Spectra are noisy and compress poorly, so every row has filter type 0
- * (none) and 8-bit data gets Huffman codes only, at zlib's fastest level:
- * these cost the least time for the size (about 9 % smaller than the
- * samples). 16-bit data is stored in plain deflate blocks: the low bytes
- * are noise, Huffman codes gain under 4 % there and would cost more time
- * than the transform. Without back references no piece loses anything by
+ * Every row has filter type 0 (none), and the samples are stored in plain
+ * deflate blocks: zlib's cheapest codes (Huffman codes alone, at its
+ * fastest level) made the files of 4096 x 2048 spectra only 9 % smaller
+ * at 8 bits and 4 % at 16 (of photographs, 8 to 15 %), and cost a fifth of
+ * the command's time. Without back references no piece loses anything by
  * starting afresh. */
 #include "image_formats.h"
 
@@ -39,8 +38,7 @@ struct Piece {
 void deflate_rows(const HostImage& image, const HostImage* original, int32_t y0, int32_t y1,
                   bool last, Piece* piece) {
     z_stream z = {};
-    int level = image.depth == 16 ? Z_NO_COMPRESSION : 1;
-    if (deflateInit2(&z, level, Z_DEFLATED, -15, 8, Z_HUFFMAN_ONLY) != Z_OK) {
+    if (deflateInit2(&z, Z_NO_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
         piece->ok = false;
         return;
     }
