@@ -29,15 +29,6 @@ int host_sample_bytes(int32_t depth) {
     }
 }
 
-uint16_t to_interface16(uint16_t v) {
-    return uint16_t((uint32_t(v) * 32768 + 32767) / 65535);
-}
-
-uint16_t from_interface16(uint16_t v) {
-    if (v > 32768) v = 32768;
-    return uint16_t((uint32_t(v) * 65535 + 16384) / 32768);
-}
-
 void host_to_interface16(HostImage& image) {
     int64_t n = int64_t(image.columns) * image.planes;
     for (int32_t y = 0; y < image.rows; y++) {

@@ -55,8 +55,13 @@ double host_psnr(const HostImage& a, const HostImage& b);
 /* 16-bit samples as files hold them (0..65535) to the interface's range
  * (0..32768) and back; every interface value survives the way back and
  * forth. */
-uint16_t to_interface16(uint16_t v);
-uint16_t from_interface16(uint16_t v);
+inline uint16_t to_interface16(uint16_t v) {
+    return uint16_t((uint32_t(v) * 32768 + 32767) / 65535);
+}
+inline uint16_t from_interface16(uint16_t v) {
+    if (v > 32768) v = 32768;
+    return uint16_t((uint32_t(v) * 65535 + 16384) / 32768);
+}
 
 /* Every 16-bit sample of the image from a file's range into the
  * interface's, in place. */
