@@ -56,8 +56,7 @@ void deflate_rows(const HostImage& image, const HostImage* original, int32_t y0,
         z.next_in = const_cast<uint8_t*>(data);
         z.avail_in = uInt(size);
         do {
-            if (piece->data.size() - used < 65536)
-                piece->data.resize(piece->data.size() * 2 + 65536);
+            if (used == piece->data.size()) piece->data.resize(piece->data.size() * 2 + 65536);
             z.next_out = piece->data.data() + used;
             z.avail_out = uInt(piece->data.size() - used);
             deflate(&z, flush);
