@@ -13,6 +13,7 @@
 #include "descreen.h"
 #include "codes.h"
 #include "frame.h"
+#include "parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -71,29 +72,30 @@ Borders carve_borders(void* buffer, int32_t H, int32_t W) {
     return b;
 }
 
-/* Row q of the spectrum: x = gain x + sign S for each coefficient, S being
- * the smooth part's (gain 1 where `gain` is null). The smooth part's
- * Laplacian is the jump across the borders, so in frequency it is the
- * borders' transform, across (1 - e^{2 pi i q / H}) + down (1 - e^{2 pi i r
- * / W}), over the discrete Laplacian's, 2 cos(2 pi q / H) + 2 cos(2 pi r /
- * W) - 4. The zero frequency is left to the periodic part. */
-void add_smooth_row(const Borders& b, int32_t H, int32_t C, int32_t q, fftw_complex* x,
+/* Columns r0 to r1 - 1 of row q of the spectrum: x = gain x + sign S for
+ * each coefficient, S being the smooth part's (gain 1 where `gain` is null;
+ * gain[0] is column r0's). The smooth part's Laplacian is the jump across
+ * the borders, so in frequency it is the borders' transform, across (1 -
+ * e^{2 pi i q / H}) + down (1 - e^{2 pi i r / W}), over the discrete
+ * Laplacian's, 2 cos(2 pi q / H) + 2 cos(2 pi r / W) - 4. The zero
+ * frequency is left to the periodic part. */
+void add_smooth_row(const Borders& b, int32_t H, int32_t q, int32_t r0, int32_t r1, fftw_complex* x,
                     const float* gain, double sign) {
     /* down's transform at q > H / 2 is the conjugate of that at H - q */
     int32_t mq = q <= H / 2 ? q : H - q;
     const double dre = b.down_dft[mq][0], dim = q <= H / 2 ? b.down_dft[mq][1] : -b.down_dft[mq][1];
     const double pr = 1 - b.row_cos[q], pi_ = -b.row_sin[q], lq = 2 * b.row_cos[q] - 4;
-    for (int32_t r = q == 0 ? 1 : 0; r < C; r++) {
+    for (int32_t r = q == 0 && r0 == 0 ? 1 : r0; r < r1; r++) {
         double cr = 1 - b.column_cos[r], ci = -b.column_sin[r];
         double ar = b.across_dft[r][0], ai = b.across_dft[r][1];
         double laplacian = lq + 2 * b.column_cos[r];
         double sr = (ar * pr - ai * pi_ + dre * cr - dim * ci) / laplacian;
         double si = (ar * pi_ + ai * pr + dre * ci + dim * cr) / laplacian;
-        double g = gain ? gain[r] : 1.0;
+        double g = gain ? gain[r - r0] : 1.0;
         x[r][0] = g * x[r][0] + sign * sr;
         x[r][1] = g * x[r][1] + sign * si;
     }
-    if (q == 0 && gain) {
+    if (q == 0 && r0 == 0 && gain) {
         x[0][0] *= gain[0];
         x[0][1] *= gain[0];
     }
@@ -172,14 +174,17 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
     /* The periodic part's coefficients, and their log-magnitudes. The floor
      * keeps an empty coefficient finite: 1e-12 of white per pixel. */
     const double N = double(H) * double(s.W), floor = N * N * 1e-24;
-    for (int32_t q = 0; q < H; q++) {
-        fftw_complex* x = spectrum + int64_t(q) * C;
-        add_smooth_row(b, H, C, q, x, nullptr, -1);
-        float* level = a->level + size_t(s.centred(q)) * size_t(C);
-        for (int32_t r = 0; r < C; r++)
-            level[r] = float(x[r][0] * x[r][0] + x[r][1] * x[r][1] + floor);
-        for (int32_t r = 0; r < C; r++) level[r] = 0.5f * log_of(level[r]);
-    }
+    over_rows(H, C, [&](int32_t first, int32_t end) {
+        for (int32_t q = first; q < end; q++) {
+            fftw_complex* x = spectrum + int64_t(q) * C;
+            add_smooth_row(b, H, q, 0, C, x, nullptr, -1);
+            float* level = a->level + size_t(s.centred(q)) * size_t(C);
+            for (int32_t r = 0; r < C; r++)
+                level[r] = float(x[r][0] * x[r][0] + x[r][1] * x[r][1] + floor);
+            for (int32_t r = 0; r < C; r++) level[r] = 0.5f * log_of(level[r]);
+        }
+        return int64_t(0);
+    });
     background_grid(a);
     Finding found = find_peaks(a);
     if (found.peaks == 0) return false;
@@ -187,13 +192,16 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     shape_cut(a);
     if (screen) {
-        for (int32_t q = 0; q < H; q++) {
-            float* level = a->level + size_t(s.centred(q)) * size_t(C);
-            for (int32_t r = 0; r < C; r++) {
-                const fftw_complex& x = spectrum[int64_t(q) * C + r];
-                level[r] = float(std::min(x[0] * x[0] + x[1] * x[1], 1e30));
+        over_rows(H, C, [&](int32_t first, int32_t end) {
+            for (int32_t q = first; q < end; q++) {
+                float* level = a->level + size_t(s.centred(q)) * size_t(C);
+                for (int32_t r = 0; r < C; r++) {
+                    const fftw_complex& x = spectrum[int64_t(q) * C + r];
+                    level[r] = float(std::min(x[0] * x[0] + x[1] * x[1], 1e30));
+                }
             }
-        }
+            return int64_t(0);
+        });
         screen_gain(a, found.screen, model);
     }
 
@@ -205,25 +213,38 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
         return (1.0f - a->cut[n]) * (screen ? a->level[n] : 1.0f);
     };
     const int32_t near = int32_t(a->protect) + 1;
-    for (int32_t q = 0; q < H; q++) {
-        int32_t i = s.centred(q);
-        float* g = a->line;
-        const float* cut = a->cut + size_t(i) * size_t(C);
-        const float* level = a->level + size_t(i) * size_t(C);
-        for (int32_t r = 0; r < C; r++) g[r] = (1.0f - cut[r]) * (screen ? level[r] : 1.0f);
-        if (std::abs(s.fy(i)) <= near)
-            for (int32_t r = 0; r <= std::min(near, C - 1); r++) g[r] = gain(i, r);
-        g[0] = std::min(g[0], gain(s.mirror(i), 0));
-        if (s.W % 2 == 0) g[C - 1] = std::min(g[C - 1], gain(s.mirror(i), C - 1));
-        add_smooth_row(b, H, C, q, spectrum + int64_t(q) * C, g, 1);
-    }
+    over_rows(H, C, [&](int32_t first, int32_t end) {
+        /* a block of a row's gains at a time, on this thread's stack */
+        const int32_t block = 1024;
+        float g[block];
+        for (int32_t q = first; q < end; q++) {
+            int32_t i = s.centred(q);
+            const float* cut = a->cut + size_t(i) * size_t(C);
+            const float* level = a->level + size_t(i) * size_t(C);
+            for (int32_t r0 = 0; r0 < C; r0 += block) {
+                int32_t r1 = std::min(C, r0 + block);
+                for (int32_t r = r0; r < r1; r++)
+                    g[r - r0] = (1.0f - cut[r]) * (screen ? level[r] : 1.0f);
+                if (std::abs(s.fy(i)) <= near)
+                    for (int32_t r = r0; r <= std::min(near, r1 - 1); r++) g[r - r0] = gain(i, r);
+                if (r0 == 0) g[0] = std::min(g[0], gain(s.mirror(i), 0));
+                if (s.W % 2 == 0 && r1 == C)
+                    g[C - 1 - r0] = std::min(g[C - 1 - r0], gain(s.mirror(i), C - 1));
+                add_smooth_row(b, H, q, r0, r1, spectrum + int64_t(q) * C, g, 1);
+            }
+        }
+        return int64_t(0);
+    });
     fftw_execute(plans.inverse);
 
     const double* real = reinterpret_cast<const double*>(spectrum);
     const int32_t stride = 2 * C;
-    for (int32_t y = 0; y < H; y++)
-        for (int32_t x = 0; x < s.W; x++)
-            image.out.at(x, y, k) = sample_of<T>(real[int64_t(y) * stride + x] / N);
+    over_rows(H, s.W, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y++)
+            for (int32_t x = 0; x < s.W; x++)
+                image.out.at(x, y, k) = sample_of<T>(real[int64_t(y) * stride + x] / N);
+        return int64_t(0);
+    });
     return true;
 }
 
