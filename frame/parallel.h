@@ -1,8 +1,8 @@
 /* parallel.h - the bodies' row loops that compute around the transforms
- * (coding, and the inverse's reading of codes and writing of moduli) spread
- * over the machine's threads, as FFTW spreads the transforms between them.
- * Without it one core codes while the others wait: coding costs as much as
- * a fifth of a run.
+ * (coding, the inverse's reading of codes and writing of moduli, the
+ * descreen's passes over its spectrum) spread over the machine's threads,
+ * as FFTW spreads the transforms between them. Without it one core codes
+ * while the others wait: coding costs as much as a fifth of a run.
  *
  * Every row's samples are computed alone, so the picture is the same
  * whatever the number of threads. */

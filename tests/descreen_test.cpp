@@ -9,17 +9,20 @@
 namespace {
 
 const double pi = 3.14159265358979323846;
-const int rows = 96, columns = 128;
+/* The picture's size, a multiple of 96 x 128: the test's sizes in turn. */
+int rows, columns;
 
 /* A smooth picture in [0.25, 0.75] of white, which no pattern below
- * pushes beyond 0 or white: ramps, waves and a soft disc. */
+ * pushes beyond 0 or white: ramps, waves and a soft disc, drawn on 96 x 128
+ * and stretched to the size. */
 double picture(int x, int y, int p) {
-    double r = std::hypot(x - 70.0, y - 40.0);
+    double u = x * 128.0 / columns, v = y * 96.0 / rows;
+    double r = std::hypot(u - 70.0, v - 40.0);
     double disc = 0.15 / (1 + std::exp((r - 20) / 3));
-    double v = p == 0   ? 0.25 + 0.3 * x / columns
-               : p == 1 ? 0.45 + 0.15 * std::sin(y / 17.0)
-                        : 0.4 + 0.2 * std::cos((x + y) / 23.0);
-    return v + disc;
+    double level = p == 0   ? 0.25 + 0.3 * u / 128
+                   : p == 1 ? 0.45 + 0.15 * std::sin(v / 17.0)
+                            : 0.4 + 0.2 * std::cos((u + v) / 23.0);
+    return level + disc;
 }
 
 struct Pattern {
@@ -30,11 +33,10 @@ struct Pattern {
 
 const Pattern patterns[] = {
     {"nothing", [](int, int) { return 0.0; }, 0},
-    /* 11 and 10 periods across: a peak on one frequency of the transform */
+    /* 11 and 10 periods across 96 x 128 pixels: a peak on one frequency of
+     * the transform */
     {"a sinusoid",
-     [](int x, int y) {
-         return 0.1 * std::sin(2 * pi * (11.0 * x / columns + 10.0 * y / rows) + 0.3);
-     },
+     [](int x, int y) { return 0.1 * std::sin(2 * pi * (11.0 * x / 128 + 10.0 * y / 96) + 0.3); },
      45},
     /* dots 5 pixels apart at 15 degrees: a lattice of peaks */
     {"a dot screen",
@@ -71,26 +73,33 @@ double psnr(const HostImage& a, const HostImage& b) {
 
 TEST(Descreen, PatternsTakenOutAndThePictureKept) {
     Plugin plugin("SpectraDescreen");
-    for (const Pattern& pattern : patterns)
-        for (int depth : {8, 16, 32}) {
-            std::string what = std::string(pattern.what) + " at " + std::to_string(depth);
-            HostImage in = patterned(pattern, depth, false),
-                      clean = patterned(pattern, depth, true);
-            int16_t result;
-            HostOptions junk;
-            junk.fill = HostFill::junk;
-            HostImage out = plugin.run(in, &result, junk);
-            ASSERT_EQ(result, noErr) << what;
-            for (int y = 0; y < rows; y++)
-                for (int x = 0; x < columns; x++)
-                    ASSERT_EQ(host_sample(out, x, y, 3), host_sample(in, x, y, 3)) << what;
-            if (pattern.at_least == 0) {
-                EXPECT_TRUE(host_same_samples(in, out)) << what;
-            } else {
-                EXPECT_GE(psnr(out, clean), pattern.at_least) << what;
-                EXPECT_LT(psnr(in, clean), pattern.at_least - 5) << what;
+    /* the second wide enough for rows of gains in several blocks, and large
+     * enough for the passes over the spectrum to be spread over threads */
+    const int sizes[][2] = {{96, 128}, {192, 2176}};
+    for (const auto& size : sizes)
+        for (const Pattern& pattern : patterns)
+            for (int depth : {8, 16, 32}) {
+                rows = size[0];
+                columns = size[1];
+                std::string what = std::string(pattern.what) + " at " + std::to_string(depth) +
+                                   ", " + std::to_string(columns) + " wide";
+                HostImage in = patterned(pattern, depth, false),
+                          clean = patterned(pattern, depth, true);
+                int16_t result;
+                HostOptions junk;
+                junk.fill = HostFill::junk;
+                HostImage out = plugin.run(in, &result, junk);
+                ASSERT_EQ(result, noErr) << what;
+                for (int y = 0; y < rows; y++)
+                    for (int x = 0; x < columns; x++)
+                        ASSERT_EQ(host_sample(out, x, y, 3), host_sample(in, x, y, 3)) << what;
+                if (pattern.at_least == 0) {
+                    EXPECT_TRUE(host_same_samples(in, out)) << what;
+                } else {
+                    EXPECT_GE(psnr(out, clean), pattern.at_least) << what;
+                    EXPECT_LT(psnr(in, clean), pattern.at_least - 5) << what;
+                }
             }
-        }
 }
 
 } // namespace
