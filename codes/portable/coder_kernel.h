@@ -23,8 +23,7 @@
  * The series are no longer than the codes need: an error of 10^-11 in ln q
  * moves a 32-bit sample by a small part of a float's step. Of the tests'
  * random coefficients 6 in 10^4 then take the exact formula (8 in 10^6 with
- * series to s^17 and u^21), which costs less than the terms saved: the loop
- * waits on the series' chains of dependent operations. */
+ * series to s^17 and u^21), which costs less than the terms saved. */
 #include "coder.h"
 
 #include <cstdint>
