@@ -10,8 +10,9 @@
  *   as they are), the same plans and executions, and a pass that reads the
  *   whole result and writes two samples per coefficient (the inverse: one
  *   per value) into the picture at its stride, as the plug-ins write theirs,
- *   each step on every thread as the plug-ins' are. It computes no code: what a plug-in costs
- * beyond it is the cost of its codes. */
+ *   the pass and the inverse's copying on every thread as the plug-ins'
+ *   coding and reading are. It computes no code: what a plug-in costs
+ *   beyond it is the cost of its codes. */
 #ifndef SPECTRA_BENCH_YARDSTICKS_H
 #define SPECTRA_BENCH_YARDSTICKS_H
 

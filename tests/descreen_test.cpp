@@ -76,11 +76,11 @@ TEST(Descreen, PatternsTakenOutAndThePictureKept) {
     /* the second wide enough for rows of gains in several blocks, and large
      * enough for the passes over the spectrum to be spread over threads */
     const int sizes[][2] = {{96, 128}, {192, 2176}};
-    for (const auto& size : sizes)
+    for (const auto& size : sizes) {
+        rows = size[0];
+        columns = size[1];
         for (const Pattern& pattern : patterns)
             for (int depth : {8, 16, 32}) {
-                rows = size[0];
-                columns = size[1];
                 std::string what = std::string(pattern.what) + " at " + std::to_string(depth) +
                                    ", " + std::to_string(columns) + " wide";
                 HostImage in = patterned(pattern, depth, false),
@@ -100,6 +100,7 @@ TEST(Descreen, PatternsTakenOutAndThePictureKept) {
                     EXPECT_LT(psnr(in, clean), pattern.at_least - 5) << what;
                 }
             }
+    }
 }
 
 } // namespace
