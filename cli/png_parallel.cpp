@@ -42,11 +42,11 @@ void deflate_rows(const HostImage& image, const HostImage* original, int32_t y0,
         piece->ok = false;
         return;
     }
-    std::vector<uint8_t> row;
-    image_file_row(image, original, y0, &row);
     /* room for the whole piece at once: growing it by copies would cost as
      * much as storing it */
-    piece->data.resize(deflateBound(&z, uLong(y1 - y0) * uLong(row.size() + 1)) + 16);
+    uLong row_bytes = uLong(image.columns) * uLong(image.planes) * uLong(image.depth / 8);
+    piece->data.resize(deflateBound(&z, uLong(y1 - y0) * (row_bytes + 1)) + 16);
+    std::vector<uint8_t> row;
     size_t used = 0;
     /* deflates `size` bytes at `data`, or flushes as `flush` asks */
     auto feed = [&](const uint8_t* data, size_t size, int flush) {
