@@ -5,12 +5,13 @@
  * red, green and blue) is laid as round dots, 6 pixels apart, at its own
  * angle, where the ink's tone exceeds the screen's threshold; the page is
  * worked out at 4 x 4 points per pixel and each pixel scanned as their
- * mean. What a perfect descreen gives back is the same print with each ink
+ * mean, with a scanner's noise. What a perfect descreen gives back is the same print with each ink
  * laid evenly, at the share of a cell that its dots cover. */
 #include "demo.h"
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace {
@@ -48,6 +49,17 @@ double psnr(const HostImage& a, const HostImage& b) {
                 sum += d * d;
             }
     return 10 * std::log10(255.0 * 255.0 * 3 * a.rows * a.columns / sum);
+}
+
+/* A scanner's noise, about one step of 8 bits: the same on every run. */
+double scan_noise(int x, int y, int p) {
+    uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(p) * 83492791u;
+    double sum = 0;
+    for (int k = 0; k < 3; k++) {
+        h = h * 1664525u + 1013904223u;
+        sum += (h >> 8) / double(1u << 24) - 0.5;
+    }
+    return 2 * sum;
 }
 
 } // namespace
@@ -89,8 +101,9 @@ bool demo_descreen(const FoundPlugin& descreen, const HostImage& clean, Descreen
                 double cover =
                     double(std::lower_bound(cell.begin(), cell.end(), ink) - cell.begin()) /
                     double(cell.size());
-                host_set_sample(run->screened, x, y, p,
-                                std::round(255 * (1 - density * dots / (points * points))));
+                double scanned = 255 * (1 - density * dots / (points * points));
+                scanned = std::round(scanned + scan_noise(x, y, p));
+                host_set_sample(run->screened, x, y, p, std::min(std::max(scanned, 0.0), 255.0));
                 host_set_sample(run->tone, x, y, p, std::round(255 * (1 - density * cover)));
             }
     ImageFile in;

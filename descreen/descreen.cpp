@@ -124,19 +124,25 @@ bool make_plans(Plans* p, fftw_complex* spectrum, const Borders& b, int32_t H, i
 }
 
 /* Reads plane k into the transform's padded rows, in units of white, and
- * the jumps across its borders. False when a sample is not finite: a
- * transform would spread it over the whole plane. */
+ * the jumps across its borders. False when the plane is to be left alone:
+ * a sample that is not finite, which a transform would spread over the
+ * whole plane, or a drawn picture. A scan or a photograph has noise, so
+ * that neighbours are seldom equal; in text, line art and flat-colour
+ * graphics most are, and their regular structure is their own. */
 template <typename T>
 bool read_plane(const Image<T>& image, int32_t k, double* real, const Borders& b) {
     const int32_t H = image.rows, W = image.columns, stride = 2 * (W / 2 + 1);
     const double scale = 1 / Depth<T>::white;
     bool finite = true;
+    int64_t equal = 0;
     for (int32_t y = 0; y < H; y++) {
         double* row = real + int64_t(y) * stride;
         for (int32_t x = 0; x < W; x++) row[x] = image.in.at(x, y, k) * scale;
+        for (int32_t x = 1; x < W; x++) equal += row[x] == row[x - 1];
         if (std::is_same<T, float>::value)
             for (int32_t x = 0; x < W; x++) finite = finite && std::isfinite(row[x]);
     }
+    if (W > 1 && equal * 2 > int64_t(H) * (W - 1)) return false;
     for (int32_t x = 0; x < W; x++) b.across[x] = real[int64_t(H - 1) * stride + x] - real[x];
     for (int32_t y = 0; y < H; y++)
         b.down[y] = real[int64_t(y) * stride + W - 1] - real[int64_t(y) * stride];
@@ -274,7 +280,7 @@ int32_t every_column(int32_t columns, int32_t) {
  * 4096); a filter's lines, edges and rows; the columns' places in the grid
  * and the rows' activity. */
 struct Sizes {
-    size_t bins, grid, block, line, edges, rows, columns;
+    size_t bins, grid, block, line, edges, rows, columns, rings;
 };
 
 Sizes sizes_of(const Analysis& a) {
@@ -286,6 +292,8 @@ Sizes sizes_of(const Analysis& a) {
     z.edges = size_t(a.s.H) * 2 * max_reach;
     z.rows = 2 * max_reach * size_t(a.s.C);
     z.columns = size_t(a.s.C);
+    z.rings = size_t(ring_count(a.s)) * histogram_bins;
+    z.block = std::max(z.block, size_t(ring_count(a.s)));
     return z;
 }
 
@@ -304,7 +312,7 @@ uint64_t analysis_bytes(int32_t H, int32_t W) {
     set_geometry(&a, H, W);
     Sizes z = sizes_of(a);
     return 4 * (2 * uint64_t(z.bins) + z.grid + z.block + z.line + z.edges + z.rows +
-                2 * z.columns) +
+                2 * z.columns + z.rings) +
            uint64_t(z.bins) + uint64_t(H) + 64;
 }
 
@@ -319,7 +327,8 @@ void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer) {
     a->edges = a->line + z.line;
     a->rows = a->edges + z.edges;
     a->column_weight = a->rows + z.rows;
-    a->column_block = reinterpret_cast<int32_t*>(a->column_weight + z.columns);
+    a->ring_counts = reinterpret_cast<uint32_t*>(a->column_weight + z.columns);
+    a->column_block = reinterpret_cast<int32_t*>(a->ring_counts + z.rings);
     a->region = reinterpret_cast<uint8_t*>(a->column_block + z.columns);
     a->active = a->region + z.bins;
     background_columns(a);

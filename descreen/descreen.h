@@ -11,6 +11,7 @@
 #ifndef SPECTRA_DESCREEN_H
 #define SPECTRA_DESCREEN_H
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
@@ -51,7 +52,7 @@ struct Finding {
     double screen; /* a screen's frequency in cycles per pixel, else 0 */
 };
 
-enum { strongest_kept = 12, max_reach = 8 };
+enum { strongest_kept = 12, max_reach = 8, histogram_bins = 64 };
 
 /* Work space of the analysis, carved from one buffer. */
 struct Analysis {
@@ -65,6 +66,7 @@ struct Analysis {
     float* line;           /* a row of the background or of a filter, and its result */
     float* edges;          /* a filter's values beyond the ends of each row */
     float* rows;           /* a filter's rows as they were */
+    uint32_t* ring_counts; /* log-power histograms of the rings around zero */
     int32_t* column_block; /* for each column, the block centre on its left */
     float* column_weight;  /* and the weight of the one on its right */
     uint8_t* active;       /* the rows of a filter's input that hold anything but 0 */
@@ -116,6 +118,14 @@ struct PictureModel {
     double a, b;
 };
 bool picture_model(Analysis& a, double screen, PictureModel* model);
+
+/* Rings around the zero frequency, two bins of the shorter side wide, out
+ * to the corners: the ring of a frequency r cycles per pixel is
+ * r / ring_width. */
+inline double ring_width(const HalfSpectrum& s) {
+    return 2.0 / std::min(s.H, s.W);
+}
+int32_t ring_count(const HalfSpectrum& s);
 
 /* With a.level holding the power of each coefficient: the gain that keeps
  * what the model expects of the picture and takes out the screen's excess,

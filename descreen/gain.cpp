@@ -171,33 +171,79 @@ bool picture_model(Analysis& a, double screen, PictureModel* model) {
     return true;
 }
 
+namespace {
+
+/* The picture's expected power at each radius, from a quarter of the
+ * screen's frequency on: the smaller of the power law and what the quietest
+ * tenth of each ring holds. The screen's copies of the picture cover most of
+ * a ring at high frequencies but not all of it, so the quiet part of a ring
+ * is an upper bound on the picture there; a picture's power does not grow
+ * with frequency, so each ring is held to the rings inside it. The flat
+ * floor of noise, the outermost ring, is noise and not picture. */
+void expected_power(Analysis* a, double screen, const PictureModel& model, float* expected) {
+    const HalfSpectrum& s = a->s;
+    const int32_t rings = ring_count(s);
+    const double width = ring_width(s);
+    /* log-power histograms, one per ring, over the range the level spans */
+    float lo = HUGE_VALF, hi = -HUGE_VALF;
+    for (size_t n = 0; n < s.bins(); n++) {
+        float v = log_of(std::max(a->level[n], 1e-30f));
+        lo = std::min(lo, v);
+        hi = std::max(hi, v);
+    }
+    const float step = std::max((hi - lo) / histogram_bins, 1e-6f);
+    uint32_t* counts = a->ring_counts;
+    std::fill(counts, counts + size_t(rings) * histogram_bins, 0u);
+    for (int32_t i = 0; i < s.H; i++)
+        for (int32_t c = 0; c < s.C; c++) {
+            int32_t k = std::min(int32_t(std::sqrt(s.cycles2(i, c)) / width), rings - 1);
+            float v = log_of(std::max(a->level[size_t(i) * size_t(s.C) + size_t(c)], 1e-30f));
+            int32_t b = std::min(int32_t((v - lo) / step), int32_t(histogram_bins) - 1);
+            counts[size_t(k) * histogram_bins + size_t(b)]++;
+        }
+    double held = HUGE_VAL;
+    for (int32_t k = 0; k < rings; k++) {
+        const uint32_t* h = counts + size_t(k) * histogram_bins;
+        uint64_t total = 0, sum = 0;
+        for (int b = 0; b < histogram_bins; b++) total += h[b];
+        int b = 0;
+        while (b < histogram_bins - 1 && (sum += h[b]) * 10 < total) b++;
+        double quiet = total ? std::exp(lo + (b + 0.5) * step) : held;
+        held = std::min(held, quiet);
+        double r = std::max((k + 0.5) * width, 0.25 * screen);
+        double law = std::exp(2 * model.a + 2 * model.b * std::log(r)) / 0.6931471805599453;
+        expected[k] = float(std::min(held, law));
+    }
+    const float noise = float(held);
+    for (int32_t k = 0; k < rings; k++) expected[k] = std::max(expected[k] - noise, 0.0f);
+}
+
+} // namespace
+
+int32_t ring_count(const HalfSpectrum& s) {
+    return int32_t(0.75 / ring_width(s)) + 2;
+}
+
 void screen_gain(Analysis* a, double screen, const PictureModel& model) {
     const HalfSpectrum& s = a->s;
     blur(a, a->level, 2.0);
-    /* The expected power at each squared radius from a quarter of the
-     * screen's frequency on, tabulated: it changes slowly. The fitted
-     * medians are of magnitudes; the mean power of a spread of them is the
-     * median squared over ln 2. */
-    const int steps = 4096;
-    const double from = 0.0625 * screen * screen, to = 0.5, step = (to - from) / (steps - 1);
     float* expected = a->block; /* the blocks' work space is free by now */
-    for (int k = 0; k < steps; k++)
-        expected[k] = float(std::exp(2 * model.a + model.b * log_of(float(from + k * step))) /
-                            0.6931471805599453);
-    const double per_step = 1 / step, per_screen = 1 / screen, per_column = 1.0 / s.W;
+    expected_power(a, screen, model, expected);
+    const int32_t rings = ring_count(s);
+    const double per_ring = 1 / ring_width(s), per_screen = 1 / screen, per_column = 1.0 / s.W;
     for (int32_t i = 0; i < s.H; i++) {
         float* level = a->level + size_t(i) * size_t(s.C);
         const double v = double(s.fy(i)) / s.H, v2 = v * v;
         for (int32_t c = 0; c < s.C; c++) {
-            double u = c * per_column, r2 = v2 + u * u;
+            double u = c * per_column, r = std::sqrt(v2 + u * u);
             /* from a quarter of the screen's frequency to a half, the
              * Wiener gain comes in gradually */
-            double ramp = std::min(std::max((std::sqrt(r2) * per_screen - 0.25) * 4, 0.0), 1.0);
+            double ramp = std::min(std::max((r * per_screen - 0.25) * 4, 0.0), 1.0);
             if (ramp == 0) {
                 level[c] = 1;
                 continue;
             }
-            double t = std::min((r2 - from) * per_step, steps - 1.001);
+            double t = std::min(std::max(r * per_ring - 0.5, 0.0), rings - 1.001);
             int k = int(t);
             double e = expected[k] + (t - k) * (expected[k + 1] - expected[k]);
             double gain = level[c] > e ? e / level[c] : 1;

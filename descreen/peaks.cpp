@@ -29,6 +29,10 @@ const double peak_excess = 2.6390573296152584; /* ln 14 */
 const double peak_sharpness = 0.7;
 const double region_excess = 1.0986122886681098; /* ln 3 */
 
+/* Below this frequency, in cycles per pixel (periods above 12.5 pixels), a
+ * pattern is coarser than any screen or scan artefact. */
+const double coarse = 0.08;
+
 /* The excess of coefficient (i, c) over the background; 0 near the zero
  * frequency, which belongs to the picture. */
 double excess(const Analysis& a, int32_t i, int32_t c) {
@@ -70,23 +74,31 @@ void keep_strongest(Analysis* a, int kept, Peak p) {
     a->strongest[j] = p;
 }
 
-/* Two strong peaks of about the same frequency at about right angles, above
- * 0.08 cycles per pixel (periods below 12.5 pixels): the lowest such
- * frequency, or 0. */
+/* A screen among the strongest peaks, above 0.08 cycles per pixel (periods
+ * below 12.5 pixels): two peaks of about the same frequency at about right
+ * angles (a lattice of dots), or a peak with its second harmonic beside it
+ * (lines whose width follows the picture; a sinusoid has none). The lowest
+ * such frequency, or 0. */
 double screen_frequency(const Analysis& a, int count) {
     const HalfSpectrum& s = a.s;
     int n = std::min(count, int(strongest_kept));
-    double r[strongest_kept], angle[strongest_kept], screen = 0;
+    double r[strongest_kept], angle[strongest_kept], fy[strongest_kept], fx[strongest_kept];
+    double screen = 0;
     for (int k = 0; k < n; k++) {
-        double fy = double(s.fy(a.strongest[k].i)) / s.H, fx = double(a.strongest[k].c) / s.W;
-        r[k] = std::hypot(fy, fx);
-        angle[k] = std::atan2(fy, fx) * 180 / pi;
+        fy[k] = double(s.fy(a.strongest[k].i)) / s.H, fx[k] = double(a.strongest[k].c) / s.W;
+        r[k] = std::hypot(fy[k], fx[k]);
+        angle[k] = std::atan2(fy[k], fx[k]) * 180 / pi;
     }
+    const double bin = 1.5 / std::min(s.H, s.W);
     for (int j = 0; j < n; j++)
-        for (int k = j + 1; k < n; k++) {
-            if (std::fabs(r[j] - r[k]) >= 0.12 * r[j] || r[j] <= 0.08) continue;
+        for (int k = 0; k < n; k++) {
+            if (j == k || r[j] <= coarse) continue;
             double turn = std::fmod(std::fabs(angle[j] - angle[k]), 180.0);
-            if (turn > 60 && turn < 120) {
+            bool lattice = std::fabs(r[j] - r[k]) < 0.12 * r[j] && turn > 60 && turn < 120;
+            bool harmonic =
+                std::hypot(std::fabs(fy[k]) - 2 * std::fabs(fy[j]), fx[k] - 2 * fx[j]) < bin &&
+                (fy[k] == 0 || fy[j] == 0 || (fy[k] > 0) == (fy[j] > 0));
+            if (lattice || harmonic) {
                 double f = std::min(r[j], r[k]);
                 if (screen == 0 || f < screen) screen = f;
             }
@@ -173,11 +185,101 @@ void background_row(const Analysis& a, int32_t i, float* line) {
     }
 }
 
+namespace {
+
+/* The frequency of (i, c) in cycles per pixel, and its length. */
+struct Frequency {
+    double y, x;
+};
+Frequency frequency_of(const HalfSpectrum& s, int32_t i, int32_t c) {
+    return Frequency{double(s.fy(i)) / s.H, double(c) / s.W};
+}
+
+/* Is there a peak near frequency f, standing `threshold` above the
+ * background? The strongest bin of the nearest three by three. */
+bool stands_out(const Analysis& a, Frequency f, double threshold) {
+    const HalfSpectrum& s = a.s;
+    int32_t i0 = int32_t(std::lround(f.y * s.H)) + s.H / 2, c0 = int32_t(std::lround(f.x * s.W));
+    int32_t bi = 0, bc = 0;
+    double best = -HUGE_VAL;
+    for (int32_t dy = -1; dy <= 1; dy++)
+        for (int32_t dx = -1; dx <= 1; dx++) {
+            int32_t i = i0 + dy, c = c0 + dx;
+            resolve(s, &i, &c);
+            double e = excess(a, i, c);
+            if (e > best) best = e, bi = i, bc = c;
+        }
+    return best > threshold && is_peak(a, bi, bc, best);
+}
+
+/* The 8 x 8 blocks of a JPEG file leave faint peaks at the multiples of an
+ * eighth of a cycle per pixel along both axes: they are the file's, not
+ * the print's. */
+bool on_block_grid(const HalfSpectrum& s, Frequency f) {
+    double y = f.y * 8, x = f.x * 8;
+    return std::fabs(y - std::round(y)) * s.H / 8 < 1.5 &&
+           std::fabs(x - std::round(x)) * s.W / 8 < 1.5;
+}
+
+/* A fine peak that is one of a row of evenly spaced peaks through zero,
+ * coarser than a screen (lines of text, a drawn grid, a checkerboard's large
+ * squares), belongs to the picture's own structure: its neighbours in the
+ * row, f m / n for m from n - 2 to n + 1, stand out too, the row's first
+ * member, its fundamental, as a peak. A row's members are of about the same
+ * strength: a strong sinusoid on a clean picture is not one of them. */
+bool in_coarse_row(const Analysis& a, Frequency f, double e) {
+    const double r = std::hypot(f.y, f.x), clear = (a.protect + 2) / std::min(a.s.H, a.s.W);
+    /* 5 times above the background, and within 10 times of the peak */
+    const double threshold = std::max(1.6094379124341003, e - 2.302585092994046);
+    for (int n = 2; n <= 16; n++) {
+        if (r / n >= coarse) continue;
+        /* members closer than three bins are the peak itself */
+        if (r / n * std::min(a.s.H, a.s.W) < 3) break;
+        /* f m / n for m = n - 2 .. n + 1, where they are clear of zero and
+         * below the Nyquist frequency */
+        int found = 0, looked = 0;
+        for (int m = n - 2; m <= n + 1; m++) {
+            double rm = r * m / n;
+            if (m == n || rm < clear || rm > 0.5) continue;
+            looked++;
+            found += stands_out(a, Frequency{f.y * m / n, f.x * m / n},
+                                m == 1 ? std::max(peak_excess, threshold) : threshold);
+        }
+        if (looked >= 2 && found == looked) return true;
+    }
+    return false;
+}
+
+/* Is peak (i, c) the pattern's? Fine peaks are, unless they belong to the
+ * picture's own coarse structure or to a JPEG's blocks. Under a screen so
+ * are coarse ones, the inks' rosettes and the aliases of the dots' edges;
+ * otherwise a coarse one only where a moire beats, at the sum or difference
+ * of two fine peaks (`fine`). */
+bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, int n,
+                bool screen) {
+    const HalfSpectrum& s = a.s;
+    Frequency f = frequency_of(s, i, c);
+    if (on_block_grid(s, f)) return false;
+    if (std::hypot(f.y, f.x) > coarse) return !in_coarse_row(a, f, excess(a, i, c));
+    if (screen) return true;
+    const double near = 1.5 / std::min(s.H, s.W);
+    for (int j = 0; j < n; j++)
+        for (int k = j + 1; k < n; k++)
+            for (double sign : {-1.0, 1.0}) {
+                double dy = fine[j].y + sign * fine[k].y, dx = fine[j].x + sign * fine[k].x;
+                if (std::hypot(std::fabs(dy) - std::fabs(f.y), std::fabs(dx) - f.x) < near &&
+                    (dy == 0 || f.y == 0 || (dy > 0) == (f.y > 0) || dx == 0))
+                    return true;
+            }
+    return false;
+}
+
+} // namespace
+
 Finding find_peaks(Analysis* a) {
     const HalfSpectrum& s = a->s;
     uint32_t* stack = reinterpret_cast<uint32_t*>(a->cut); /* free until the cut */
     size_t top = 0;
-    int count = 0;
     std::fill(a->region, a->region + s.bins(), uint8_t(0));
     const double guard = (a->protect + 1.5) * (a->protect + 1.5);
     for (int32_t i = 0; i < s.H; i++) {
@@ -186,14 +288,37 @@ Finding find_peaks(Analysis* a) {
         for (int32_t c = 0; c < s.C; c++) {
             double e = double(level[c]) - a->line[c];
             if (e <= peak_excess || s.radius2(i, c) < guard || !is_peak(*a, i, c, e)) continue;
-            keep_strongest(a, count++, Peak{i, c, float(e)});
-            size_t k = size_t(i) * size_t(s.C) + size_t(c);
-            a->region[k] = 1;
-            stack[top++] = uint32_t(k);
+            stack[top++] = uint32_t(size_t(i) * size_t(s.C) + size_t(c));
         }
     }
-    /* Each peak's region: the coefficients around it, eight-connected,
+    /* The fine peaks that are the pattern's first, the strongest of them
+     * kept; then the coarse ones that beat between them. */
+    int count = 0, fine_count = 0;
+    double screen = 0;
+    Frequency fine[strongest_kept];
+    size_t kept = 0;
+    for (int pass = 0; pass < 2; pass++) {
+        for (size_t n = 0; n < top; n++) {
+            size_t k = stack[n];
+            int32_t i = int32_t(k / size_t(s.C)), c = int32_t(k % size_t(s.C));
+            Frequency f = frequency_of(s, i, c);
+            if ((std::hypot(f.y, f.x) > coarse) != (pass == 0)) continue;
+            if (!is_pattern(*a, i, c, fine, fine_count, screen > 0)) continue;
+            if (pass == 0) keep_strongest(a, count, Peak{i, c, float(excess(*a, i, c))});
+            count++;
+            stack[kept++] = uint32_t(k);
+        }
+        if (pass == 0) {
+            fine_count = std::min(count, int(strongest_kept));
+            for (int j = 0; j < fine_count; j++)
+                fine[j] = frequency_of(s, a->strongest[j].i, a->strongest[j].c);
+            if (fine_count > 0) screen = screen_frequency(*a, fine_count);
+        }
+    }
+    /* Each kept peak's region: the coefficients around it, eight-connected,
      * that stand out by more than region_excess. */
+    top = kept;
+    for (size_t n = 0; n < top; n++) a->region[stack[n]] = 1;
     while (top > 0) {
         size_t k = stack[--top];
         int32_t i = int32_t(k / size_t(s.C)), c = int32_t(k % size_t(s.C));
@@ -207,7 +332,5 @@ Finding find_peaks(Analysis* a) {
                 stack[top++] = uint32_t(n);
             }
     }
-    Finding found = {count, 0};
-    if (count > 0) found.screen = screen_frequency(*a, count);
-    return found;
+    return Finding{count, screen};
 }
