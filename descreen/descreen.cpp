@@ -11,6 +11,7 @@
  * coefficient is scaled by its gain (gain.cpp) and the plane transformed
  * back. Planes from the fourth on are copied by the frame. */
 #include "descreen.h"
+#include "where.h"
 #include "codes.h"
 #include "frame.h"
 #include "parallel.h"
@@ -45,7 +46,8 @@ uint64_t border_bytes(int32_t H, int32_t W) {
 int descreen_work_buffers(int32_t rows, int32_t columns, uint64_t bytes[]) {
     uint64_t C = uint64_t(columns) / 2 + 1;
     bytes[0] = sizeof(fftw_complex) * uint64_t(rows) * C;
-    bytes[1] = border_bytes(rows, columns) + analysis_bytes(rows, columns);
+    bytes[1] = border_bytes(rows, columns) + screen_map_bytes(rows, columns) +
+               analysis_bytes(rows, columns);
     return 2;
 }
 
@@ -105,12 +107,13 @@ struct Plans {
     fftw_plan forward, inverse, across, down;
 };
 
-void destroy(Plans* p) {
-    for (fftw_plan* plan : {&p->forward, &p->inverse, &p->across, &p->down})
+void destroy(Plans* p, ScreenMap* map) {
+    for (fftw_plan* plan : {&p->forward, &p->inverse, &p->across, &p->down, &map->plan})
         if (*plan) fftw_destroy_plan(*plan);
 }
 
-bool make_plans(Plans* p, fftw_complex* spectrum, const Borders& b, int32_t H, int32_t W) {
+bool make_plans(Plans* p, ScreenMap* map, fftw_complex* spectrum, const Borders& b, int32_t H,
+                int32_t W) {
     double* real = reinterpret_cast<double*>(spectrum);
     *p = Plans{};
     if (!spectra_fault()) p->forward = fftw_plan_dft_r2c_2d(H, W, real, spectrum, FFTW_ESTIMATE);
@@ -120,7 +123,7 @@ bool make_plans(Plans* p, fftw_complex* spectrum, const Borders& b, int32_t H, i
         p->across = fftw_plan_dft_r2c_1d(W, b.across, b.across_dft, FFTW_ESTIMATE);
     if (p->across && !spectra_fault())
         p->down = fftw_plan_dft_r2c_1d(H, b.down, b.down_dft, FFTW_ESTIMATE);
-    return p->down != nullptr;
+    return p->down != nullptr && !spectra_fault() && screen_map_plan(map);
 }
 
 /* Reads plane k into the transform's padded rows, in units of white, and
@@ -169,7 +172,7 @@ template <typename T> void copy_plane(const Image<T>& image, int32_t k) {
 /* One plane: true when it was filtered, false when it is to be copied. */
 template <typename T>
 bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
-                    const Plans& plans, Analysis* a) {
+                    const Plans& plans, ScreenMap* map, Analysis* a) {
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
     if (!read_plane(image, k, reinterpret_cast<double*>(spectrum), b)) return false;
@@ -196,6 +199,9 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
     if (found.peaks == 0) return false;
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
+    /* a screen is taken out where it lies; other patterns cover the picture */
+    if (found.screen > 0)
+        found.covered = screen_map_make(map, spectrum, *a, found.screen, found.fine);
     shape_cut(a);
     if (screen) {
         over_rows(H, C, [&](int32_t first, int32_t end) {
@@ -245,10 +251,22 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
 
     const double* real = reinterpret_cast<const double*>(spectrum);
     const int32_t stride = 2 * C;
+    const double scale = 1 / Depth<T>::white;
     over_rows(H, s.W, [&](int32_t first, int32_t end) {
         for (int32_t y = first; y < end; y++)
-            for (int32_t x = 0; x < s.W; x++)
-                image.out.at(x, y, k) = sample_of<T>(real[int64_t(y) * stride + x] / N);
+            for (int32_t x = 0; x < s.W; x++) {
+                double v = real[int64_t(y) * stride + x] / N;
+                if (found.screen > 0) {
+                    float m = screen_map_at(*map, x, y);
+                    if (m == 0) {
+                        image.out.at(x, y, k) = image.in.at(x, y, k);
+                        continue;
+                    }
+                    double was = image.in.at(x, y, k) * scale;
+                    v = was + m * (v - was);
+                }
+                image.out.at(x, y, k) = sample_of<T>(v);
+            }
         return int64_t(0);
     });
     return true;
@@ -258,16 +276,19 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
     fftw_complex* spectrum = static_cast<fftw_complex*>(work[0]);
     const int32_t H = image.rows, W = image.columns;
     Borders b = carve_borders(work[1], H, W);
+    char* after_borders = static_cast<char*>(work[1]) + border_bytes(H, W);
+    ScreenMap map;
+    screen_map_carve(&map, H, W, after_borders);
     Analysis a;
-    analysis_carve(&a, H, W, static_cast<char*>(work[1]) + border_bytes(H, W));
+    analysis_carve(&a, H, W, after_borders + screen_map_bytes(H, W));
     Plans plans;
-    if (!make_plans(&plans, spectrum, b, H, W)) {
-        destroy(&plans);
+    if (!make_plans(&plans, &map, spectrum, b, H, W)) {
+        destroy(&plans, &map);
         return memFullErr;
     }
     for (int32_t k = 0; k < 3; k++)
-        if (!descreen_plane(image, k, spectrum, b, plans, &a)) copy_plane(image, k);
-    destroy(&plans);
+        if (!descreen_plane(image, k, spectrum, b, plans, &map, &a)) copy_plane(image, k);
+    destroy(&plans, &map);
     return noErr;
 }
 

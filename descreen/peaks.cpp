@@ -195,8 +195,8 @@ Frequency frequency_of(const HalfSpectrum& s, int32_t i, int32_t c) {
     return Frequency{double(s.fy(i)) / s.H, double(c) / s.W};
 }
 
-/* Is there a peak near frequency f, standing `threshold` above the
- * background? The strongest bin of the nearest three by three. */
+/* Does the spectrum stand `threshold` above its background near frequency
+ * f, at a local maximum? The strongest bin of the nearest three by three. */
 bool stands_out(const Analysis& a, Frequency f, double threshold) {
     const HalfSpectrum& s = a.s;
     int32_t i0 = int32_t(std::lround(f.y * s.H)) + s.H / 2, c0 = int32_t(std::lround(f.x * s.W));
@@ -209,12 +209,19 @@ bool stands_out(const Analysis& a, Frequency f, double threshold) {
             double e = excess(a, i, c);
             if (e > best) best = e, bi = i, bc = c;
         }
-    return best > threshold && is_peak(a, bi, bc, best);
+    if (best <= threshold) return false;
+    for (int32_t dy = -1; dy <= 1; dy++)
+        for (int32_t dx = -1; dx <= 1; dx++) {
+            int32_t i = bi + dy, c = bc + dx;
+            resolve(s, &i, &c);
+            if (excess(a, i, c) > best) return false;
+        }
+    return true;
 }
 
 /* The 8 x 8 blocks of a JPEG file leave faint peaks at the multiples of an
- * eighth of a cycle per pixel along both axes: they are the file's, not
- * the print's. */
+ * eighth of a cycle per pixel along both axes, an eighth itself on both
+ * among them: they are the file's, not the print's. */
 bool on_block_grid(const HalfSpectrum& s, Frequency f) {
     double y = f.y * 8, x = f.x * 8;
     return std::fabs(y - std::round(y)) * s.H / 8 < 1.5 &&
@@ -251,15 +258,16 @@ bool in_coarse_row(const Analysis& a, Frequency f, double e) {
 }
 
 /* Is peak (i, c) the pattern's? Fine peaks are, unless they belong to the
- * picture's own coarse structure or to a JPEG's blocks. Under a screen so
+ * picture's own coarse structure or to a JPEG's blocks (where `blocks`
+ * says a JPEG's blocks show). Under a screen so
  * are coarse ones, the inks' rosettes and the aliases of the dots' edges;
  * otherwise a coarse one only where a moire beats, at the sum or difference
  * of two fine peaks (`fine`). */
-bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, int n,
-                bool screen) {
+bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, int n, bool screen,
+                bool blocks) {
     const HalfSpectrum& s = a.s;
     Frequency f = frequency_of(s, i, c);
-    if (on_block_grid(s, f)) return false;
+    if (blocks && on_block_grid(s, f)) return false;
     if (std::hypot(f.y, f.x) > coarse) return !in_coarse_row(a, f, excess(a, i, c));
     if (screen) return true;
     const double near = 1.5 / std::min(s.H, s.W);
@@ -295,6 +303,8 @@ Finding find_peaks(Analysis* a) {
      * kept; then the coarse ones that beat between them. */
     int count = 0, fine_count = 0;
     double screen = 0;
+    const bool blocks = stands_out(*a, Frequency{0, 0.125}, region_excess) &&
+                        stands_out(*a, Frequency{0.125, 0}, region_excess);
     Frequency fine[strongest_kept];
     size_t kept = 0;
     for (int pass = 0; pass < 2; pass++) {
@@ -303,7 +313,7 @@ Finding find_peaks(Analysis* a) {
             int32_t i = int32_t(k / size_t(s.C)), c = int32_t(k % size_t(s.C));
             Frequency f = frequency_of(s, i, c);
             if ((std::hypot(f.y, f.x) > coarse) != (pass == 0)) continue;
-            if (!is_pattern(*a, i, c, fine, fine_count, screen > 0)) continue;
+            if (!is_pattern(*a, i, c, fine, fine_count, screen > 0, blocks)) continue;
             if (pass == 0) keep_strongest(a, count, Peak{i, c, float(excess(*a, i, c))});
             count++;
             stack[kept++] = uint32_t(k);
@@ -332,5 +342,5 @@ Finding find_peaks(Analysis* a) {
                 stack[top++] = uint32_t(n);
             }
     }
-    return Finding{count, screen};
+    return Finding{count, fine_count, screen, 1};
 }

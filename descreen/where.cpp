@@ -1,0 +1,195 @@
+/* where.cpp - where a screen lies in the picture.
+ *
+ * A magazine page holds a screened photograph beside text, line art and
+ * bare paper that were printed solid; the screen's removal must not touch
+ * those. Two bands of the spectrum are transformed back alone: discs around
+ * the screen's strongest peaks, and the rings around those discs. Where the
+ * screen lies, the dots put far more power into the discs than into the
+ * rings beside them; text, edges and paper spread theirs evenly over both.
+ * The ratio of the two bands' power per coefficient, averaged over cells of
+ * 8 x 8 pixels and smoothed, gives the map: 0 where it is below 2, 1 from
+ * 6 on, between in proportion to its logarithm. The discs are a sixteenth
+ * of a cycle per pixel wide, so that the map can change within about 16
+ * pixels. */
+#include "where.h"
+#include "parallel.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const int32_t cell_side = 8;
+
+void set_geometry(ScreenMap* m, int32_t H, int32_t W) {
+    m->H = H;
+    m->W = W;
+    m->cell = cell_side;
+    m->rows = (H + cell_side - 1) / cell_side;
+    m->columns = (W + cell_side - 1) / cell_side;
+}
+
+/* A Gaussian of sigma 1.5 cells along the rows and then the columns of the
+ * map, the ends held. */
+void smooth(ScreenMap* m, float* cells) {
+    const int reach = 4;
+    float w[reach + 1];
+    double sum = 0;
+    for (int d = 0; d <= reach; d++) sum += (d ? 2 : 1) * std::exp(-d * d / (2 * 1.5 * 1.5));
+    for (int d = 0; d <= reach; d++) w[d] = float(std::exp(-d * d / (2 * 1.5 * 1.5)) / sum);
+    auto pass = [&](int32_t lines, int32_t length, size_t along, size_t across) {
+        for (int32_t l = 0; l < lines; l++) {
+            float* v = cells + size_t(l) * across;
+            for (int32_t k = 0; k < length; k++) m->scratch[k] = v[size_t(k) * along];
+            for (int32_t k = 0; k < length; k++) {
+                float s = w[0] * m->scratch[k];
+                for (int d = 1; d <= reach; d++)
+                    s += w[d] *
+                         (m->scratch[std::max(k - d, 0)] + m->scratch[std::min(k + d, length - 1)]);
+                v[size_t(k) * along] = s;
+            }
+        }
+    };
+    pass(m->rows, m->columns, 1, size_t(m->columns));
+    pass(m->columns, m->rows, size_t(m->columns), 1);
+}
+
+/* The largest (or smallest) value within 6 cells along the rows and then
+ * the columns, from `from` into `to`. */
+void extreme(ScreenMap* m, const float* from, float* to, bool largest) {
+    const int reach = 6;
+    auto pick = [&](float a, float b) { return largest ? std::max(a, b) : std::min(a, b); };
+    const size_t cells = size_t(m->rows) * size_t(m->columns);
+    float* middle = m->cells + 2 * cells; /* room past both arrays */
+    auto pass = [&](const float* in, float* out, int32_t lines, int32_t length, size_t along,
+                    size_t across) {
+        for (int32_t l = 0; l < lines; l++)
+            for (int32_t k = 0; k < length; k++) {
+                float v = in[size_t(l) * across + size_t(k) * along];
+                for (int d = -reach; d <= reach; d++) {
+                    int32_t j = std::min(std::max(k + d, 0), length - 1);
+                    v = pick(v, in[size_t(l) * across + size_t(j) * along]);
+                }
+                out[size_t(l) * across + size_t(k) * along] = v;
+            }
+    };
+    pass(from, middle, m->rows, m->columns, 1, size_t(m->columns));
+    pass(middle, to, m->columns, m->rows, size_t(m->columns), 1);
+}
+
+} // namespace
+
+uint64_t screen_map_bytes(int32_t H, int32_t W) {
+    ScreenMap m;
+    set_geometry(&m, H, W);
+    return sizeof(fftw_complex) * uint64_t(H) * (uint64_t(W) / 2 + 1) +
+           4 * (3 * uint64_t(m.rows) * uint64_t(m.columns) + uint64_t(std::max(m.rows, m.columns)));
+}
+
+void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
+    set_geometry(m, H, W);
+    m->band = static_cast<fftw_complex*>(buffer);
+    m->cells = reinterpret_cast<float*>(m->band + size_t(H) * size_t(W / 2 + 1));
+    m->scratch = m->cells + 3 * size_t(m->rows) * size_t(m->columns);
+    m->plan = nullptr;
+}
+
+bool screen_map_plan(ScreenMap* m) {
+    m->plan = fftw_plan_dft_c2r_2d(m->H, m->W, m->band, reinterpret_cast<double*>(m->band),
+                                   FFTW_ESTIMATE);
+    return m->plan != nullptr;
+}
+
+namespace {
+
+/* The power of the band's picture in each cell, after the band's
+ * coefficients (those where `in` holds) were transformed back alone. */
+template <typename In>
+void band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& s, float* cells,
+                In in) {
+    const int32_t H = s.H, C = s.C;
+    over_rows(H, C, [&](int32_t first, int32_t end) {
+        for (int32_t q = first; q < end; q++) {
+            const int32_t i = s.centred(q);
+            const fftw_complex* x = spectrum + int64_t(q) * C;
+            fftw_complex* b = m->band + int64_t(q) * C;
+            for (int32_t r = 0; r < C; r++) {
+                bool take = in(i, r);
+                b[r][0] = take ? x[r][0] : 0;
+                b[r][1] = take ? x[r][1] : 0;
+            }
+        }
+        return int64_t(0);
+    });
+    fftw_execute(m->plan);
+    const double* real = reinterpret_cast<const double*>(m->band);
+    std::fill(cells, cells + size_t(m->rows) * size_t(m->columns), 0.0f);
+    for (int32_t y = 0; y < H; y++) {
+        float* row_cells = cells + size_t(y / m->cell) * size_t(m->columns);
+        const double* row = real + int64_t(y) * 2 * C;
+        for (int32_t x = 0; x < s.W; x++) row_cells[x / m->cell] += float(row[x] * row[x]);
+    }
+}
+
+} // namespace
+
+double screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+                       int peaks) {
+    const HalfSpectrum& s = a.s;
+    /* Discs around the strongest peaks, wide enough in frequency to be
+     * narrow in space (a radius of a sixteenth of a cycle per pixel, less
+     * for coarse screens), and the rings around them, clear of every disc. */
+    const double radius = std::min(1.0 / 16, 0.3 * screen), reach = 1.6 * radius;
+    const int n = std::min(peaks, int(strongest_kept));
+    auto nearest = [&](int32_t i, int32_t c) {
+        double fy = double(s.fy(i)) / s.H, fx = double(c) / s.W, best = HUGE_VAL;
+        for (int k = 0; k < n; k++) {
+            double py = double(s.fy(a.strongest[k].i)) / s.H, px = double(a.strongest[k].c) / s.W;
+            best = std::min({best, std::hypot(fy - py, fx - px), std::hypot(fy + py, fx + px)});
+        }
+        return best;
+    };
+    const size_t cells = size_t(m->rows) * size_t(m->columns);
+    float* on = m->cells;
+    float* off = m->cells + cells;
+    size_t on_bins = 0, off_bins = 0;
+    for (int32_t i = 0; i < s.H; i++)
+        for (int32_t c = 0; c < s.C; c++) {
+            double d = nearest(i, c);
+            on_bins += d < radius;
+            off_bins += d >= radius && d < reach;
+        }
+    if (on_bins == 0 || off_bins == 0) {
+        std::fill(on, on + cells, 1.0f);
+        return 1;
+    }
+    band_power(m, spectrum, s, on, [&](int32_t i, int32_t c) { return nearest(i, c) < radius; });
+    band_power(m, spectrum, s, off, [&](int32_t i, int32_t c) {
+        double d = nearest(i, c);
+        return d >= radius && d < reach;
+    });
+    /* the power per coefficient of each band, smoothed, and their ratio:
+     * 1 (no screen) where it is below 2, full from 6 on */
+    for (size_t k = 0; k < cells; k++) {
+        on[k] /= float(on_bins);
+        off[k] /= float(off_bins);
+    }
+    smooth(m, on);
+    smooth(m, off);
+    double covered = 0;
+    for (size_t k = 0; k < cells; k++) {
+        double ratio = on[k] / std::max(off[k], 1e-30f);
+        double t = std::log(std::max(ratio, 1e-9) / 2) / std::log(3.0);
+        on[k] = float(std::min(std::max(t, 0.0), 1.0));
+    }
+    /* Within a screened photograph, solid shadows and bare highlights hold
+     * few dots, but the screen's rosettes beat across them: the map is
+     * closed over holes up to about a hundred pixels across, and a screen
+     * over most of the picture is taken out everywhere. */
+    extreme(m, on, off, true);
+    extreme(m, off, on, false);
+    for (size_t k = 0; k < cells; k++) covered += on[k];
+    covered /= double(cells);
+    if (covered > 0.6) std::fill(on, on + cells, 1.0f);
+    return covered;
+}

@@ -1,0 +1,47 @@
+/* where.h - where in the picture a screen lies: a map from 0 (no screen:
+ * the scan is kept as it is) to 1 (the screen is taken out in full). */
+#ifndef SPECTRA_DESCREEN_WHERE_H
+#define SPECTRA_DESCREEN_WHERE_H
+
+#include "descreen.h"
+
+#include <fftw3.h>
+
+struct ScreenMap {
+    int32_t H, W;
+    fftw_complex* band; /* the screen's coefficients alone, then its picture */
+    fftw_plan plan;     /* band's inverse transform, in place */
+    int32_t cell;       /* the map's cells are cell x cell pixels */
+    int32_t rows, columns;
+    float* cells;   /* the map, one value per cell, and a second such array */
+    float* scratch; /* a row or a column of cells */
+};
+
+/* Bytes of work space for an H x W plane, and its carving. The plan is
+ * made by screen_map_plan: false when FFTW gives none. */
+uint64_t screen_map_bytes(int32_t H, int32_t W);
+void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer);
+bool screen_map_plan(ScreenMap* m);
+
+/* The map from the periodic part's spectrum (transform order, H x C) and the
+ * strongest peaks of a screen (a.strongest, `peaks` of them) of frequency
+ * `screen` in cycles per pixel. Returns the share of the picture that the
+ * screen covers, 0 to 1. */
+double screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+                       int peaks);
+
+/* The map at pixel (x, y), between the cells' centres. */
+inline float screen_map_at(const ScreenMap& m, int32_t x, int32_t y) {
+    float ty = (y + 0.5f) / m.cell - 0.5f, tx = (x + 0.5f) / m.cell - 0.5f;
+    ty = ty < 0 ? 0 : ty > m.rows - 1 ? float(m.rows - 1) : ty;
+    tx = tx < 0 ? 0 : tx > m.columns - 1 ? float(m.columns - 1) : tx;
+    int32_t y0 = int32_t(ty), x0 = int32_t(tx);
+    int32_t y1 = y0 + 1 < m.rows ? y0 + 1 : y0, x1 = x0 + 1 < m.columns ? x0 + 1 : x0;
+    float wy = ty - y0, wx = tx - x0;
+    const float* r0 = m.cells + size_t(y0) * size_t(m.columns);
+    const float* r1 = m.cells + size_t(y1) * size_t(m.columns);
+    float top = r0[x0] + wx * (r0[x1] - r0[x0]), bottom = r1[x0] + wx * (r1[x1] - r1[x0]);
+    return top + wy * (bottom - top);
+}
+
+#endif
