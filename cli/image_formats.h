@@ -30,7 +30,12 @@ bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* e
  * depth is written into the file. */
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
                const SourceRecord& record, std::string* error);
-/* A large 8- or 16-bit RGB or RGBA picture as PNG, compressed on every
+/* PNG's colour type for 1 to 4 planes: grey, grey and alpha, RGB, RGBA. */
+inline uint8_t png_colour_type(int32_t planes) {
+    const uint8_t types[4] = {0, 4, 2, 6};
+    return types[planes - 1];
+}
+/* A large 8- or 16-bit picture of 1 to 4 planes as PNG, compressed on every
  * core (png_parallel.cpp); `record_text`, when not empty, goes into a text
  * chunk. False with errno set when it cannot be written. */
 bool png_write_parallel(FILE* f, const HostImage& image, const HostImage* original,

@@ -134,8 +134,8 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
     }
-    if (image.planes != 3 && image.planes != 4) {
-        *error = path + ": PNG output needs 3 or 4 planes";
+    if (image.planes < 1 || image.planes > 4) {
+        *error = path + ": PNG output needs 1 to 4 planes";
         return false;
     }
     std::string record_text = record.depth ? host_record_text(record) : "";
@@ -167,8 +167,8 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     png_set_compression_level(png, 9);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
     png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
-                 image.planes == 4 ? PNG_COLOR_TYPE_RGB_ALPHA : PNG_COLOR_TYPE_RGB,
-                 PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+                 png_colour_type(image.planes), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
     png_text text = {};
     text.compression = PNG_TEXT_COMPRESSION_NONE;
     text.key = const_cast<char*>(host_record_key);

@@ -130,8 +130,8 @@ bool png_write_parallel(FILE* f, const HostImage& image, const HostImage* origin
     put32(&header, uint32_t(image.columns));
     put32(&header, uint32_t(image.rows));
     header.push_back(uint8_t(image.depth));
-    header.push_back(image.planes == 4 ? 6 : 2); /* RGB with or without alpha */
-    header.insert(header.end(), {0, 0, 0});      /* deflate, filters of type 0-4, no interlace */
+    header.push_back(png_colour_type(image.planes));
+    header.insert(header.end(), {0, 0, 0}); /* deflate, filters of type 0-4, no interlace */
     if (std::fwrite(signature, 1, 8, f) != 8 || !chunk(f, "IHDR", header.data(), header.size()))
         return false;
     if (!record_text.empty()) {

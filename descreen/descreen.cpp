@@ -9,7 +9,8 @@
  * spectrum, one real-to-complex transform, is searched for peaks (peaks.cpp);
  * a plane without them is left exactly as it came. Otherwise each
  * coefficient is scaled by its gain (gain.cpp) and the plane transformed
- * back. Planes from the fourth on are copied by the frame. */
+ * back. A grey document has one colour plane, RGB three; the planes after
+ * them (transparency) are copied by the frame. */
 #include "descreen.h"
 #include "where.h"
 #include "codes.h"
@@ -286,7 +287,7 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
         destroy(&plans, &map);
         return memFullErr;
     }
-    for (int32_t k = 0; k < 3; k++)
+    for (int32_t k = 0; k < image.colours; k++)
         if (!descreen_plane(image, k, spectrum, b, plans, &map, &a)) copy_plane(image, k);
     destroy(&plans, &map);
     return noErr;
@@ -356,4 +357,4 @@ void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer) {
 }
 
 const TransformBody spectra_transform_body = {descreen_work_buffers, every_column,
-                                              SPECTRA_RUNS(descreen)};
+                                              SPECTRA_RUNS(descreen), true};

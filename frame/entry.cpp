@@ -56,11 +56,19 @@ void start(FilterRecord* record) {
     record->maskRect = Rect{0, 0, 0, 0};
 }
 
+/* The colour planes of the record's document: one in a grey document, for
+ * a body that takes them, else three. */
+int32_t colours_of(const FilterRecord* record) {
+    const int16_t mode = record->imageMode;
+    bool grey = mode == plugInModeGrayScale || mode == plugInModeGray16 || mode == plugInModeGray32;
+    return grey && spectra_transform_body.grey ? 1 : 3;
+}
+
 /* Can the record's buffers be addressed as interleaved rows of `planes`
- * samples, at least three planes of at least one pixel? */
+ * samples, at least the colour planes, of at least one pixel? */
 bool addressable(const FilterRecord* record, int bytes) {
     int64_t rows = record->imageSize.v, columns = record->imageSize.h;
-    if (rows < 1 || columns < 1 || record->planes < 3) return false;
+    if (rows < 1 || columns < 1 || record->planes < colours_of(record)) return false;
     if (!record->inData || !record->outData) return false;
     int64_t pixels = columns * record->planes * bytes;
     if (record->inRowBytes < pixels || record->outRowBytes < pixels) return false;
@@ -75,10 +83,11 @@ bool addressable(const FilterRecord* record, int bytes) {
 }
 
 /* Copies the input to the output, row by row: every sample except those in
- * columns 0 to written - 1 of planes 0 to 2, which the body has written. */
+ * columns 0 to written - 1 of the colour planes, which the body has written. */
 void copy_through(const FilterRecord* record, int bytes, int32_t written) {
     if (record->inData == record->outData) return;
-    size_t pixel = size_t(record->planes) * size_t(bytes), kept = 3 * size_t(bytes);
+    size_t pixel = size_t(record->planes) * size_t(bytes);
+    size_t kept = size_t(colours_of(record)) * size_t(bytes);
     size_t columns = size_t(record->imageSize.h), from = size_t(written);
     int64_t in_stride = record->inRowBytes, out_stride = record->outRowBytes;
     const char* in = static_cast<const char*>(record->inData);
@@ -97,6 +106,7 @@ template <typename T> Image<T> image_of(const FilterRecord* record) {
     Image<T> image;
     image.rows = record->imageSize.v;
     image.columns = record->imageSize.h;
+    image.colours = colours_of(record);
     image.in = {static_cast<const T*>(record->inData), record->inRowBytes / int64_t(sizeof(T)),
                 record->planes};
     image.out = {static_cast<T*>(record->outData), record->outRowBytes / int64_t(sizeof(T)),

@@ -246,6 +246,13 @@ enum : int16_t {
     filterBadMode = -30101,
 };
 
+/* Document modes (imageMode) of grey documents at 8, 16 and 32 bits. */
+enum : int16_t {
+    plugInModeGrayScale = 1,
+    plugInModeGray16 = 10,
+    plugInModeGray32 = 17,
+};
+
 /* The entry function's signature, as hosts call it. */
 typedef void (*FilterEntryProc)(int16_t selector, FilterRecord* filterRecord, intptr_t* data,
                                 int16_t* result);

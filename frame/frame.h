@@ -35,6 +35,7 @@ template <typename T> struct Samples {
 template <typename T> struct Image {
     int32_t rows;    /* imageSize.v */
     int32_t columns; /* imageSize.h */
+    int32_t colours; /* the colour planes: 3 in RGB, 1 in grey */
     Samples<const T> in;
     Samples<T> out;
 };
@@ -54,12 +55,16 @@ struct TransformBody {
      * from the input. */
     int32_t (*written_columns)(int32_t columns, int32_t depth);
 
-    /* Run the transform at each depth, writing only its columns of planes 0
-     * to 2. A run returns noErr, or memFullErr when FFTW gave no plan; the
-     * frame then copies the whole input to the output. */
+    /* Run the transform at each depth, writing only its columns of the
+     * colour planes. A run returns noErr, or memFullErr when FFTW gave no
+     * plan; the frame then copies the whole input to the output. */
     int16_t (*run8)(const Image<uint8_t>& image, void* const work[]);
     int16_t (*run16)(const Image<uint16_t>& image, void* const work[]);
     int16_t (*run32)(const Image<float>& image, void* const work[]);
+
+    /* Whether the body works on grey documents too, one colour plane; a
+     * body that does not always has three. */
+    bool grey;
 };
 
 /* The written columns of a spectrum picture in halves: the magnitude half and

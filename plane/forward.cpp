@@ -31,4 +31,4 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
 } // namespace
 
 const TransformBody spectra_transform_body = {planar_work_buffers, both_halves,
-                                              SPECTRA_RUNS(forward)};
+                                              SPECTRA_RUNS(forward), false};

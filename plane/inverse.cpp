@@ -40,4 +40,4 @@ int32_t written_columns(int32_t columns, int32_t depth) {
 } // namespace
 
 const TransformBody spectra_transform_body = {planar_work_buffers, written_columns,
-                                              SPECTRA_RUNS(inverse)};
+                                              SPECTRA_RUNS(inverse), false};

@@ -92,7 +92,7 @@ Bytes filter_cases() {
     return b;
 }
 
-Bytes property_list(const std::string& menu_name, const std::string& code_key) {
+Bytes property_list(const std::string& menu_name, const std::string& code_key, bool grey) {
     const Property properties[] = {
         {"kind", words({code("8BFM")})},
         {"name", pascal(menu_name)},
@@ -101,8 +101,11 @@ Bytes property_list(const std::string& menu_name, const std::string& code_key) {
          * newer than they know, and several refuse 4.1. */
         {"vers", words({0x00040000})},
         {code_key.c_str(), c_string("ENTRYPOINT")},
-        {"mode", Bytes{0x10, 0, 0, 0}}, /* RGB */
-        {"enbl", c_string("in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode)")},
+        {"mode", Bytes{uint8_t(grey ? 0x50 : 0x10), 0, 0, 0}}, /* RGB, and grey */
+        {"enbl",
+         c_string(grey ? "in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode, GrayScaleMode, "
+                         "Gray16Mode, Gray32Mode)"
+                       : "in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode)")},
         {"fici", filter_cases()},
         /* The largest image: the plug-ins read the interface's 16-bit sizes. */
         {"ms32", words({32767, 32767})},
@@ -124,13 +127,16 @@ Bytes property_list(const std::string& menu_name, const std::string& code_key) {
 } // namespace
 
 int main(int argc, char** argv) {
+    /* "grey" last: the plug-in is enabled in grey documents too */
+    bool grey = argc >= 4 && std::string(argv[argc - 1]) == "grey";
+    if (grey) argc--;
     std::string code_key = argc == 4 ? argv[3] : "8664";
     if ((argc != 3 && argc != 4) ||
         (code_key != "8664" && code_key != "wx86" && code_key != "wa64")) {
-        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86 | wa64]\n");
+        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86 | wa64] [grey]\n");
         return 2;
     }
-    Bytes b = property_list(argv[2], code_key);
+    Bytes b = property_list(argv[2], code_key, grey);
     FILE* f = std::fopen(argv[1], "wb");
     if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
         std::fprintf(stderr, "pipl: cannot write %s\n", argv[1]);

@@ -51,4 +51,4 @@ int32_t every_column(int32_t columns, int32_t) {
 
 } // namespace
 
-const TransformBody spectra_transform_body = {row_work_buffers, every_column, SPECTRA_RUNS(row)};
+const TransformBody spectra_transform_body = {row_work_buffers, every_column, SPECTRA_RUNS(row), false};

@@ -291,9 +291,13 @@ TEST_F(Cli, InfoPrintsThePropertyList) {
              {std::string("name:          ") + c.name, std::string("category:      Quillon 2018"),
               std::string("kind:          8BFM"), std::string("version:       4.0"),
               std::string("entry point:   ENTRYPOINT"),
-              std::string("modes:         RGBMode (10 00 00 00)"),
-              std::string("enabled when:  in (PSHOP_ImageMode, RGBMode, "
-                          "RGB48Mode, RGB96Mode)"),
+              std::string(c.name[7] == 'D' ? "modes:         GrayScaleMode, RGBMode (50 00 00 00)"
+                                           : "modes:         RGBMode (10 00 00 00)"),
+              std::string(c.name[7] == 'D' ? "enabled when:  in (PSHOP_ImageMode, RGBMode, "
+                                             "RGB48Mode, RGB96Mode, GrayScaleMode, Gray16Mode, "
+                                             "Gray32Mode)"
+                                           : "enabled when:  in (PSHOP_ImageMode, RGBMode, "
+                                             "RGB48Mode, RGB96Mode)"),
               std::string("  1 flat image, no selection                4, 4, 0x07"),
               std::string("  7 protected transparency, with selection  4, 4, 0x0f"),
               std::string("largest image: 32767 rows x 32767 columns")})

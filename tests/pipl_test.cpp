@@ -32,7 +32,7 @@ const char* code_key() {
 #endif
 }
 
-std::vector<Record> expected_records(const std::string& menu_name) {
+std::vector<Record> expected_records(const std::string& menu_name, bool grey) {
     Bytes name{uint8_t(menu_name.size())}, category{12};
     for (char c : menu_name) name.push_back(uint8_t(c));
     while (name.size() % 4) name.push_back(0);
@@ -40,8 +40,10 @@ std::vector<Record> expected_records(const std::string& menu_name) {
     category.resize(16, 0);
     Bytes entry = bytes_of("ENTRYPOINT");
     entry.resize(12, 0);
-    Bytes enable = bytes_of("in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode)");
-    enable.resize(56, 0);
+    Bytes enable = bytes_of(grey ? "in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode, "
+                                   "GrayScaleMode, Gray16Mode, Gray32Mode)"
+                                 : "in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode)");
+    enable.resize((enable.size() + 2 + 3) / 4 * 4, 0); /* two NULs, then to a word */
     Bytes cases;
     for (uint8_t flags : {0x07, 0x0f, 0x0f, 0x07, 0x0f, 0x07, 0x0f})
         cases.insert(cases.end(), {4, 4, flags, 0});
@@ -52,7 +54,7 @@ std::vector<Record> expected_records(const std::string& menu_name) {
         {"srev", {0x00, 0x00, 0x04, 0x00}}, /* 4.0 */
         /* the entry point of the file's processor: 8664, wx86 or wa64 */
         {code_key(), entry},
-        {"edom", {0x10, 0, 0, 0}}, /* RGB only */
+        {"edom", {uint8_t(grey ? 0x50 : 0x10), 0, 0, 0}}, /* RGB, and grey */
         {"lbne", enable},
         {"icif", cases},
         {"23sm", {0xff, 0x7f, 0, 0, 0xff, 0x7f, 0, 0}}, /* 32767 rows, 32767 columns */
@@ -84,7 +86,8 @@ TEST(Pipl, EveryPluginCarriesItsListByteForByte) {
         EXPECT_EQ(le32(&pipl[2]), 0u);
         EXPECT_EQ(le32(&pipl[6]), 9u);
         size_t at = 10;
-        for (const Record& r : expected_records(n.menu_name)) {
+        bool grey = std::string(n.plugin) == "SpectraDescreen"; /* the spectra are of RGB */
+        for (const Record& r : expected_records(n.menu_name, grey)) {
             ASSERT_LE(at + 16, pipl.size()) << n.plugin << " " << r.stored_key;
             EXPECT_EQ(std::string(&pipl[at], &pipl[at] + 4), "MIB8") << n.plugin;
             EXPECT_EQ(std::string(&pipl[at + 4], &pipl[at + 4] + 4), r.stored_key) << n.plugin;

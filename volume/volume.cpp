@@ -47,4 +47,4 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
 } // namespace
 
 const TransformBody spectra_transform_body = {volume_work_buffers, both_halves,
-                                              SPECTRA_RUNS(volume)};
+                                              SPECTRA_RUNS(volume), false};
