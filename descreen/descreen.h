@@ -48,10 +48,9 @@ struct Peak {
 
 /* What the search found in one plane. */
 struct Finding {
-    int peaks;      /* how many peaks stand out; 0: the plane is left alone */
-    int fine;       /* how many of them are fine, above 0.08 cycles per pixel */
-    double screen;  /* a screen's frequency in cycles per pixel, else 0 */
-    double covered; /* the share of the picture the screen covers */
+    int peaks;     /* how many peaks stand out; 0: the plane is left alone */
+    int fine;      /* how many of them are fine, above 0.08 cycles per pixel */
+    double screen; /* a screen's frequency in cycles per pixel, else 0 */
 };
 
 enum { strongest_kept = 12, max_reach = 8, histogram_bins = 64 };

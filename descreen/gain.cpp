@@ -185,12 +185,9 @@ void expected_power(Analysis* a, double screen, const PictureModel& model, float
     const int32_t rings = ring_count(s);
     const double width = ring_width(s);
     /* log-power histograms, one per ring, over the range the level spans */
-    float lo = HUGE_VALF, hi = -HUGE_VALF;
-    for (size_t n = 0; n < s.bins(); n++) {
-        float v = log_of(std::max(a->level[n], 1e-30f));
-        lo = std::min(lo, v);
-        hi = std::max(hi, v);
-    }
+    const auto range = std::minmax_element(a->level, a->level + s.bins());
+    const float lo = log_of(std::max(*range.first, 1e-30f));
+    const float hi = log_of(std::max(*range.second, 1e-30f));
     const float step = std::max((hi - lo) / histogram_bins, 1e-6f);
     uint32_t* counts = a->ring_counts;
     std::fill(counts, counts + size_t(rings) * histogram_bins, 0u);
@@ -210,6 +207,8 @@ void expected_power(Analysis* a, double screen, const PictureModel& model, float
         while (b < histogram_bins - 1 && (sum += h[b]) * 10 < total) b++;
         double quiet = total ? std::exp(lo + (b + 0.5) * step) : held;
         held = std::min(held, quiet);
+        /* the law's medians are of magnitudes; the mean power of a spread
+         * of them is the median squared over ln 2 */
         double r = std::max((k + 0.5) * width, 0.25 * screen);
         double law = std::exp(2 * model.a + 2 * model.b * std::log(r)) / 0.6931471805599453;
         expected[k] = float(std::min(held, law));

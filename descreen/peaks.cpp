@@ -187,7 +187,7 @@ void background_row(const Analysis& a, int32_t i, float* line) {
 
 namespace {
 
-/* The frequency of (i, c) in cycles per pixel, and its length. */
+/* The frequency of (i, c) in cycles per pixel. */
 struct Frequency {
     double y, x;
 };
@@ -342,5 +342,5 @@ Finding find_peaks(Analysis* a) {
                 stack[top++] = uint32_t(n);
             }
     }
-    return Finding{count, fine_count, screen, 1};
+    return Finding{count, fine_count, screen};
 }

@@ -103,23 +103,26 @@ bool screen_map_plan(ScreenMap* m) {
 namespace {
 
 /* The power of the band's picture in each cell, after the band's
- * coefficients (those where `in` holds) were transformed back alone. */
+ * coefficients (those where `in` holds) were transformed back alone.
+ * Returns how many coefficients the band holds. */
 template <typename In>
-void band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& s, float* cells,
-                In in) {
+int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& s, float* cells,
+                   In in) {
     const int32_t H = s.H, C = s.C;
-    over_rows(H, C, [&](int32_t first, int32_t end) {
+    int64_t taken = over_rows(H, C, [&](int32_t first, int32_t end) {
+        int64_t count = 0;
         for (int32_t q = first; q < end; q++) {
             const int32_t i = s.centred(q);
             const fftw_complex* x = spectrum + int64_t(q) * C;
             fftw_complex* b = m->band + int64_t(q) * C;
             for (int32_t r = 0; r < C; r++) {
                 bool take = in(i, r);
+                count += take;
                 b[r][0] = take ? x[r][0] : 0;
                 b[r][1] = take ? x[r][1] : 0;
             }
         }
-        return int64_t(0);
+        return count;
     });
     fftw_execute(m->plan);
     const double* real = reinterpret_cast<const double*>(m->band);
@@ -129,45 +132,47 @@ void band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& 
         const double* row = real + int64_t(y) * 2 * C;
         for (int32_t x = 0; x < s.W; x++) row_cells[x / m->cell] += float(row[x] * row[x]);
     }
+    return taken;
 }
 
 } // namespace
 
-double screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
-                       int peaks) {
+void screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+                     int peaks) {
     const HalfSpectrum& s = a.s;
     /* Discs around the strongest peaks, wide enough in frequency to be
      * narrow in space (a radius of a sixteenth of a cycle per pixel, less
      * for coarse screens), and the rings around them, clear of every disc. */
     const double radius = std::min(1.0 / 16, 0.3 * screen), reach = 1.6 * radius;
     const int n = std::min(peaks, int(strongest_kept));
-    auto nearest = [&](int32_t i, int32_t c) {
+    double py[strongest_kept], px[strongest_kept];
+    for (int k = 0; k < n; k++) {
+        py[k] = double(s.fy(a.strongest[k].i)) / s.H;
+        px[k] = double(a.strongest[k].c) / s.W;
+    }
+    /* the squared distance to the nearest peak or its mirror image */
+    auto nearest2 = [&](int32_t i, int32_t c) {
         double fy = double(s.fy(i)) / s.H, fx = double(c) / s.W, best = HUGE_VAL;
         for (int k = 0; k < n; k++) {
-            double py = double(s.fy(a.strongest[k].i)) / s.H, px = double(a.strongest[k].c) / s.W;
-            best = std::min({best, std::hypot(fy - py, fx - px), std::hypot(fy + py, fx + px)});
+            double ay = fy - py[k], ax = fx - px[k], by = fy + py[k], bx = fx + px[k];
+            best = std::min({best, ay * ay + ax * ax, by * by + bx * bx});
         }
         return best;
     };
+    const double radius2 = radius * radius, reach2 = reach * reach;
     const size_t cells = size_t(m->rows) * size_t(m->columns);
     float* on = m->cells;
     float* off = m->cells + cells;
-    size_t on_bins = 0, off_bins = 0;
-    for (int32_t i = 0; i < s.H; i++)
-        for (int32_t c = 0; c < s.C; c++) {
-            double d = nearest(i, c);
-            on_bins += d < radius;
-            off_bins += d >= radius && d < reach;
-        }
+    int64_t on_bins = band_power(m, spectrum, s, on,
+                                 [&](int32_t i, int32_t c) { return nearest2(i, c) < radius2; });
+    int64_t off_bins = band_power(m, spectrum, s, off, [&](int32_t i, int32_t c) {
+        double d2 = nearest2(i, c);
+        return d2 >= radius2 && d2 < reach2;
+    });
     if (on_bins == 0 || off_bins == 0) {
         std::fill(on, on + cells, 1.0f);
-        return 1;
+        return;
     }
-    band_power(m, spectrum, s, on, [&](int32_t i, int32_t c) { return nearest(i, c) < radius; });
-    band_power(m, spectrum, s, off, [&](int32_t i, int32_t c) {
-        double d = nearest(i, c);
-        return d >= radius && d < reach;
-    });
     /* the power per coefficient of each band, smoothed, and their ratio:
      * 1 (no screen) where it is below 2, full from 6 on */
     for (size_t k = 0; k < cells; k++) {
@@ -176,7 +181,6 @@ double screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysi
     }
     smooth(m, on);
     smooth(m, off);
-    double covered = 0;
     for (size_t k = 0; k < cells; k++) {
         double ratio = on[k] / std::max(off[k], 1e-30f);
         double t = std::log(std::max(ratio, 1e-9) / 2) / std::log(3.0);
@@ -188,8 +192,7 @@ double screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysi
      * over most of the picture is taken out everywhere. */
     extreme(m, on, off, true);
     extreme(m, off, on, false);
+    double covered = 0;
     for (size_t k = 0; k < cells; k++) covered += on[k];
-    covered /= double(cells);
-    if (covered > 0.6) std::fill(on, on + cells, 1.0f);
-    return covered;
+    if (covered > 0.6 * double(cells)) std::fill(on, on + cells, 1.0f);
 }

@@ -25,10 +25,9 @@ bool screen_map_plan(ScreenMap* m);
 
 /* The map from the periodic part's spectrum (transform order, H x C) and the
  * strongest peaks of a screen (a.strongest, `peaks` of them) of frequency
- * `screen` in cycles per pixel. Returns the share of the picture that the
- * screen covers, 0 to 1. */
-double screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
-                       int peaks);
+ * `screen` in cycles per pixel. */
+void screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+                     int peaks);
 
 /* The map at pixel (x, y), between the cells' centres. */
 inline float screen_map_at(const ScreenMap& m, int32_t x, int32_t y) {
