@@ -13,6 +13,7 @@
  * them (transparency) are copied by the frame. */
 #include "descreen.h"
 #include "where.h"
+#include "edges.h"
 #include "codes.h"
 #include "frame.h"
 #include "parallel.h"
@@ -170,13 +171,16 @@ template <typename T> void copy_plane(const Image<T>& image, int32_t k) {
         for (int32_t x = 0; x < image.columns; x++) image.out.at(x, y, k) = image.in.at(x, y, k);
 }
 
-/* One plane: true when it was filtered, false when it is to be copied. */
+/* What became of a plane: left alone (to be copied), filtered, or filtered
+ * of a screen (to be blended with the scan by the picture's map). */
+enum Outcome { left_alone, filtered, screened };
+
 template <typename T>
-bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
-                    const Plans& plans, ScreenMap* map, Analysis* a) {
+Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
+                       const Plans& plans, ScreenMap* map, Analysis* a) {
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
-    if (!read_plane(image, k, reinterpret_cast<double*>(spectrum), b)) return false;
+    if (!read_plane(image, k, reinterpret_cast<double*>(spectrum), b)) return left_alone;
     fftw_execute(plans.forward);
     fftw_execute(plans.across);
     fftw_execute(plans.down);
@@ -197,11 +201,11 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
     });
     background_grid(a);
     Finding found = find_peaks(a);
-    if (found.peaks == 0) return false;
+    if (found.peaks == 0) return left_alone;
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     /* a screen is taken out where it lies; other patterns cover the picture */
-    if (found.screen > 0) screen_map_make(map, spectrum, *a, found.screen, found.fine);
+    if (found.screen > 0) screen_map_add(map, spectrum, *a, found.screen, found.fine);
     shape_cut(a);
     if (screen) {
         over_rows(H, C, [&](int32_t first, int32_t end) {
@@ -251,25 +255,39 @@ bool descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, co
 
     const double* real = reinterpret_cast<const double*>(spectrum);
     const int32_t stride = 2 * C;
-    const double scale = 1 / Depth<T>::white;
     over_rows(H, s.W, [&](int32_t first, int32_t end) {
         for (int32_t y = first; y < end; y++)
-            for (int32_t x = 0; x < s.W; x++) {
-                double v = real[int64_t(y) * stride + x] / N;
-                if (found.screen > 0) {
-                    float m = screen_map_at(*map, x, y);
-                    if (m == 0) {
-                        image.out.at(x, y, k) = image.in.at(x, y, k);
-                        continue;
-                    }
-                    double was = image.in.at(x, y, k) * scale;
-                    v = was + m * (v - was);
-                }
-                image.out.at(x, y, k) = sample_of<T>(v);
+            for (int32_t x = 0; x < s.W; x++)
+                image.out.at(x, y, k) = sample_of<T>(real[int64_t(y) * stride + x] / N);
+        return int64_t(0);
+    });
+    if (found.screen == 0) return filtered;
+    const double scale = 1 / Depth<T>::white;
+    blur_edges(
+        H, s.W, 1 / found.screen, reinterpret_cast<double*>(spectrum),
+        [&](int32_t x, int32_t y) { return image.in.at(x, y, k) * scale; },
+        [&](int32_t x, int32_t y, double blur, double weight) {
+            T& out = image.out.at(x, y, k);
+            out = sample_of<T>(out * scale + weight * (blur - out * scale));
+        });
+    return screened;
+}
+
+/* A screened plane's output taken back towards the scan where the map
+ * falls below 1, and to the scan itself where it is 0. */
+template <typename T> void blend_plane(const Image<T>& image, int32_t k, const ScreenMap& map) {
+    const double scale = 1 / Depth<T>::white;
+    over_rows(image.rows, image.columns, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y++)
+            for (int32_t x = 0; x < image.columns; x++) {
+                float m = screen_map_at(map, x, y);
+                if (m == 1) continue;
+                T& out = image.out.at(x, y, k);
+                const T in = image.in.at(x, y, k);
+                out = m == 0 ? in : sample_of<T>((in + m * (double(out) - in)) * scale);
             }
         return int64_t(0);
     });
-    return true;
 }
 
 template <typename T> int16_t descreen(const Image<T>& image, void* const work[]) {
@@ -286,8 +304,18 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
         destroy(&plans, &map);
         return memFullErr;
     }
-    for (int32_t k = 0; k < image.colours; k++)
-        if (!descreen_plane(image, k, spectrum, b, plans, &map, &a)) copy_plane(image, k);
+    Outcome outcome[4];
+    bool any_screen = false;
+    for (int32_t k = 0; k < image.colours; k++) {
+        outcome[k] = descreen_plane(image, k, spectrum, b, plans, &map, &a);
+        if (outcome[k] == left_alone) copy_plane(image, k);
+        any_screen |= outcome[k] == screened;
+    }
+    if (any_screen) {
+        screen_map_finish(&map);
+        for (int32_t k = 0; k < image.colours; k++)
+            if (outcome[k] == screened) blend_plane(image, k, map);
+    }
     destroy(&plans, &map);
     return noErr;
 }

@@ -7,8 +7,9 @@
  * screen lies, the dots put far more power into the discs than into the
  * rings beside them; text, edges and paper spread theirs evenly over both.
  * The ratio of the two bands' power per coefficient, averaged over cells of
- * 8 x 8 pixels and smoothed, gives the map: 0 where it is below 2, 1 from
- * 6 on, between in proportion to its logarithm. The discs are a sixteenth
+ * 8 x 8 pixels and smoothed, and its geometric mean over the planes, gives
+ * the map: 0 where it is below 2, 1 from 6 on, between in proportion to its
+ * logarithm. The discs are a sixteenth
  * of a cycle per pixel wide, so that the map can change within about 16
  * pixels. */
 #include "where.h"
@@ -83,14 +84,18 @@ uint64_t screen_map_bytes(int32_t H, int32_t W) {
     ScreenMap m;
     set_geometry(&m, H, W);
     return sizeof(fftw_complex) * uint64_t(H) * (uint64_t(W) / 2 + 1) +
-           4 * (3 * uint64_t(m.rows) * uint64_t(m.columns) + uint64_t(std::max(m.rows, m.columns)));
+           4 * (4 * uint64_t(m.rows) * uint64_t(m.columns) + uint64_t(std::max(m.rows, m.columns)));
 }
 
 void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
     set_geometry(m, H, W);
     m->band = static_cast<fftw_complex*>(buffer);
-    m->cells = reinterpret_cast<float*>(m->band + size_t(H) * size_t(W / 2 + 1));
-    m->scratch = m->cells + 3 * size_t(m->rows) * size_t(m->columns);
+    const size_t cells = size_t(m->rows) * size_t(m->columns);
+    m->map = reinterpret_cast<float*>(m->band + size_t(H) * size_t(W / 2 + 1));
+    m->cells = m->map + cells;
+    m->scratch = m->cells + 3 * cells;
+    std::fill(m->map, m->map + cells, 0.0f);
+    m->planes = 0;
     m->plan = nullptr;
 }
 
@@ -137,8 +142,8 @@ int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectru
 
 } // namespace
 
-void screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
-                     int peaks) {
+void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+                    int peaks) {
     const HalfSpectrum& s = a.s;
     /* Discs around the strongest peaks, wide enough in frequency to be
      * narrow in space (a radius of a sixteenth of a cycle per pixel, less
@@ -169,30 +174,38 @@ void screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis&
         double d2 = nearest2(i, c);
         return d2 >= radius2 && d2 < reach2;
     });
-    if (on_bins == 0 || off_bins == 0) {
-        std::fill(on, on + cells, 1.0f);
+    m->planes++;
+    if (on_bins == 0 || off_bins == 0) { /* no rings to compare: everywhere */
+        for (size_t k = 0; k < cells; k++) m->map[k] += float(std::log(6.0));
         return;
     }
-    /* the power per coefficient of each band, smoothed, and their ratio:
-     * 1 (no screen) where it is below 2, full from 6 on */
+    /* the power per coefficient of each band, smoothed, and their ratio */
     for (size_t k = 0; k < cells; k++) {
         on[k] /= float(on_bins);
         off[k] /= float(off_bins);
     }
     smooth(m, on);
     smooth(m, off);
+    for (size_t k = 0; k < cells; k++)
+        m->map[k] += float(std::log(std::max(double(on[k]) / std::max(off[k], 1e-30f), 1e-9)));
+}
+
+void screen_map_finish(ScreenMap* m) {
+    /* The geometric mean of the planes' ratios: no screen where it is below
+     * 2, full from 6 on. */
+    const size_t cells = size_t(m->rows) * size_t(m->columns);
+    if (m->planes == 0) return;
     for (size_t k = 0; k < cells; k++) {
-        double ratio = on[k] / std::max(off[k], 1e-30f);
-        double t = std::log(std::max(ratio, 1e-9) / 2) / std::log(3.0);
-        on[k] = float(std::min(std::max(t, 0.0), 1.0));
+        double t = (m->map[k] / m->planes - std::log(2.0)) / std::log(3.0);
+        m->map[k] = float(std::min(std::max(t, 0.0), 1.0));
     }
     /* Within a screened photograph, solid shadows and bare highlights hold
      * few dots, but the screen's rosettes beat across them: the map is
      * closed over holes up to about a hundred pixels across, and a screen
      * over most of the picture is taken out everywhere. */
-    extreme(m, on, off, true);
-    extreme(m, off, on, false);
+    extreme(m, m->map, m->cells, true);
+    extreme(m, m->cells, m->map, false);
     double covered = 0;
-    for (size_t k = 0; k < cells; k++) covered += on[k];
-    if (covered > 0.6 * double(cells)) std::fill(on, on + cells, 1.0f);
+    for (size_t k = 0; k < cells; k++) covered += m->map[k];
+    if (covered > 0.6 * double(cells)) std::fill(m->map, m->map + cells, 1.0f);
 }

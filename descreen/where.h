@@ -1,5 +1,8 @@
 /* where.h - where in the picture a screen lies: a map from 0 (no screen:
- * the scan is kept as it is) to 1 (the screen is taken out in full). */
+ * the scan is kept as it is) to 1 (the screen is taken out in full). Each
+ * colour plane with a screen measures where it lies, and the picture's map
+ * is made from all of them: a page's screen lies in the same places in
+ * every plane, but shows more strongly in some than in others. */
 #ifndef SPECTRA_DESCREEN_WHERE_H
 #define SPECTRA_DESCREEN_WHERE_H
 
@@ -13,21 +16,28 @@ struct ScreenMap {
     fftw_plan plan;     /* band's inverse transform, in place */
     int32_t cell;       /* the map's cells are cell x cell pixels */
     int32_t rows, columns;
-    float* cells;   /* the map, one value per cell, and a second such array */
+    float* map;     /* the picture's map, one value per cell; before it is
+                       finished, the sum of the planes' log ratios */
+    int planes;     /* the planes added to it */
+    float* cells;   /* one plane's map, and two more such arrays */
     float* scratch; /* a row or a column of cells */
 };
 
-/* Bytes of work space for an H x W plane, and its carving. The plan is
- * made by screen_map_plan: false when FFTW gives none. */
+/* Bytes of work space for an H x W plane, and its carving, with the
+ * picture's map at 0. The plan is made by screen_map_plan: false when FFTW
+ * gives none. */
 uint64_t screen_map_bytes(int32_t H, int32_t W);
 void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer);
 bool screen_map_plan(ScreenMap* m);
 
-/* The map from the periodic part's spectrum (transform order, H x C) and the
- * strongest peaks of a screen (a.strongest, `peaks` of them) of frequency
- * `screen` in cycles per pixel. */
-void screen_map_make(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
-                     int peaks);
+/* One plane's map from the periodic part's spectrum (transform order,
+ * H x C) and the strongest peaks of a screen (a.strongest, `peaks` of them)
+ * of frequency `screen` in cycles per pixel, added to the picture's. */
+void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+                    int peaks);
+
+/* The picture's map once every plane is in. */
+void screen_map_finish(ScreenMap* m);
 
 /* The map at pixel (x, y), between the cells' centres. */
 inline float screen_map_at(const ScreenMap& m, int32_t x, int32_t y) {
@@ -37,8 +47,8 @@ inline float screen_map_at(const ScreenMap& m, int32_t x, int32_t y) {
     int32_t y0 = int32_t(ty), x0 = int32_t(tx);
     int32_t y1 = y0 + 1 < m.rows ? y0 + 1 : y0, x1 = x0 + 1 < m.columns ? x0 + 1 : x0;
     float wy = ty - y0, wx = tx - x0;
-    const float* r0 = m.cells + size_t(y0) * size_t(m.columns);
-    const float* r1 = m.cells + size_t(y1) * size_t(m.columns);
+    const float* r0 = m.map + size_t(y0) * size_t(m.columns);
+    const float* r1 = m.map + size_t(y1) * size_t(m.columns);
     float top = r0[x0] + wx * (r0[x1] - r0[x0]), bottom = r1[x0] + wx * (r1[x1] - r1[x0]);
     return top + wy * (bottom - top);
 }

@@ -1,0 +1,82 @@
+/* edges.h - the pixels next to the picture's borders, under a screen.
+ *
+ * The transform takes the plane for one tile of a periodic pattern, and the
+ * screen does not run on from one border into the opposite one: within a
+ * period or so of the borders, taking out the screen's peaks leaves part of
+ * the dots behind. There a Gaussian blur of the scan, of 0.45 screen
+ * periods with the borders mirrored, takes over: in full up to 0.75 periods
+ * from the border, fading out by 1.5. */
+#ifndef SPECTRA_DESCREEN_EDGES_H
+#define SPECTRA_DESCREEN_EDGES_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+/* Index i of a line of n samples, mirrored about its ends (the end sample
+ * repeated) and held within it. */
+inline int32_t mirrored(int32_t i, int32_t n) {
+    if (i < 0) i = -i - 1;
+    if (i >= n) i = 2 * n - i - 1;
+    return std::min(std::max(i, int32_t(0)), n - 1);
+}
+
+/* For an H x W plane under a screen of `period` pixels: scan(x, y) gives
+ * the scan's sample in units of white, and take(x, y, blur, weight) moves
+ * the output by `weight` towards `blur`. `work` holds max(H, W) * (strip +
+ * reach) doubles, strip and reach as below, which is never more than H * W. */
+template <typename Scan, typename Take>
+void blur_edges(int32_t H, int32_t W, double period, double* work, Scan scan, Take take) {
+    const double sigma = 0.45 * period, width = 1.5 * period;
+    const int32_t reach = int32_t(std::ceil(3 * sigma));
+    const int32_t strip = std::min({int32_t(std::ceil(width)), H / 2, W / 2});
+    if (strip < 1) return;
+    double g[64];
+    const int32_t r = std::min(reach, int32_t(63));
+    double sum = 0;
+    for (int32_t d = 0; d <= r; d++) sum += (d ? 2 : 1) * std::exp(-d * d / (2 * sigma * sigma));
+    for (int32_t d = 0; d <= r; d++) g[d] = std::exp(-d * d / (2 * sigma * sigma)) / sum;
+    auto weight = [&](int32_t x, int32_t y) {
+        int32_t d = std::min({x, y, W - 1 - x, H - 1 - y});
+        return std::min(1.0, 2 * (1 - d / width));
+    };
+    auto across = [&](int32_t x, int32_t y) {
+        double v = g[0] * scan(x, y);
+        for (int32_t d = 1; d <= r; d++)
+            v += g[d] * (scan(mirrored(x - d, W), y) + scan(mirrored(x + d, W), y));
+        return v;
+    };
+
+    /* The top and bottom strips, corners included: the rows they reach,
+     * blurred across, then down. */
+    for (int32_t y0 : {0, H - strip}) {
+        const int32_t first = std::max(0, y0 - r), last = std::min(H, y0 + strip + r);
+        for (int32_t y = first; y < last; y++)
+            for (int32_t x = 0; x < W; x++) work[int64_t(y - first) * W + x] = across(x, y);
+        auto row = [&](int32_t y) { return work + int64_t(mirrored(y, H) - first) * W; };
+        for (int32_t y = y0; y < y0 + strip; y++)
+            for (int32_t x = 0; x < W; x++) {
+                double v = g[0] * row(y)[x];
+                for (int32_t d = 1; d <= r; d++) v += g[d] * (row(y - d)[x] + row(y + d)[x]);
+                take(x, y, v, weight(x, y));
+            }
+    }
+    /* The left and right strips between them: every row blurred across
+     * within the strip, then down. */
+    for (int32_t x0 : {0, W - strip}) {
+        for (int32_t y = 0; y < H; y++)
+            for (int32_t x = x0; x < x0 + strip; x++)
+                work[int64_t(y) * strip + x - x0] = across(x, y);
+        for (int32_t y = strip; y < H - strip; y++)
+            for (int32_t x = x0; x < x0 + strip; x++) {
+                auto at = [&](int32_t yy) {
+                    return work[int64_t(mirrored(yy, H)) * strip + x - x0];
+                };
+                double v = g[0] * at(y);
+                for (int32_t d = 1; d <= r; d++) v += g[d] * (at(y - d) + at(y + d));
+                take(x, y, v, weight(x, y));
+            }
+    }
+}
+
+#endif
