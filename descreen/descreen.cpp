@@ -14,6 +14,7 @@
 #include "descreen.h"
 #include "where.h"
 #include "edges.h"
+#include "sinusoid.h"
 #include "codes.h"
 #include "frame.h"
 #include "parallel.h"
@@ -128,29 +129,39 @@ bool make_plans(Plans* p, ScreenMap* map, fftw_complex* spectrum, const Borders&
     return p->down != nullptr && !spectra_fault() && screen_map_plan(map);
 }
 
+/* The jumps across the borders of the plane in the transform's rows. */
+void read_borders(const double* real, int32_t H, int32_t W, const Borders& b) {
+    const int32_t stride = 2 * (W / 2 + 1);
+    for (int32_t x = 0; x < W; x++) b.across[x] = real[int64_t(H - 1) * stride + x] - real[x];
+    for (int32_t y = 0; y < H; y++)
+        b.down[y] = real[int64_t(y) * stride + W - 1] - real[int64_t(y) * stride];
+}
+
 /* Reads plane k into the transform's padded rows, in units of white, and
  * the jumps across its borders. False when the plane is to be left alone:
  * a sample that is not finite, which a transform would spread over the
  * whole plane, or a drawn picture. A scan or a photograph has noise, so
  * that neighbours are seldom equal; in text, line art and flat-colour
- * graphics most are, and their regular structure is their own. */
+ * graphics most are, along the rows and down the columns, and their regular
+ * structure is their own. */
 template <typename T>
 bool read_plane(const Image<T>& image, int32_t k, double* real, const Borders& b) {
     const int32_t H = image.rows, W = image.columns, stride = 2 * (W / 2 + 1);
     const double scale = 1 / Depth<T>::white;
     bool finite = true;
-    int64_t equal = 0;
+    int64_t across = 0, down = 0; /* neighbours equal along the rows, the columns */
     for (int32_t y = 0; y < H; y++) {
         double* row = real + int64_t(y) * stride;
         for (int32_t x = 0; x < W; x++) row[x] = image.in.at(x, y, k) * scale;
-        for (int32_t x = 1; x < W; x++) equal += row[x] == row[x - 1];
+        for (int32_t x = 1; x < W; x++) across += row[x] == row[x - 1];
+        if (y > 0)
+            for (int32_t x = 0; x < W; x++) down += row[x] == row[x - stride];
         if (std::is_same<T, float>::value)
             for (int32_t x = 0; x < W; x++) finite = finite && std::isfinite(row[x]);
     }
-    if (W > 1 && equal * 2 > int64_t(H) * (W - 1)) return false;
-    for (int32_t x = 0; x < W; x++) b.across[x] = real[int64_t(H - 1) * stride + x] - real[x];
-    for (int32_t y = 0; y < H; y++)
-        b.down[y] = real[int64_t(y) * stride + W - 1] - real[int64_t(y) * stride];
+    if (W > 1 && H > 1 && across * 2 > int64_t(H) * (W - 1) && down * 2 > int64_t(H - 1) * W)
+        return false;
+    read_borders(real, H, W, b);
     return finite;
 }
 
@@ -171,16 +182,11 @@ template <typename T> void copy_plane(const Image<T>& image, int32_t k) {
         for (int32_t x = 0; x < image.columns; x++) image.out.at(x, y, k) = image.in.at(x, y, k);
 }
 
-/* What became of a plane: left alone (to be copied), filtered, or filtered
- * of a screen (to be blended with the scan by the picture's map). */
-enum Outcome { left_alone, filtered, screened };
-
-template <typename T>
-Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
-                       const Plans& plans, ScreenMap* map, Analysis* a) {
+/* The plane in `spectrum`'s real rows transformed, its periodic part's
+ * log-magnitudes in a.level, and what stands out there. */
+Finding analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, Analysis* a) {
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
-    if (!read_plane(image, k, reinterpret_cast<double*>(spectrum), b)) return left_alone;
     fftw_execute(plans.forward);
     fftw_execute(plans.across);
     fftw_execute(plans.down);
@@ -200,8 +206,78 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
         return int64_t(0);
     });
     background_grid(a);
-    Finding found = find_peaks(a);
+    return find_peaks(a);
+}
+
+/* The sinusoids at the peaks found, measured in the plane (in the
+ * transform's rows) and subtracted. A screen is printed in ink: where one
+ * of them reaches a tenth of white, they are lines of a screen, which
+ * follow the picture and would remain, and the plane is left as it is.
+ * Returns whether it was changed. */
+bool take_out_sinusoids(double* real, const Analysis& a, const Finding& found, double* work) {
+    const HalfSpectrum& s = a.s;
+    const int32_t H = s.H, W = s.W, stride = 2 * s.C;
+    Sinusoid z[strongest_kept];
+    int n = 0;
+    for (int j = 0; j < found.kept; j++) {
+        double fy = double(s.fy(a.strongest[j].i)) / H, fx = double(a.strongest[j].c) / W;
+        /* column 0 holds a peak and its mirror image */
+        bool seen = false;
+        for (int m = 0; m < n; m++)
+            seen |= std::hypot(std::fabs(fy) - std::fabs(z[m].fy), fx - std::fabs(z[m].fx)) <
+                    2.0 / std::min(H, W);
+        if (seen) continue;
+        z[n] = fit_sinusoid(real, H, W, stride, fy, fx, work);
+        if (std::hypot(z[n].re, z[n].im) >= 0.1) return false;
+        n++;
+    }
+    for (int j = 0; j < n; j++) subtract_sinusoid(real, H, W, stride, z[j], work);
+    const double level = comb_level(z, n, H, W);
+    if (level != 0)
+        over_rows(H, W, [&](int32_t first, int32_t end) {
+            for (int32_t y = first; y < end; y++)
+                for (int32_t x = 0; x < W; x++) real[int64_t(y) * stride + x] += level;
+            return int64_t(0);
+        });
+    return n > 0;
+}
+
+/* What became of a plane: left alone (to be copied), filtered, or filtered
+ * of a screen (to be blended with the scan by the picture's map). */
+enum Outcome { left_alone, filtered, screened };
+
+template <typename T>
+Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
+                       const Plans& plans, ScreenMap* map, Analysis* a) {
+    const HalfSpectrum& s = a->s;
+    const int32_t H = s.H, C = s.C;
+    double* real = reinterpret_cast<double*>(spectrum);
+    if (!read_plane(image, k, real, b)) return left_alone;
+    Finding found = analyse(spectrum, b, plans, a);
     if (found.peaks == 0) return left_alone;
+    /* Stripes and scan lines: their sinusoids measured in the plane and
+     * subtracted, and what remains looked at again. What is left of a
+     * pattern that follows the picture, as a moire multiplies it, may no
+     * longer stand out: it is still taken out where the pattern's peaks
+     * were. The work space is the screen map's band, unused without a
+     * screen. */
+    double* fit_work = reinterpret_cast<double*>(map->band);
+    uint8_t* first_region = reinterpret_cast<uint8_t*>(fit_work + sinusoid_work(H, s.W));
+    if (!found.dots && 8 * sinusoid_work(H, s.W) + int64_t(s.bins()) <= 16 * int64_t(s.bins())) {
+        const Finding first = found;
+        Peak peaks[strongest_kept];
+        std::copy(a->strongest, a->strongest + strongest_kept, peaks);
+        std::copy(a->region, a->region + s.bins(), first_region);
+        read_plane(image, k, real, b);
+        if (take_out_sinusoids(real, *a, found, fit_work)) read_borders(real, H, s.W, b);
+        found = analyse(spectrum, b, plans, a);
+        if (found.peaks == 0 && first.screen == 0) {
+            found = first;
+            std::copy(peaks, peaks + strongest_kept, a->strongest);
+            std::copy(first_region, first_region + s.bins(), a->region);
+        }
+    }
+    const double N = double(H) * double(s.W);
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     /* a screen is taken out where it lies; other patterns cover the picture */
@@ -253,7 +329,6 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     });
     fftw_execute(plans.inverse);
 
-    const double* real = reinterpret_cast<const double*>(spectrum);
     const int32_t stride = 2 * C;
     over_rows(H, s.W, [&](int32_t first, int32_t end) {
         for (int32_t y = first; y < end; y++)

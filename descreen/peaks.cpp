@@ -78,26 +78,35 @@ void keep_strongest(Analysis* a, int kept, Peak p) {
  * below 12.5 pixels): two peaks of about the same frequency at about right
  * angles (a lattice of dots), or a peak with its second harmonic beside it
  * (lines whose width follows the picture; a sinusoid has none). The lowest
- * such frequency, or 0. */
-double screen_frequency(const Analysis& a, int count) {
+ * such frequency, or 0; `dots` tells whether a lattice was among them. */
+double screen_frequency(const Analysis& a, int count, bool* dots) {
     const HalfSpectrum& s = a.s;
     int n = std::min(count, int(strongest_kept));
-    double r[strongest_kept], angle[strongest_kept], fy[strongest_kept], fx[strongest_kept];
+    double r[strongest_kept], angle[strongest_kept], fy[strongest_kept], fx[strongest_kept],
+        level[strongest_kept];
     double screen = 0;
     for (int k = 0; k < n; k++) {
         fy[k] = double(s.fy(a.strongest[k].i)) / s.H, fx[k] = double(a.strongest[k].c) / s.W;
         r[k] = std::hypot(fy[k], fx[k]);
         angle[k] = std::atan2(fy[k], fx[k]) * 180 / pi;
+        level[k] = a.level[s.index(a.strongest[k].i, a.strongest[k].c)];
     }
     const double bin = 1.5 / std::min(s.H, s.W);
+    /* the aliases of the dots' edges and the inks' rosettes can make
+     * pairs too, but weaker: a pair's first peak is within 4 times of
+     * the loudest */
+    const double loudest = *std::max_element(level, level + n);
     for (int j = 0; j < n; j++)
         for (int k = 0; k < n; k++) {
-            if (j == k || r[j] <= coarse) continue;
+            if (j == k || r[j] <= coarse || level[j] < loudest - 1.3862944) continue;
             double turn = std::fmod(std::fabs(angle[j] - angle[k]), 180.0);
-            bool lattice = std::fabs(r[j] - r[k]) < 0.12 * r[j] && turn > 60 && turn < 120;
+            /* one ink's two directions, within 5 times as strong as each other */
+            bool lattice = std::fabs(r[j] - r[k]) < 0.12 * r[j] && turn > 60 && turn < 120 &&
+                           std::fabs(level[j] - level[k]) < 1.6094379;
             bool harmonic =
                 std::hypot(std::fabs(fy[k]) - 2 * std::fabs(fy[j]), fx[k] - 2 * fx[j]) < bin &&
                 (fy[k] == 0 || fy[j] == 0 || (fy[k] > 0) == (fy[j] > 0));
+            *dots |= lattice;
             if (lattice || harmonic) {
                 double f = std::min(r[j], r[k]);
                 if (screen == 0 || f < screen) screen = f;
@@ -219,9 +228,18 @@ bool stands_out(const Analysis& a, Frequency f, double threshold) {
     return true;
 }
 
-/* The 8 x 8 blocks of a JPEG file leave faint peaks at the multiples of an
- * eighth of a cycle per pixel along both axes, an eighth itself on both
- * among them: they are the file's, not the print's. */
+/* Is coefficient (i, c) that of a sinusoid of at least this amplitude, in
+ * units of white? A sinusoid of amplitude A puts A N / 2 into its
+ * coefficient. */
+bool above_amplitude(const Analysis& a, int32_t i, int32_t c, double amplitude) {
+    return a.level[size_t(i) * size_t(a.s.C) + size_t(c)] >=
+           std::log(amplitude / 2 * double(a.s.H) * double(a.s.W));
+}
+
+/* The 8 x 8 blocks of a JPEG file leave faint peaks, less than an 8-bit
+ * step, at the multiples of an eighth of a cycle per pixel along both axes,
+ * an eighth itself on both among them: they are the file's, not the
+ * print's. */
 bool on_block_grid(const HalfSpectrum& s, Frequency f) {
     double y = f.y * 8, x = f.x * 8;
     return std::fabs(y - std::round(y)) * s.H / 8 < 1.5 &&
@@ -257,17 +275,37 @@ bool in_coarse_row(const Analysis& a, Frequency f, double e) {
     return false;
 }
 
+/* A coarse peak far above its background without harmonics, at 2 f and
+ * 3 f, is a sinusoid: laid over the picture, as stripes are, for a picture's
+ * own coarse structure has edges, whose harmonics are within a few times
+ * of the fundamental. */
+bool lone_sinusoid(const Analysis& a, int32_t i, int32_t c, Frequency f) {
+    const double strong = 3.6888794541139363; /* ln 40 */
+    if (excess(a, i, c) < strong) return false;
+    const double level = a.level[size_t(i) * size_t(a.s.C) + size_t(c)];
+    for (int m = 2; m <= 3; m++) {
+        Frequency h{f.y * m, f.x * m};
+        if (std::hypot(h.y, h.x) >= 0.5) break;
+        int32_t hi = int32_t(std::lround(h.y * a.s.H)) + a.s.H / 2;
+        int32_t hc = int32_t(std::lround(h.x * a.s.W));
+        if (stands_out(a, h, region_excess) &&
+            a.level[a.s.index(hi, hc)] > level - 3.4011973816621555) /* ln 30 */
+            return false;
+    }
+    return true;
+}
+
 /* Is peak (i, c) the pattern's? Fine peaks are, unless they belong to the
  * picture's own coarse structure or to a JPEG's blocks (where `blocks`
- * says a JPEG's blocks show). Under a screen so
- * are coarse ones, the inks' rosettes and the aliases of the dots' edges;
- * otherwise a coarse one only where a moire beats, at the sum or difference
- * of two fine peaks (`fine`). */
+ * says a JPEG's blocks show). Under a screen so are coarse ones, the inks'
+ * rosettes and the aliases of the dots' edges; otherwise a coarse one only
+ * where a moire beats, at the sum or difference of two fine peaks
+ * (`fine`) or as strong as the strongest, or where it is a lone sinusoid. */
 bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, int n, bool screen,
                 bool blocks) {
     const HalfSpectrum& s = a.s;
     Frequency f = frequency_of(s, i, c);
-    if (blocks && on_block_grid(s, f)) return false;
+    if (blocks && on_block_grid(s, f) && !above_amplitude(a, i, c, 1 / 256.0)) return false;
     if (std::hypot(f.y, f.x) > coarse) return !in_coarse_row(a, f, excess(a, i, c));
     if (screen) return true;
     const double near = 1.5 / std::min(s.H, s.W);
@@ -279,7 +317,14 @@ bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, 
                     (dy == 0 || f.y == 0 || (dy > 0) == (f.y > 0) || dx == 0))
                     return true;
             }
-    return false;
+    /* Two gratings multiplied, as when a pattern is photographed through
+     * another, give their sum and their difference equal amplitudes: a
+     * coarse peak with half the amplitude of the strongest fine one or more
+     * is the slow beat of the fine one. */
+    const double level = a.level[size_t(i) * size_t(s.C) + size_t(c)];
+    if (n > 0 && level > a.level[s.index(a.strongest[0].i, a.strongest[0].c)] - 0.6931472)
+        return true;
+    return lone_sinusoid(a, i, c, f);
 }
 
 } // namespace
@@ -290,12 +335,16 @@ Finding find_peaks(Analysis* a) {
     size_t top = 0;
     std::fill(a->region, a->region + s.bins(), uint8_t(0));
     const double guard = (a->protect + 1.5) * (a->protect + 1.5);
+    /* A pattern whose amplitude is below a thousandth of white cannot be
+     * seen; the rounding of a clean synthetic picture leaves such peaks. */
     for (int32_t i = 0; i < s.H; i++) {
         background_row(*a, i, a->line);
         const float* level = a->level + size_t(i) * size_t(s.C);
         for (int32_t c = 0; c < s.C; c++) {
             double e = double(level[c]) - a->line[c];
-            if (e <= peak_excess || s.radius2(i, c) < guard || !is_peak(*a, i, c, e)) continue;
+            if (e <= peak_excess || s.radius2(i, c) < guard || !is_peak(*a, i, c, e) ||
+                !above_amplitude(*a, i, c, 0.001))
+                continue;
             stack[top++] = uint32_t(size_t(i) * size_t(s.C) + size_t(c));
         }
     }
@@ -303,6 +352,7 @@ Finding find_peaks(Analysis* a) {
      * kept; then the coarse ones that beat between them. */
     int count = 0, fine_count = 0;
     double screen = 0;
+    bool dots = false;
     const bool blocks = stands_out(*a, Frequency{0, 0.125}, region_excess) &&
                         stands_out(*a, Frequency{0.125, 0}, region_excess);
     Frequency fine[strongest_kept];
@@ -314,7 +364,8 @@ Finding find_peaks(Analysis* a) {
             Frequency f = frequency_of(s, i, c);
             if ((std::hypot(f.y, f.x) > coarse) != (pass == 0)) continue;
             if (!is_pattern(*a, i, c, fine, fine_count, screen > 0, blocks)) continue;
-            if (pass == 0) keep_strongest(a, count, Peak{i, c, float(excess(*a, i, c))});
+            if (pass == 0 || screen == 0)
+                keep_strongest(a, count, Peak{i, c, float(excess(*a, i, c))});
             count++;
             stack[kept++] = uint32_t(k);
         }
@@ -322,7 +373,7 @@ Finding find_peaks(Analysis* a) {
             fine_count = std::min(count, int(strongest_kept));
             for (int j = 0; j < fine_count; j++)
                 fine[j] = frequency_of(s, a->strongest[j].i, a->strongest[j].c);
-            if (fine_count > 0) screen = screen_frequency(*a, fine_count);
+            if (fine_count > 0) screen = screen_frequency(*a, fine_count, &dots);
         }
     }
     /* Each kept peak's region: the coefficients around it, eight-connected,
@@ -342,5 +393,5 @@ Finding find_peaks(Analysis* a) {
                 stack[top++] = uint32_t(n);
             }
     }
-    return Finding{count, fine_count, screen};
+    return Finding{count, fine_count, std::min(count, int(strongest_kept)), screen, dots};
 }

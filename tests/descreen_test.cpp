@@ -39,6 +39,17 @@ const Pattern patterns[] = {
     {"a sinusoid",
      [](int x, int y) { return 0.1 * std::sin(2 * pi * (11.0 * x / 128 + 10.0 * y / 96) + 0.3); },
      45},
+    /* 7.3 pixels at 23 degrees: between the transform's frequencies, and
+     * spread a little over all of them */
+    {"a sinusoid between frequencies",
+     [](int x, int y) {
+         double t = 23 * pi / 180;
+         return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
+     },
+     45},
+    /* every third row darker, as a scanner's sensor leaves: the picture's
+     * level comes back too */
+    {"scan lines", [](int, int y) { return y % 3 == 0 ? -0.06 : 0.0; }, 45},
     /* dots 5 pixels apart at 15 degrees: a lattice of peaks */
     {"a dot screen",
      [](int x, int y) {
