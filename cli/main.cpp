@@ -13,6 +13,8 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
+bool quiet = false;
+
 namespace {
 
 const char* const version = "spectra 1.0.6";
@@ -39,7 +41,8 @@ const char* const usage_text =
     "up in the folders of SPECTRA_PLUGIN_PATH (separated by ':') and in\n"
     "plugins/ beside the command; or the path of a plug-in file.\n"
     "\n"
-    "options: --help (also after a verb), --version\n"
+    "options: --help (also after a verb), --version, -q or --quiet (no notes,\n"
+    "only failures)\n"
     "\n"
     "exit codes:\n"
     "  0  done\n"
@@ -65,7 +68,10 @@ const char* const run_help =
     "\n"
     "With -o DIR, each INPUT is written to DIR (made when missing) under its\n"
     "own name, a JPEG as .png. A file that fails is named on one line and the\n"
-    "others go on; the exit code is the highest of the failures'.\n";
+    "others go on; the exit code is the highest of the failures'.\n"
+    "\n"
+    "SpectraDescreen says on one line per file what it took out and from how\n"
+    "much of the picture, or that it found nothing periodic; -q keeps quiet.\n";
 
 const char* const spectrum_help =
     "usage: spectra spectrum INPUT OUTPUT [--depth 8|16|32]\n"
@@ -286,6 +292,15 @@ int main(int argc, char** argv) {
     };
     for (const Verb& v : verbs) {
         if (verb != v.name) continue;
+        /* -q, --quiet: taken out of the arguments wherever it stands */
+        int kept = 2;
+        for (int i = 2; i < argc; i++) {
+            if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0)
+                quiet = true;
+            else
+                argv[kept++] = argv[i];
+        }
+        argc = kept;
         for (int i = 2; i < argc; i++) {
             if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
                 std::fputs(v.help, stdout);

@@ -2,6 +2,7 @@
  * into a folder, as an image editor runs it on a document; and the batches
  * of files into a folder that every verb shares. */
 #include "spectra.h"
+#include "report.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -199,6 +200,8 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
         job.output = inputs[1];
         if (!read_input(&job) || !transform(steps, &job) || !write_output(&job))
             return fail(job.failure);
+        if (!quiet && !job.note.empty())
+            std::fprintf(stderr, "spectra: %s: %s\n", job.input.c_str(), job.note.c_str());
         return exit_done;
     }
     if (!make_folder(dir, &failure)) return fail(failure);
@@ -232,10 +235,17 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
     std::future<bool> writing;
     auto finish_writing = [&] {
         if (!writing_job) return;
-        if (writing.get())
+        if (writing.get()) {
             written.insert(writing_job->output);
-        else
+            if (!quiet && !writing_job->note.empty()) {
+                if (terminal) std::fprintf(stderr, "\r\033[K");
+                std::fprintf(stderr, "spectra: %s: %s\n", writing_job->input.c_str(),
+                             writing_job->note.c_str());
+                if (terminal && shown) progress(shown);
+            }
+        } else {
             report(*writing_job);
+        }
         writing_job.reset();
     };
     for (size_t i = 0; i < inputs.size(); i++) {
@@ -275,9 +285,13 @@ int run(int argc, char** argv) {
     if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
     JobSteps steps;
     steps.depth = [](const ImageFile& in) { return in.image.depth; };
-    steps.transform = [&plugin](Job* job) {
+    const bool descreen = host_short_name(plugin.info.name) == "SpectraDescreen";
+    steps.transform = [&plugin, descreen](Job* job) {
         if (!run_plugin(plugin, job->in, &job->out.image, &job->failure)) return false;
         job->out.original = std::move(job->in.original);
+        if (descreen)
+            job->note = descreen_report(job->in.image, job->out.image,
+                                        job->in.colours == ImageColours::grey ? 1 : 3);
         return true;
     };
     return run_jobs(inputs, dir, steps);

@@ -47,7 +47,11 @@ struct Job {
     ImageFile in;
     ImageFile out; /* written with its 16-bit originals and its record */
     Failure failure;
+    std::string note; /* what the transform found, said once the output is written */
 };
+
+/* -q: no notes, only failures. */
+extern bool quiet;
 
 /* What a verb does with each input: the depth of its output (which names
  * a batch's outputs) and the transform, which fills job->out or sets

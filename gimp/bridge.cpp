@@ -2,6 +2,7 @@
  * checks and texts, a filter run on a layer's pixels, and the pixels of the
  * new images of the one-step procedures. */
 #include "bridge.h"
+#include "report.h"
 #include "spectrum.h"
 
 #include <algorithm>
@@ -105,10 +106,11 @@ std::string bridge_menu_path(const FoundPlugin& plugin) {
 namespace {
 
 /* The layer's pixels as GIMP holds them (16 bits as 0..65535); false with
- * *message when the layer is not one that the filters take. */
+ * *message when the layer is not one that the filter takes (grey ones
+ * where `grey` says it takes them). */
 bool layer_pixels(const std::string& label, const BridgeLayer& layer, HostImage* pixels,
-                  std::string* message, void (*progress)(double)) {
-    if (!layer.rgb) {
+                  std::string* message, void (*progress)(double), bool grey = false) {
+    if (!layer.rgb && !(grey && layer.grey)) {
         *message = bridge_not_rgb(label);
         return false;
     }
@@ -118,7 +120,7 @@ bool layer_pixels(const std::string& label, const BridgeLayer& layer, HostImage*
                 : type == babl_type("float") ? 32
                                              : 0;
     int planes = babl_format_get_n_components(layer.format);
-    if (!depth || (planes != 3 && planes != 4)) {
+    if (!depth || (layer.rgb ? planes != 3 && planes != 4 : planes != 1 && planes != 2)) {
         *message = label + " works on 8 and 16-bit integer and 32-bit float layers; convert "
                            "the image's precision first (Image > Precision)";
         return false;
@@ -130,9 +132,10 @@ bool layer_pixels(const std::string& label, const BridgeLayer& layer, HostImage*
 
 /* Runs the filter on pixels as GIMP holds them, as the command does on a
  * file: at 16 bits the plug-in sees 0..32768, and the samples that it does
- * not change keep their own values. */
+ * not change keep their own values. SpectraDescreen's note, where `note`
+ * is given, says what it took out. */
 bool run_pixels(const FoundPlugin& plugin, const std::string& label, const HostImage& in,
-                HostImage* out, std::string* message) {
+                HostImage* out, std::string* message, std::string* note = nullptr) {
     PiplDocument document;
     document.mode = pipl_mode_of(in.planes, in.depth);
     document.depth = in.depth;
@@ -160,8 +163,20 @@ bool run_pixels(const FoundPlugin& plugin, const std::string& label, const HostI
         *message = failure_text(label, result);
         return false;
     }
+    if (note && label == "SpectraDescreen")
+        *note = descreen_report(in.depth == 16 ? interface : in, *out, in.planes <= 2 ? 1 : 3);
     if (in.depth == 16) host_to_file16_after(*out, in);
     return true;
+}
+
+/* Does the plug-in's property list enable it for grey layers? */
+bool takes_grey(const FoundPlugin& plugin) {
+    PiplDocument document;
+    document.mode = pipl_mode_of(1, 8);
+    document.depth = 8;
+    document.rows = document.columns = 1;
+    document.channels = 1;
+    return pipl_enabled(plugin.info, document);
 }
 
 /* GIMP's precision (the value of GimpPrecision, alike in both GIMPs) for
@@ -175,11 +190,15 @@ int precision_of(const Babl* format, int32_t depth) {
 
 } // namespace
 
+std::string bridge_image_types(const FoundPlugin& plugin) {
+    return takes_grey(plugin) ? "RGB*, GRAY*" : "RGB*";
+}
+
 bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImage* out,
-                   std::string* message, void (*progress)(double)) {
+                   std::string* note, std::string* message, void (*progress)(double)) {
     HostImage in;
-    return layer_pixels(label_of(plugin), layer, &in, message, progress) &&
-           run_pixels(plugin, label_of(plugin), in, out, message);
+    return layer_pixels(label_of(plugin), layer, &in, message, progress, takes_grey(plugin)) &&
+           run_pixels(plugin, label_of(plugin), in, out, message, note);
 }
 
 const BridgeStep bridge_steps[2] = {

@@ -32,18 +32,23 @@ std::string bridge_menu_path(const FoundPlugin& plugin);
 
 /* A layer as the bridge reads it: its pixels in `format`, the layer's own. */
 struct BridgeLayer {
-    bool rgb;
+    bool rgb, grey;
     const Babl* format;
     int32_t rows, columns;
     GeglBuffer* pixels;
 };
 
+/* The image types that a filter's procedure takes: "RGB*", and grey too
+ * where the plug-in's property list enables it for grey documents. */
+std::string bridge_image_types(const FoundPlugin& plugin);
+
 /* Runs the filter on the layer's pixels. On success *out holds the layer's
- * new pixels in its own format; otherwise *message says why not, naming the
+ * new pixels in its own format, and *note what SpectraDescreen took out (or
+ * nothing, for the others); otherwise *message says why not, naming the
  * filter, and nothing has been written. `progress` (0 to 1) follows the
  * reading. */
 bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImage* out,
-                   std::string* message, void (*progress)(double));
+                   std::string* note, std::string* message, void (*progress)(double));
 
 /* The one-step procedures beside the filters: a layer's spectrum as a new
  * image, and the image back from a spectrum layer, each through the

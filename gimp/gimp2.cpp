@@ -27,8 +27,9 @@ void query() {
         std::string label = host_short_name(p.info.name);
         std::string name = bridge_procedure_name(label);
         gimp_install_procedure(name.c_str(), bridge_blurb(p).c_str(), bridge_help(p).c_str(),
-                               "Spectra", "Spectra", "2026", label.c_str(), "RGB*", GIMP_PLUGIN,
-                               G_N_ELEMENTS(arguments), 0, arguments, nullptr);
+                               "Spectra", "Spectra", "2026", label.c_str(),
+                               bridge_image_types(p).c_str(), GIMP_PLUGIN, G_N_ELEMENTS(arguments),
+                               0, arguments, nullptr);
         gimp_plugin_menu_register(name.c_str(), bridge_menu_path(p).c_str());
     }
     /* the one-step procedures, in the menu of the plug-ins they run */
@@ -50,8 +51,10 @@ void progress(double fraction) {
     gimp_progress_update(fraction);
 }
 
-/* Runs the filter on the layer; on failure returns false with *message. */
-bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std::string* message) {
+/* Runs the filter on the layer; on failure returns false with *message.
+ * *note says what SpectraDescreen took out. */
+bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std::string* note,
+                  std::string* message) {
     if (!gimp_item_is_valid(layer) || !gimp_item_is_drawable(layer)) {
         *message = bridge_not_rgb(host_short_name(plugin.info.name));
         return false;
@@ -61,9 +64,10 @@ bool filter_layer(const FoundPlugin& plugin, gint32 image_id, gint32 layer, std:
     gimp_progress_init(host_short_name(plugin.info.name).c_str());
     GeglBuffer* buffer = gimp_drawable_get_buffer(layer);
     HostImage out;
-    bool ok =
-        bridge_filter(plugin, {bool(gimp_drawable_is_rgb(layer)), format, rows, columns, buffer},
-                      &out, message, progress);
+    bool ok = bridge_filter(plugin,
+                            {bool(gimp_drawable_is_rgb(layer)), bool(gimp_drawable_is_gray(layer)),
+                             format, rows, columns, buffer},
+                            &out, note, message, progress);
     g_object_unref(buffer);
     if (!ok) return false;
 
@@ -95,9 +99,9 @@ bool layer_of(const std::string& label, gint32 layer, BridgeLayer* read, std::st
         *message = bridge_not_rgb(label);
         return false;
     }
-    *read = {bool(gimp_drawable_is_rgb(layer)), gimp_drawable_get_format(layer),
-             gimp_drawable_height(layer), gimp_drawable_width(layer),
-             gimp_drawable_get_buffer(layer)};
+    *read = {bool(gimp_drawable_is_rgb(layer)), bool(gimp_drawable_is_gray(layer)),
+             gimp_drawable_get_format(layer),   gimp_drawable_height(layer),
+             gimp_drawable_width(layer),        gimp_drawable_get_buffer(layer)};
     return true;
 }
 
@@ -191,6 +195,7 @@ void run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
         bridge_find(found, step ? bridge_procedure_name(step->plugin) : std::string(name));
     std::string label = step ? step->label : plugin ? host_short_name(plugin->info.name) : "";
     gint32 made = -1;
+    std::string note;
     bool ok;
     try {
         if (!plugin)
@@ -202,7 +207,7 @@ void run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
             ok = made != -1;
         } else {
             ok = plugin && filter_layer(*plugin, parameters[1].data.d_image,
-                                        parameters[2].data.d_drawable, &message);
+                                        parameters[2].data.d_drawable, &note, &message);
         }
     } catch (const std::bad_alloc&) {
         message = bridge_out_of_memory(label);
@@ -223,6 +228,7 @@ void run(const gchar* name, gint count, const GimpParam* parameters, gint* retur
     if (parameters[0].data.d_int32 != GIMP_RUN_NONINTERACTIVE) {
         if (step) gimp_display_new(made);
         gimp_displays_flush();
+        if (!note.empty()) gimp_message((label + ": " + note).c_str());
     }
 }
 

@@ -30,9 +30,10 @@ void progress(double fraction) {
     gimp_progress_update(fraction);
 }
 
-/* Runs the filter on the layer; on failure returns false with *message. */
+/* Runs the filter on the layer; on failure returns false with *message.
+ * *note says what SpectraDescreen took out. */
 bool filter_layer(const FoundPlugin& plugin, GimpImage* image, GimpDrawable* layer,
-                  std::string* message) {
+                  std::string* note, std::string* message) {
     if (!gimp_item_is_valid(GIMP_ITEM(layer))) {
         *message = bridge_not_rgb(host_short_name(plugin.info.name));
         return false;
@@ -42,9 +43,10 @@ bool filter_layer(const FoundPlugin& plugin, GimpImage* image, GimpDrawable* lay
     gimp_progress_init(host_short_name(plugin.info.name).c_str());
     GeglBuffer* buffer = gimp_drawable_get_buffer(layer);
     HostImage out;
-    bool ok =
-        bridge_filter(plugin, {bool(gimp_drawable_is_rgb(layer)), format, rows, columns, buffer},
-                      &out, message, progress);
+    bool ok = bridge_filter(plugin,
+                            {bool(gimp_drawable_is_rgb(layer)), bool(gimp_drawable_is_gray(layer)),
+                             format, rows, columns, buffer},
+                            &out, note, message, progress);
     g_object_unref(buffer);
     if (!ok) return false;
 
@@ -114,9 +116,9 @@ GimpImage* step_layer(const BridgeStep& step, const FoundPlugin& plugin, GimpIma
         return nullptr;
     }
     gimp_progress_init(step.label);
-    BridgeLayer read = {bool(gimp_drawable_is_rgb(layer)), gimp_drawable_get_format(layer),
-                        gimp_drawable_get_height(layer), gimp_drawable_get_width(layer),
-                        gimp_drawable_get_buffer(layer)};
+    BridgeLayer read = {bool(gimp_drawable_is_rgb(layer)), bool(gimp_drawable_is_gray(layer)),
+                        gimp_drawable_get_format(layer),   gimp_drawable_get_height(layer),
+                        gimp_drawable_get_width(layer),    gimp_drawable_get_buffer(layer)};
     gchar* layer_name = gimp_item_get_name(GIMP_ITEM(layer));
     std::string name = layer_name ? layer_name : "";
     g_free(layer_name);
@@ -141,7 +143,7 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode run_mode, GimpImage* i
     const FoundPlugin* plugin =
         bridge_find(found, step ? bridge_procedure_name(step->plugin) : std::string(name));
     std::string label = step ? step->label : plugin ? host_short_name(plugin->info.name) : "";
-    std::string message;
+    std::string message, note;
     GimpImage* made = nullptr;
     bool ok = false;
     try {
@@ -153,7 +155,7 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode run_mode, GimpImage* i
         else if (step)
             ok = (made = step_layer(*step, *plugin, image, drawables[0], &message)) != nullptr;
         else
-            ok = filter_layer(*plugin, image, drawables[0], &message);
+            ok = filter_layer(*plugin, image, drawables[0], &note, &message);
     } catch (const std::bad_alloc&) {
         message = bridge_out_of_memory(label);
     }
@@ -164,6 +166,7 @@ GimpValueArray* run(GimpProcedure* procedure, GimpRunMode run_mode, GimpImage* i
     if (run_mode != GIMP_RUN_NONINTERACTIVE) {
         if (made) gimp_display_new(made);
         gimp_displays_flush();
+        if (!note.empty()) gimp_message((label + ": " + note).c_str());
     }
     GimpValueArray* values = gimp_procedure_new_return_values(procedure, GIMP_PDB_SUCCESS, nullptr);
     if (made) GIMP_VALUES_SET_IMAGE(values, 1, made);
@@ -193,7 +196,7 @@ GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
     std::string label = step ? step->label : host_short_name(p->info.name);
     std::string blurb = step ? step->blurb : bridge_blurb(*p);
     std::string help = step ? blurb : bridge_help(*p);
-    gimp_procedure_set_image_types(procedure, "RGB*");
+    gimp_procedure_set_image_types(procedure, step ? "RGB*" : bridge_image_types(*p).c_str());
     gimp_procedure_set_sensitivity_mask(procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE);
     gimp_procedure_set_menu_label(procedure, label.c_str());
     gimp_procedure_add_menu_path(procedure, bridge_menu_path(*p).c_str());

@@ -275,6 +275,43 @@ TEST_F(Cli, SignalsLeaveNoPartialOutput) {
     EXPECT_EQ(read_bytes("in.png"), input);
 }
 
+const double pi = 3.14159265358979323846;
+
+/* SpectraDescreen says in one line per file what it took out, and -q
+ * keeps it quiet; the periods and angles are those put in. */
+TEST_F(Cli, DescreenSaysWhatItTookOut) {
+    struct Case {
+        const char* what;
+        double (*pattern)(int x, int y);
+        const char* says;
+    } cases[] = {
+        {"noise", [](int, int) { return 0.0; }, "nothing periodic found: unchanged"},
+        {"a dot screen",
+         [](int x, int y) {
+             double t = 15 * pi / 180, k = 2 * pi / 5;
+             return 0.12 * (std::cos(k * (x * std::cos(t) + y * std::sin(t))) +
+                            std::cos(k * (y * std::cos(t) - x * std::sin(t))));
+         },
+         "screen of 5.0 px at 15 and 105\u00b0: removed"},
+        {"stripes", [](int x, int) { return 0.08 * std::sin(2 * pi * x / 8); },
+         "stripes of 8.0 px at 0\u00b0: removed"},
+    };
+    for (const Case& c : cases) {
+        HostImage noise = noise_image(192, 256, 3, 8, 5);
+        HostImage in = make_image(192, 256, 3, 8, [&](int x, int y, int p) {
+            double v = 0.4 + 0.1 * host_sample(noise, x, y, p) / 255 + c.pattern(x, y);
+            return std::round(v * 255);
+        });
+        write("in.png", in);
+        Result r = spectra("run SpectraDescreen " + path("in.png") + " " + path("out.png"));
+        ASSERT_EQ(r.code, 0) << c.what << ": " << r.output;
+        EXPECT_EQ(r.output, "spectra: " + path("in.png") + ": " + c.says + "\n") << c.what;
+        r = spectra("run -q SpectraDescreen " + path("in.png") + " " + path("quiet.png"));
+        EXPECT_EQ(r.code, 0) << c.what;
+        EXPECT_EQ(r.output, "") << c.what;
+    }
+}
+
 TEST_F(Cli, InfoPrintsThePropertyList) {
     struct Case {
         const char* plugin;

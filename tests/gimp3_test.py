@@ -34,8 +34,9 @@ def depth_of(image):
 
 
 def size(out, image, layer):
+    colours = 1 if layer.is_gray() else 3
     open(out + '.size', 'w').write('%d %d %d %d' % (
-        layer.get_height(), layer.get_width(), 4 if layer.has_alpha() else 3, depth_of(image)))
+        layer.get_height(), layer.get_width(), colours + layer.has_alpha(), depth_of(image)))
 
 
 def run(procedure, image, layers):

@@ -54,7 +54,9 @@ grep -qF "SpectraPlane works on one layer at a time; select just one layer" "$lo
 for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row \
     SpectraDescreen:descreen "Spectrum as New Image:spectrum-image" \
     "Image from Spectrum:image-from-spectrum"; do
-    want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} RGB* <Image>/Filters/Quillon 2018 run-mode,image,drawables"
+    types="RGB*"
+    [ "${p#*:}" = descreen ] && types="RGB*, GRAY*"
+    want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} $types <Image>/Filters/Quillon 2018 run-mode,image,drawables"
     grep -qxF "$want" "$log" || fail "registered otherwise: $(grep "PROCEDURE plug-in-spectra-${p#*:} " "$log")"
 done
 

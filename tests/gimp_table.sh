@@ -5,7 +5,8 @@
 # The cases, one per line: name, input, precision (0: as loaded), what is
 # done first (none, select, offset, grey, spectrum: the layer's spectrum
 # opened as a new image, whose layer is used), procedure, extension of the
-# files compared. The one-step procedures (spectrum-image,
+# files compared. SpectraDescreen takes grey layers, the others refuse
+# them. The one-step procedures (spectrum-image,
 # image-from-spectrum) open a new image, whose layer is compared.
 write_cases() {
     for input in rgb8.png rgba8.png rgb16.png rgba16.png float.tif; do
@@ -31,6 +32,8 @@ rgba16-image-from-spectrum rgba16.png 0 spectrum image-from-spectrum png
 float-image-from-spectrum float.tif 0 spectrum image-from-spectrum tif
 unrecorded-image-from-spectrum rgba8.png 0 none image-from-spectrum png
 refused-grey-spectrum-image rgb8.png 0 grey spectrum-image png
+grey8-descreen rgb8.png 0 grey descreen png
+grey16-descreen rgb16.png 0 grey descreen png
 CASES
 }
 

@@ -68,7 +68,7 @@ scheme="(begin
           (begin
             (set! image (car (plug-in-spectra-spectrum-image RUN-NONINTERACTIVE image layer)))
             (set! layer (car (gimp-image-get-active-layer image)))))
-      (if (or (not (= precision 0)) (eq? prep 'offset))
+      (if (or (not (= precision 0)) (eq? prep 'offset) (eq? prep 'grey))
           (export-layer image layer (string-append out \"-in.\" ext)))
       (gimp-image-clean-all image)
       (let ((bounds (gimp-selection-bounds image))
@@ -118,7 +118,9 @@ for p in plane plane-inverse volume row descreen spectrum-image image-from-spect
     image-from-spectrum) label="Image from Spectrum" values="3 1" ;;
     *) label="$(plugin_of "$p")" values="3 0" ;;
     esac
-    for want in "(menu-path \"<Image>/Filters/Quillon 2018\")" "\"$label\"" '"RGB*"' "$values"; do
+    types='"RGB*"'
+    [ "$p" = descreen ] && types='"RGB*, GRAY*"'
+    for want in "(menu-path \"<Image>/Filters/Quillon 2018\")" "\"$label\"" "$types" "$values"; do
         grep -qxF "$want" "$work/entry" || fail "plug-in-spectra-$p: pluginrc lacks $want"
     done
 done
