@@ -254,7 +254,9 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     double* real = reinterpret_cast<double*>(spectrum);
     if (!read_plane(image, k, real, b)) return left_alone;
     Finding found = analyse(spectrum, b, plans, a);
-    if (found.peaks == 0) return left_alone;
+    /* a photograph's own faint ripple, less than an 8-bit step, is not
+     * worth changing it for */
+    if (found.peaks == 0 || (found.screen == 0 && found.loudest < 1 / 256.0)) return left_alone;
     /* Stripes and scan lines: their sinusoids measured in the plane and
      * subtracted, and what remains looked at again. What is left of a
      * pattern that follows the picture, as a moire multiplies it, may no

@@ -48,12 +48,13 @@ struct Peak {
 
 /* What the search found in one plane. */
 struct Finding {
-    int peaks;     /* how many peaks stand out; 0: the plane is left alone */
-    int fine;      /* how many of them are fine, above 0.08 cycles per pixel */
-    int kept;      /* how many a.strongest holds: the fine ones, and the
-                      coarse ones too where there is no screen */
-    double screen; /* a screen's frequency in cycles per pixel, else 0 */
-    bool dots;     /* the screen is a lattice of dots, not of lines */
+    int peaks;      /* how many peaks stand out; 0: the plane is left alone */
+    int fine;       /* how many of them are fine, above 0.08 cycles per pixel */
+    int kept;       /* how many a.strongest holds: the fine ones, and the
+                       coarse ones too where there is no screen */
+    double screen;  /* a screen's frequency in cycles per pixel, else 0 */
+    bool dots;      /* the screen is a lattice of dots, not of lines */
+    double loudest; /* the largest amplitude of a kept peak's sinusoid, in units of white */
 };
 
 enum { strongest_kept = 12, max_reach = 8, histogram_bins = 64 };

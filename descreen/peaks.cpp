@@ -92,26 +92,37 @@ double screen_frequency(const Analysis& a, int count, bool* dots) {
         level[k] = a.level[s.index(a.strongest[k].i, a.strongest[k].c)];
     }
     const double bin = 1.5 / std::min(s.H, s.W);
-    /* the aliases of the dots' edges and the inks' rosettes can make
-     * pairs too, but weaker: a pair's first peak is within 4 times of
-     * the loudest */
-    const double loudest = *std::max_element(level, level + n);
+    /* The pairs: one ink's two directions (within 5 times as strong as
+     * each other), or a line and its harmonic; a pair's strength is its
+     * weaker member's, or the line's. */
+    struct Pair {
+        double frequency, strength;
+        bool lattice;
+    } pairs[strongest_kept * strongest_kept];
+    int found = 0;
     for (int j = 0; j < n; j++)
         for (int k = 0; k < n; k++) {
-            if (j == k || r[j] <= coarse || level[j] < loudest - 1.3862944) continue;
+            if (j == k || r[j] <= coarse) continue;
             double turn = std::fmod(std::fabs(angle[j] - angle[k]), 180.0);
-            /* one ink's two directions, within 5 times as strong as each other */
             bool lattice = std::fabs(r[j] - r[k]) < 0.12 * r[j] && turn > 60 && turn < 120 &&
                            std::fabs(level[j] - level[k]) < 1.6094379;
             bool harmonic =
                 std::hypot(std::fabs(fy[k]) - 2 * std::fabs(fy[j]), fx[k] - 2 * fx[j]) < bin &&
                 (fy[k] == 0 || fy[j] == 0 || (fy[k] > 0) == (fy[j] > 0));
-            *dots |= lattice;
-            if (lattice || harmonic) {
-                double f = std::min(r[j], r[k]);
-                if (screen == 0 || f < screen) screen = f;
-            }
+            if (lattice || harmonic)
+                pairs[found++] = {std::min(r[j], r[k]),
+                                  lattice ? std::min(level[j], level[k]) : level[j], lattice};
         }
+    /* The aliases of the dots' edges and the inks' rosettes make pairs too,
+     * but weaker: the screen is the lowest frequency of the pairs within 4
+     * times of the strongest. */
+    double strongest = -HUGE_VAL;
+    for (int p = 0; p < found; p++) strongest = std::max(strongest, pairs[p].strength);
+    for (int p = 0; p < found; p++) {
+        if (pairs[p].strength < strongest - 1.3862944) continue;
+        *dots |= pairs[p].lattice;
+        if (screen == 0 || pairs[p].frequency < screen) screen = pairs[p].frequency;
+    }
     return screen;
 }
 
@@ -275,15 +286,15 @@ bool in_coarse_row(const Analysis& a, Frequency f, double e) {
     return false;
 }
 
-/* A coarse peak far above its background without harmonics, at 2 f and
- * 3 f, is a sinusoid: laid over the picture, as stripes are, for a picture's
- * own coarse structure has edges, whose harmonics are within a few times
- * of the fundamental. */
+/* A coarse peak far above its background without harmonics, from 2 f to
+ * 9 f, is a sinusoid: laid over the picture, as stripes are, for a
+ * picture's own coarse structure has edges, whose harmonics are within a
+ * few times of the fundamental. */
 bool lone_sinusoid(const Analysis& a, int32_t i, int32_t c, Frequency f) {
     const double strong = 3.6888794541139363; /* ln 40 */
     if (excess(a, i, c) < strong) return false;
     const double level = a.level[size_t(i) * size_t(a.s.C) + size_t(c)];
-    for (int m = 2; m <= 3; m++) {
+    for (int m = 2; m <= 9; m++) {
         Frequency h{f.y * m, f.x * m};
         if (std::hypot(h.y, h.x) >= 0.5) break;
         int32_t hi = int32_t(std::lround(h.y * a.s.H)) + a.s.H / 2;
@@ -393,5 +404,11 @@ Finding find_peaks(Analysis* a) {
                 stack[top++] = uint32_t(n);
             }
     }
-    return Finding{count, fine_count, std::min(count, int(strongest_kept)), screen, dots};
+    const int held = std::min(count, int(strongest_kept));
+    double loudest = 0;
+    for (int j = 0; j < held; j++)
+        loudest = std::max(
+            loudest, 2 * std::exp(double(a->level[s.index(a->strongest[j].i, a->strongest[j].c)])) /
+                         (double(s.H) * double(s.W)));
+    return Finding{count, fine_count, held, screen, dots, loudest};
 }

@@ -55,10 +55,9 @@ void smooth(ScreenMap* m, float* cells) {
     pass(m->columns, m->rows, size_t(m->columns), 1);
 }
 
-/* The largest (or smallest) value within 6 cells along the rows and then
- * the columns, from `from` into `to`. */
-void extreme(ScreenMap* m, const float* from, float* to, bool largest) {
-    const int reach = 6;
+/* The largest (or smallest) value within `reach` cells along the rows and
+ * then the columns, from `from` into `to`. */
+void extreme(ScreenMap* m, const float* from, float* to, bool largest, int reach) {
     auto pick = [&](float a, float b) { return largest ? std::max(a, b) : std::min(a, b); };
     const size_t cells = size_t(m->rows) * size_t(m->columns);
     float* middle = m->cells + 2 * cells; /* room past both arrays */
@@ -203,8 +202,8 @@ void screen_map_finish(ScreenMap* m) {
      * few dots, but the screen's rosettes beat across them: the map is
      * closed over holes up to about a hundred pixels across, and a screen
      * over most of the picture is taken out everywhere. */
-    extreme(m, m->map, m->cells, true);
-    extreme(m, m->cells, m->map, false);
+    extreme(m, m->map, m->cells, true, 6);
+    extreme(m, m->cells, m->map, false, 6);
     double covered = 0;
     for (size_t k = 0; k < cells; k++) covered += m->map[k];
     if (covered > 0.6 * double(cells)) std::fill(m->map, m->map + cells, 1.0f);
