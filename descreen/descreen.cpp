@@ -283,7 +283,8 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     /* a screen is taken out where it lies; other patterns cover the picture */
-    if (found.screen > 0) screen_map_add(map, spectrum, *a, found.screen, found.fine);
+    if (found.screen > 0 && !map->whole)
+        screen_map_add(map, spectrum, *a, found.screen, found.fine);
     shape_cut(a);
     if (screen) {
         over_rows(H, C, [&](int32_t first, int32_t end) {

@@ -11,6 +11,7 @@
  * to have (a power law fitted below the screen's frequency, where the
  * picture dominates) over the power observed around each coefficient. */
 #include "descreen.h"
+#include "parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -230,23 +231,26 @@ void screen_gain(Analysis* a, double screen, const PictureModel& model) {
     expected_power(a, screen, model, expected);
     const int32_t rings = ring_count(s);
     const double per_ring = 1 / ring_width(s), per_screen = 1 / screen, per_column = 1.0 / s.W;
-    for (int32_t i = 0; i < s.H; i++) {
-        float* level = a->level + size_t(i) * size_t(s.C);
-        const double v = double(s.fy(i)) / s.H, v2 = v * v;
-        for (int32_t c = 0; c < s.C; c++) {
-            double u = c * per_column, r = std::sqrt(v2 + u * u);
-            /* from a quarter of the screen's frequency to a half, the
-             * Wiener gain comes in gradually */
-            double ramp = std::min(std::max((r * per_screen - 0.25) * 4, 0.0), 1.0);
-            if (ramp == 0) {
-                level[c] = 1;
-                continue;
+    over_rows(s.H, s.C, [&](int32_t first, int32_t end) {
+        for (int32_t i = first; i < end; i++) {
+            float* level = a->level + size_t(i) * size_t(s.C);
+            const double v = double(s.fy(i)) / s.H, v2 = v * v;
+            for (int32_t c = 0; c < s.C; c++) {
+                double u = c * per_column, r = std::sqrt(v2 + u * u);
+                /* from a quarter of the screen's frequency to a half, the
+                 * Wiener gain comes in gradually */
+                double ramp = std::min(std::max((r * per_screen - 0.25) * 4, 0.0), 1.0);
+                if (ramp == 0) {
+                    level[c] = 1;
+                    continue;
+                }
+                double t = std::min(std::max(r * per_ring - 0.5, 0.0), rings - 1.001);
+                int k = int(t);
+                double e = expected[k] + (t - k) * (expected[k + 1] - expected[k]);
+                double gain = level[c] > e ? e / level[c] : 1;
+                level[c] = float(1 - ramp * (1 - gain));
             }
-            double t = std::min(std::max(r * per_ring - 0.5, 0.0), rings - 1.001);
-            int k = int(t);
-            double e = expected[k] + (t - k) * (expected[k + 1] - expected[k]);
-            double gain = level[c] > e ? e / level[c] : 1;
-            level[c] = float(1 - ramp * (1 - gain));
         }
-    }
+        return int64_t(0);
+    });
 }

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace {
 
@@ -95,6 +96,7 @@ void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
     m->scratch = m->cells + 3 * cells;
     std::fill(m->map, m->map + cells, 0.0f);
     m->planes = 0;
+    m->whole = false;
     m->plan = nullptr;
 }
 
@@ -106,36 +108,81 @@ bool screen_map_plan(ScreenMap* m) {
 
 namespace {
 
+/* A band's coefficients lie within `reach` cycles per pixel of the peaks
+ * (py, px) and their mirror images: the columns of centred row i that may
+ * hold some, as merged spans [first, end), and how many. */
+int row_spans(const HalfSpectrum& s, int32_t i, const double* py, const double* px, int n,
+              double reach, int32_t (*spans)[2]) {
+    const double fy = double(s.fy(i)) / s.H;
+    int count = 0;
+    for (int k = 0; k < 2 * n; k++) {
+        double y = k < n ? py[k] : -py[k - n], x = k < n ? px[k] : -px[k - n];
+        double dy = fy - y, across = reach * reach - dy * dy;
+        if (across < 0) continue;
+        double half = std::sqrt(across);
+        int32_t first = std::max(int32_t(std::floor((x - half) * s.W)), int32_t(0));
+        int32_t end = std::min(int32_t(std::ceil((x + half) * s.W)) + 1, s.C);
+        if (first >= end) continue;
+        int j = count++;
+        for (; j > 0 && spans[j - 1][0] > first; j--) {
+            spans[j][0] = spans[j - 1][0];
+            spans[j][1] = spans[j - 1][1];
+        }
+        spans[j][0] = first;
+        spans[j][1] = end;
+    }
+    int merged = 0;
+    for (int j = 0; j < count; j++) {
+        if (merged > 0 && spans[j][0] <= spans[merged - 1][1]) {
+            spans[merged - 1][1] = std::max(spans[merged - 1][1], spans[j][1]);
+        } else {
+            spans[merged][0] = spans[j][0];
+            spans[merged][1] = spans[j][1];
+            merged++;
+        }
+    }
+    return merged;
+}
+
 /* The power of the band's picture in each cell, after the band's
- * coefficients (those where `in` holds) were transformed back alone.
- * Returns how many coefficients the band holds. */
+ * coefficients (those within reach of the peaks where `in` holds) were
+ * transformed back alone. Returns how many coefficients the band holds. */
 template <typename In>
 int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& s, float* cells,
-                   In in) {
+                   const double* py, const double* px, int n, double reach, In in) {
     const int32_t H = s.H, C = s.C;
     int64_t taken = over_rows(H, C, [&](int32_t first, int32_t end) {
         int64_t count = 0;
+        int32_t spans[2 * strongest_kept][2];
         for (int32_t q = first; q < end; q++) {
             const int32_t i = s.centred(q);
             const fftw_complex* x = spectrum + int64_t(q) * C;
             fftw_complex* b = m->band + int64_t(q) * C;
-            for (int32_t r = 0; r < C; r++) {
-                bool take = in(i, r);
-                count += take;
-                b[r][0] = take ? x[r][0] : 0;
-                b[r][1] = take ? x[r][1] : 0;
-            }
+            std::memset(static_cast<void*>(b), 0, sizeof(fftw_complex) * size_t(C));
+            int pieces = row_spans(s, i, py, px, n, reach, spans);
+            for (int p = 0; p < pieces; p++)
+                for (int32_t r = spans[p][0]; r < spans[p][1]; r++)
+                    if (in(i, r)) {
+                        count++;
+                        b[r][0] = x[r][0];
+                        b[r][1] = x[r][1];
+                    }
         }
         return count;
     });
     fftw_execute(m->plan);
     const double* real = reinterpret_cast<const double*>(m->band);
-    std::fill(cells, cells + size_t(m->rows) * size_t(m->columns), 0.0f);
-    for (int32_t y = 0; y < H; y++) {
-        float* row_cells = cells + size_t(y / m->cell) * size_t(m->columns);
-        const double* row = real + int64_t(y) * 2 * C;
-        for (int32_t x = 0; x < s.W; x++) row_cells[x / m->cell] += float(row[x] * row[x]);
-    }
+    over_rows(m->rows, int64_t(m->cell) * s.W, [&](int32_t first, int32_t end) {
+        for (int32_t cy = first; cy < end; cy++) {
+            float* row_cells = cells + size_t(cy) * size_t(m->columns);
+            std::fill(row_cells, row_cells + m->columns, 0.0f);
+            for (int32_t y = cy * m->cell; y < std::min(H, (cy + 1) * m->cell); y++) {
+                const double* row = real + int64_t(y) * 2 * C;
+                for (int32_t x = 0; x < s.W; x++) row_cells[x / m->cell] += float(row[x] * row[x]);
+            }
+        }
+        return int64_t(0);
+    });
     return taken;
 }
 
@@ -167,15 +214,15 @@ void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
     const size_t cells = size_t(m->rows) * size_t(m->columns);
     float* on = m->cells;
     float* off = m->cells + cells;
-    int64_t on_bins = band_power(m, spectrum, s, on,
+    int64_t on_bins = band_power(m, spectrum, s, on, py, px, n, radius,
                                  [&](int32_t i, int32_t c) { return nearest2(i, c) < radius2; });
-    int64_t off_bins = band_power(m, spectrum, s, off, [&](int32_t i, int32_t c) {
+    int64_t off_bins = band_power(m, spectrum, s, off, py, px, n, reach, [&](int32_t i, int32_t c) {
         double d2 = nearest2(i, c);
         return d2 >= radius2 && d2 < reach2;
     });
     m->planes++;
     if (on_bins == 0 || off_bins == 0) { /* no rings to compare: everywhere */
-        for (size_t k = 0; k < cells; k++) m->map[k] += float(std::log(6.0));
+        m->whole = true;
         return;
     }
     /* the power per coefficient of each band, smoothed, and their ratio */
@@ -185,14 +232,25 @@ void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
     }
     smooth(m, on);
     smooth(m, off);
-    for (size_t k = 0; k < cells; k++)
-        m->map[k] += float(std::log(std::max(double(on[k]) / std::max(off[k], 1e-30f), 1e-9)));
+    /* A plane whose screen stands out in full over nine tenths of the
+     * picture shows a screened picture: the others need not be measured. */
+    size_t full = 0;
+    for (size_t k = 0; k < cells; k++) {
+        double ratio = std::max(double(on[k]) / std::max(off[k], 1e-30f), 1e-9);
+        m->map[k] += float(std::log(ratio));
+        full += ratio >= 6;
+    }
+    m->whole = full >= 0.9 * double(cells);
 }
 
 void screen_map_finish(ScreenMap* m) {
     /* The geometric mean of the planes' ratios: no screen where it is below
      * 2, full from 6 on. */
     const size_t cells = size_t(m->rows) * size_t(m->columns);
+    if (m->whole) {
+        std::fill(m->map, m->map + cells, 1.0f);
+        return;
+    }
     if (m->planes == 0) return;
     for (size_t k = 0; k < cells; k++) {
         double t = (m->map[k] / m->planes - std::log(2.0)) / std::log(3.0);

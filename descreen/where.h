@@ -19,6 +19,7 @@ struct ScreenMap {
     float* map;     /* the picture's map, one value per cell; before it is
                        finished, the sum of the planes' log ratios */
     int planes;     /* the planes added to it */
+    bool whole;     /* a plane's screen covers the picture: no more are measured */
     float* cells;   /* one plane's map, and two more such arrays */
     float* scratch; /* a row or a column of cells */
 };
@@ -32,7 +33,8 @@ bool screen_map_plan(ScreenMap* m);
 
 /* One plane's map from the periodic part's spectrum (transform order,
  * H x C) and the strongest peaks of a screen (a.strongest, `peaks` of them)
- * of frequency `screen` in cycles per pixel, added to the picture's. */
+ * of frequency `screen` in cycles per pixel, added to the picture's; it
+ * sets `whole` where the screen covers the picture. */
 void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
                     int peaks);
 
