@@ -57,13 +57,16 @@ std::string descreen_report(const HostImage& in, const HostImage& out, int32_t c
             double energy = 0, largest = 0;
             for (int32_t y = cy * cell; y < std::min(H, (cy + 1) * cell); y++)
                 for (int32_t x = cx * cell; x < std::min(W, (cx + 1) * cell); x++) {
-                    for (int32_t p = 0; p < colours; p++)
-                        largest = std::max(largest, std::fabs(host_sample(in, x, y, p) -
-                                                              host_sample(out, x, y, p)) /
-                                                        white);
-                    double d = taken(x, y);
+                    double d = 0;
+                    for (int32_t p = 0; p < colours; p++) {
+                        double e = host_sample(in, x, y, p) - host_sample(out, x, y, p);
+                        largest = std::max(largest, std::fabs(e));
+                        d += e;
+                    }
+                    d /= colours * white;
                     energy += d * d;
                 }
+            largest /= white;
             changed += largest >= 1 / 256.0;
             if (energy > most) {
                 most = energy;
