@@ -100,7 +100,7 @@ row() { # NAME COMMAND...
 for depth in 8 16; do
     in="$work/in$depth.png"
     ours=""
-    row "spectra run SpectraPlane" build/spectra run SpectraPlane "$in" "$work/out$depth.png"
+    row "spectra run SpectraPlane" build/spectra run -f SpectraPlane "$in" "$work/out$depth.png"
     row "ImageMagick convert -fft" $convert "$in" -fft "$work/fft$depth.png"
     # Pillow reads 16-bit RGB as 8-bit
     [ $depth = 8 ] && row "numpy + Pillow" $python "$work/numpy_spectrum.py" "$in" "$work/numpy8.png"
@@ -118,7 +118,7 @@ for i in 1 2 3 4 5 6 7 8; do
 done
 one_by_one() {
     for i in 1 2 3 4 5 6 7 8; do
-        build/spectra run SpectraPlane "$work/batch$i.png" "$work/single$i.png" || return 1
+        build/spectra run -f SpectraPlane "$work/batch$i.png" "$work/single$i.png" || return 1
     done
 }
 sequential=$(median one_by_one)

@@ -13,7 +13,7 @@
 #include <sys/syscall.h>
 #include <unistd.h>
 
-bool quiet = false;
+bool quiet = false, force = false;
 
 namespace {
 
@@ -42,7 +42,7 @@ const char* const usage_text =
     "plugins/ beside the command; or the path of a plug-in file.\n"
     "\n"
     "options: --help (also after a verb), --version, -q or --quiet (no notes,\n"
-    "only failures)\n"
+    "only failures), -f or --force (replace an existing OUTPUT file)\n"
     "\n"
     "exit codes:\n"
     "  0  done\n"
@@ -64,7 +64,8 @@ const char* const run_help =
     "32-bit float). Inputs are RGB PNG (any kind, palettes too), JPEG or TIFF\n"
     "files with or without alpha; alpha is passed as the fourth plane and comes\n"
     "back unchanged. JPEG is not written: a lossy spectrum cannot be read back.\n"
-    "The output appears whole or not at all.\n"
+    "The output appears whole or not at all. An OUTPUT file that exists is\n"
+    "replaced only with -f; the INPUT never.\n"
     "\n"
     "With -o DIR, each INPUT is written to DIR (made when missing) under its\n"
     "own name, a JPEG as .png. A file that fails is named on one line and the\n"
@@ -292,11 +293,14 @@ int main(int argc, char** argv) {
     };
     for (const Verb& v : verbs) {
         if (verb != v.name) continue;
-        /* -q, --quiet: taken out of the arguments wherever it stands */
+        /* -q, --quiet and -f, --force: taken out of the arguments
+         * wherever they stand */
         int kept = 2;
         for (int i = 2; i < argc; i++) {
             if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0)
                 quiet = true;
+            else if (std::strcmp(argv[i], "-f") == 0 || std::strcmp(argv[i], "--force") == 0)
+                force = true;
             else
                 argv[kept++] = argv[i];
         }

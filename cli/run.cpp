@@ -198,6 +198,13 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
         Job job;
         job.input = inputs[0];
         job.output = inputs[1];
+        /* No file is replaced by surprise: the input never, an existing
+         * picture only when asked. Devices and pipes are written as ever. */
+        struct stat s;
+        if (job.input == job.output || same_file(job.input, job.output))
+            return fail({exit_output, job.output + ": is the input; choose another name"});
+        if (!force && stat(job.output.c_str(), &s) == 0 && S_ISREG(s.st_mode))
+            return fail({exit_output, job.output + ": exists; -f replaces it"});
         if (!read_input(&job) || !transform(steps, &job) || !write_output(&job))
             return fail(job.failure);
         if (!quiet && !job.note.empty())

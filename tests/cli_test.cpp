@@ -29,7 +29,8 @@ TEST_F(Cli, RunsMatchTheHostLibrary) {
         std::string input = std::string("in.") + c.extension,
                     output = std::string("out.") + c.extension;
         write(input, in);
-        Result r = spectra(std::string("run ") + c.plugin + " " + path(input) + " " + path(output));
+        Result r =
+            spectra(std::string("run -f ") + c.plugin + " " + path(input) + " " + path(output));
         ASSERT_EQ(r.code, 0) << what << ": " << r.output;
 
         ImageFile got;
@@ -215,6 +216,11 @@ TEST_F(Cli, OutputsThatCannotBeWrittenLeaveNothing) {
      * but not /sys. */
     std::string locked = geteuid() == 0 ? "/sys" : path("locked");
     if (geteuid() != 0) mkdir(locked.c_str(), 0555);
+    /* an existing picture, which only -f replaces; the input, which
+     * nothing does, by its path, another path, or a hard link */
+    write("kept.png", noise_image(5, 7, 3, 8, 5));
+    std::string kept = read_bytes("kept.png");
+    ASSERT_EQ(link(path("in.png").c_str(), path("linked.png").c_str()), 0);
     struct Case {
         std::string prefix, output, message;
     } cases[] = {
@@ -222,6 +228,10 @@ TEST_F(Cli, OutputsThatCannotBeWrittenLeaveNothing) {
         {"ulimit -f 50; ", path("out.png"), "cannot be written (File too large)"},
         {"ulimit -f 50; ", path("out.tif"), "cannot be written (File too large)"},
         {"", locked + "/out.png", "out.png: cannot be written ("},
+        {"", path("kept.png"), "kept.png: exists; -f replaces it"},
+        {"", path("in.png"), "in.png: is the input; choose another name"},
+        {"", dir + "/./in.png", "in.png: is the input; choose another name"},
+        {"", "-f " + path("linked.png"), "linked.png: is the input; choose another name"},
     };
     for (const Case& c : cases) {
         Result r = spectra("run SpectraPlane " + path("in.png") + " " + c.output, c.prefix);
@@ -231,8 +241,13 @@ TEST_F(Cli, OutputsThatCannotBeWrittenLeaveNothing) {
     }
     EXPECT_FALSE(exists(locked + "/out.png"));
     if (geteuid() != 0) rmdir(locked.c_str());
-    expect_only({"in.png"});
+    expect_only({"in.png", "kept.png", "linked.png"});
     EXPECT_EQ(read_bytes("in.png"), input);
+    EXPECT_EQ(read_bytes("kept.png"), kept);
+    /* asked, it is replaced */
+    Result r = spectra("run -f SpectraPlane " + path("in.png") + " " + path("kept.png"));
+    EXPECT_EQ(r.code, 0) << r.output;
+    EXPECT_NE(read_bytes("kept.png"), kept);
 }
 
 TEST_F(Cli, SignalsLeaveNoPartialOutput) {
@@ -303,10 +318,10 @@ TEST_F(Cli, DescreenSaysWhatItTookOut) {
             return std::round(v * 255);
         });
         write("in.png", in);
-        Result r = spectra("run SpectraDescreen " + path("in.png") + " " + path("out.png"));
+        Result r = spectra("run -f SpectraDescreen " + path("in.png") + " " + path("out.png"));
         ASSERT_EQ(r.code, 0) << c.what << ": " << r.output;
         EXPECT_EQ(r.output, "spectra: " + path("in.png") + ": " + c.says + "\n") << c.what;
-        r = spectra("run -q SpectraDescreen " + path("in.png") + " " + path("quiet.png"));
+        r = spectra("run -q -f SpectraDescreen " + path("in.png") + " " + path("quiet.png"));
         EXPECT_EQ(r.code, 0) << c.what;
         EXPECT_EQ(r.output, "") << c.what;
     }

@@ -155,14 +155,14 @@ TEST_F(Files, PlantedLinksAreNeverFollowed) {
     write("in.png", noise_image(6, 8, 3, 8, 10));
     write_bytes("victim", "precious");
     /* The names that earlier versions used for the temporary file and the
-     * target itself, both links to the victim. */
+     * target itself, both links to the victim; -f replaces the target. */
     pid_t pid = fork();
     ASSERT_GE(pid, 0);
     if (pid == 0) {
         std::string planted = path(".spectra-" + std::to_string(getpid()) + "-out.png.tmp");
         if (symlink(path("victim").c_str(), planted.c_str()) != 0) _exit(98);
         if (symlink(path("victim").c_str(), path("out.png").c_str()) != 0) _exit(98);
-        execl(SPECTRA_COMMAND, SPECTRA_COMMAND, "run", "SpectraPlane", path("in.png").c_str(),
+        execl(SPECTRA_COMMAND, SPECTRA_COMMAND, "run", "-f", "SpectraPlane", path("in.png").c_str(),
               path("out.png").c_str(), (char*)nullptr);
         _exit(99);
     }
@@ -311,7 +311,7 @@ TEST_F(Files, SixteenBitSamplesLeftAloneKeepTheirFileValues) {
     std::vector<uint16_t> in = tiff16_samples(path("in.tif"));
     for (const char* plugin : {"SpectraPlane", "SpectraPlaneInverse"}) {
         Result r =
-            spectra(std::string("run ") + plugin + " " + path("in.tif") + " " + path("out.tif"));
+            spectra(std::string("run -f ") + plugin + " " + path("in.tif") + " " + path("out.tif"));
         ASSERT_EQ(r.code, 0) << r.output;
         std::vector<uint16_t> out = tiff16_samples(path("out.tif"));
         ASSERT_EQ(out.size(), in.size());
