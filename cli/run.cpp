@@ -180,7 +180,8 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
 bool files_of(int argc, char** argv, std::vector<std::string>* inputs, std::string* dir) {
     bool to_folder = false;
     for (int i = 0; i < argc; i++) {
-        if (std::strcmp(argv[i], "-o") == 0 && !to_folder && i + 1 < argc) {
+        if (std::strcmp(argv[i], "-o") == 0) {
+            if (to_folder || i + 1 == argc) return false;
             to_folder = true;
             *dir = argv[++i];
         } else {
@@ -203,6 +204,9 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
         struct stat s;
         if (job.input == job.output || same_file(job.input, job.output))
             return fail({exit_output, job.output + ": is the input; choose another name"});
+        if (stat(job.output.c_str(), &s) == 0 && S_ISDIR(s.st_mode))
+            return fail({exit_usage, job.output + ": is a folder; to write into it, use -o " +
+                                         job.output + "\n(spectra --help tells how to use it)"});
         if (!force && stat(job.output.c_str(), &s) == 0 && S_ISREG(s.st_mode))
             return fail({exit_output, job.output + ": exists; -f replaces it"});
         if (!read_input(&job) || !transform(steps, &job) || !write_output(&job))
