@@ -3,6 +3,7 @@
  * the verbs' dispatch, the plug-in lookup, info and list. */
 #include "spectra.h"
 
+#include <algorithm>
 #include <cctype>
 #include <csignal>
 #include <cstdio>
@@ -42,7 +43,8 @@ const char* const usage_text =
     "plugins/ beside the command; or the path of a plug-in file.\n"
     "\n"
     "options: --help (also after a verb), --version, -q or --quiet (no notes,\n"
-    "only failures), -f or --force (replace an existing OUTPUT file)\n"
+    "only failures), -f or --force (replace an existing OUTPUT file), -- (what\n"
+    "follows are file names, also those that begin with -)\n"
     "\n"
     "exit codes:\n"
     "  0  done\n"
@@ -294,18 +296,30 @@ int main(int argc, char** argv) {
     for (const Verb& v : verbs) {
         if (verb != v.name) continue;
         /* -q, --quiet and -f, --force: taken out of the arguments
-         * wherever they stand */
-        int kept = 2;
+         * wherever they stand before --; after it, a name that begins with
+         * '-' is a file's, and is given as ./NAME */
+        int kept = 2, names = argc;
         for (int i = 2; i < argc; i++) {
-            if (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0)
+            if (names == argc && std::strcmp(argv[i], "--") == 0)
+                names = kept;
+            else if (names == argc &&
+                     (std::strcmp(argv[i], "-q") == 0 || std::strcmp(argv[i], "--quiet") == 0))
                 quiet = true;
-            else if (std::strcmp(argv[i], "-f") == 0 || std::strcmp(argv[i], "--force") == 0)
+            else if (names == argc &&
+                     (std::strcmp(argv[i], "-f") == 0 || std::strcmp(argv[i], "--force") == 0))
                 force = true;
             else
                 argv[kept++] = argv[i];
         }
         argc = kept;
-        for (int i = 2; i < argc; i++) {
+        static std::vector<std::string> dotted;
+        dotted.reserve(size_t(argc));
+        for (int i = names; i < argc; i++)
+            if (argv[i][0] == '-') {
+                dotted.push_back(std::string("./") + argv[i]);
+                argv[i] = const_cast<char*>(dotted.back().c_str());
+            }
+        for (int i = 2; i < std::min(argc, names); i++) {
             if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
                 std::fputs(v.help, stdout);
                 return exit_done;

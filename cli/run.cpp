@@ -69,8 +69,9 @@ std::string output_in(const std::string& dir, const std::string& input, ImageFor
     for (char& c : extension) c = char(std::tolower(uint8_t(c)));
     bool kept = format != ImageFormat::jpeg &&
                 ((extension == "png" && depth != 32) || extension == "tif" || extension == "tiff");
-    if (kept) return dir + "/" + name;
-    return dir + "/" + stem + (format == ImageFormat::tiff || depth == 32 ? ".tif" : ".png");
+    const std::string folder = dir.back() == '/' ? dir : dir + "/";
+    if (kept) return folder + name;
+    return folder + stem + (format == ImageFormat::tiff || depth == 32 ? ".tif" : ".png");
 }
 
 bool same_file(const std::string& a, const std::string& b) {

@@ -75,7 +75,7 @@ TEST_F(Files, ManyFilesIntoAFolder) {
     ASSERT_EQ(std::system(("mkdir -p " + path("out/sub/d.png")).c_str()), 0);
     Result r = spectra("run SpectraRow " + path("a.png") + " " + path("grey.tif") + " " +
                        path("b.jpg") + " " + path("d.png") + " " + path("bad.png") + " " +
-                       path("c.tif") + " -o " + path("out/sub"));
+                       path("c.tif") + " -o " + path("out/sub/"));
     /* The worst failure's code (3 for the grey image, 5 for the output, 2
      * for the bad file), one line for each failure naming its file, in the
      * order of the inputs, and nothing else. */
@@ -98,6 +98,12 @@ TEST_F(Files, ManyFilesIntoAFolder) {
     EXPECT_EQ(fine.code, 0) << fine.output;
     EXPECT_EQ(fine.output, "");
     EXPECT_TRUE(host_same_samples(read("out/a.png"), Plugin("SpectraPlane").run(rgb)));
+
+    /* after --, a name that begins with '-' is a file's */
+    write("-a.png", rgb);
+    Result dashed = spectra("run SpectraPlane -- -a.png -b.png", "cd '" + dir + "' && ");
+    EXPECT_EQ(dashed.code, 0) << dashed.output;
+    EXPECT_TRUE(host_same_samples(read("-b.png"), Plugin("SpectraPlane").run(rgb)));
 }
 
 TEST_F(Files, ProgressOnATerminal) {
