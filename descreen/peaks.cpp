@@ -311,9 +311,10 @@ bool lone_sinusoid(const Analysis& a, int32_t i, int32_t c, Frequency f) {
  * says a JPEG's blocks show). Under a screen so are coarse ones, the inks'
  * rosettes and the aliases of the dots' edges; otherwise a coarse one only
  * where a moire beats, at the sum or difference of two fine peaks
- * (`fine`) or as strong as the strongest, or where it is a lone sinusoid. */
-bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, int n, bool screen,
-                bool blocks) {
+ * (`fine`) or as strong as the strongest (of log-magnitude `fine_level`),
+ * or where it is a lone sinusoid. */
+bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, int n,
+                double fine_level, bool screen, bool blocks) {
     const HalfSpectrum& s = a.s;
     Frequency f = frequency_of(s, i, c);
     if (blocks && on_block_grid(s, f) && !above_amplitude(a, i, c, 1 / 256.0)) return false;
@@ -333,8 +334,7 @@ bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, 
      * coarse peak with half the amplitude of the strongest fine one or more
      * is the slow beat of the fine one. */
     const double level = a.level[size_t(i) * size_t(s.C) + size_t(c)];
-    if (n > 0 && level > a.level[s.index(a.strongest[0].i, a.strongest[0].c)] - 0.6931472)
-        return true;
+    if (n > 0 && level > fine_level - 0.6931472) return true;
     return lone_sinusoid(a, i, c, f);
 }
 
@@ -367,6 +367,7 @@ Finding find_peaks(Analysis* a) {
     const bool blocks = stands_out(*a, Frequency{0, 0.125}, region_excess) &&
                         stands_out(*a, Frequency{0.125, 0}, region_excess);
     Frequency fine[strongest_kept];
+    double fine_level = -HUGE_VAL;
     size_t kept = 0;
     for (int pass = 0; pass < 2; pass++) {
         for (size_t n = 0; n < top; n++) {
@@ -374,7 +375,7 @@ Finding find_peaks(Analysis* a) {
             int32_t i = int32_t(k / size_t(s.C)), c = int32_t(k % size_t(s.C));
             Frequency f = frequency_of(s, i, c);
             if ((std::hypot(f.y, f.x) > coarse) != (pass == 0)) continue;
-            if (!is_pattern(*a, i, c, fine, fine_count, screen > 0, blocks)) continue;
+            if (!is_pattern(*a, i, c, fine, fine_count, fine_level, screen > 0, blocks)) continue;
             if (pass == 0 || screen == 0)
                 keep_strongest(a, count, Peak{i, c, float(excess(*a, i, c))});
             count++;
@@ -382,8 +383,11 @@ Finding find_peaks(Analysis* a) {
         }
         if (pass == 0) {
             fine_count = std::min(count, int(strongest_kept));
-            for (int j = 0; j < fine_count; j++)
+            for (int j = 0; j < fine_count; j++) {
                 fine[j] = frequency_of(s, a->strongest[j].i, a->strongest[j].c);
+                fine_level = std::max(
+                    fine_level, double(a->level[s.index(a->strongest[j].i, a->strongest[j].c)]));
+            }
             if (fine_count > 0) screen = screen_frequency(*a, fine_count, &dots);
         }
     }

@@ -119,10 +119,14 @@ double comb_level(const Sinusoid* z, int n, int32_t H, int32_t W) {
                 comb[r] += z[j].re * std::cos(t) - z[j].im * std::sin(t);
             }
         }
-        std::nth_element(comb, comb + P / 2, comb + P);
-        double median = comb[P / 2];
-        if (P % 2 == 0) median = (median + *std::max_element(comb, comb + P / 2)) / 2;
-        level += median;
+        /* lines: most rows at one level, the median; a sinusoid that only
+         * happens to fit P has no such level, and no mean to give back */
+        std::sort(comb, comb + P);
+        const double median = P % 2 ? comb[P / 2] : (comb[P / 2 - 1] + comb[P / 2]) / 2;
+        const double range = comb[P - 1] - comb[0];
+        int flat = 0;
+        for (int32_t r = 0; r < P; r++) flat += std::fabs(comb[r] - median) <= 0.1 * range;
+        if (2 * flat > P) level += median;
     }
     return level;
 }

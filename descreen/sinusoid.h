@@ -23,8 +23,8 @@ Sinusoid fit_sinusoid(const double* plane, int32_t H, int32_t W, int32_t stride,
 /* Sinusoids along one axis at the harmonics of a whole number of pixels P
  * are a comb: lines every P rows or columns, as a scanner's sensor leaves,
  * which also darken or lighten the picture as a whole. Subtracted, they
- * take that out too if the rows of the most common level are left as they
- * were. Returns the level to add back to the plane. */
+ * take that out too if the rows of the most common level, where most rows
+ * are, are left as they were. Returns the level to add back to the plane. */
 double comb_level(const Sinusoid* z, int n, int32_t H, int32_t W);
 
 void subtract_sinusoid(double* plane, int32_t H, int32_t W, int32_t stride, const Sinusoid& z,

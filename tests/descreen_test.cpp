@@ -47,6 +47,9 @@ const Pattern patterns[] = {
          return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
      },
      45},
+    /* a sinusoid of 3 rows: as regular as scan lines, but with no level of
+     * its own to give back */
+    {"a sinusoid of 3 rows", [](int, int y) { return 0.08 * std::sin(2 * pi * y / 3 + 0.7); }, 45},
     /* every third row darker, as a scanner's sensor leaves: the picture's
      * level comes back too */
     {"scan lines", [](int, int y) { return y % 3 == 0 ? -0.06 : 0.0; }, 45},
