@@ -19,8 +19,8 @@ struct Steps {
 
 /* Work buffers, then the plans: one per colour plane in the planar
  * plug-ins, one in all for the volume and the rows, five in all for the
- * descreen (its own and the screen map's). The inverse's tables at 8 and 16 bits may be missing: it then
- * reads each coefficient directly. */
+ * descreen (its own and the screen map's). The inverse's tables at 8 and
+ * 16 bits may be missing: it then reads each coefficient directly. */
 const Steps steps[] = {
     {"SpectraPlane", 1 + 3}, {"SpectraPlaneInverse", 1 + 3}, {"SpectraVolume", 2 + 1},
     {"SpectraRow", 2 + 1},   {"SpectraDescreen", 2 + 5},
