@@ -419,7 +419,7 @@ Sizes sizes_of(const Analysis& a) {
     z.edges = size_t(a.s.H) * 2 * max_reach;
     z.rows = 2 * max_reach * size_t(a.s.C);
     z.columns = size_t(a.s.C);
-    z.rings = size_t(ring_count(a.s)) * histogram_bins;
+    z.rings = size_t(ring_count(a.s)) * histogram_bins * histogram_parts;
     z.block = std::max(z.block, size_t(ring_count(a.s)));
     return z;
 }

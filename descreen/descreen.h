@@ -57,7 +57,7 @@ struct Finding {
     double loudest; /* the largest amplitude of a kept peak's sinusoid, in units of white */
 };
 
-enum { strongest_kept = 12, max_reach = 8, histogram_bins = 64 };
+enum { strongest_kept = 12, max_reach = 8, histogram_bins = 64, histogram_parts = 4 };
 
 /* Work space of the analysis, carved from one buffer. */
 struct Analysis {
@@ -71,7 +71,8 @@ struct Analysis {
     float* line;           /* a row of the background or of a filter, and its result */
     float* edges;          /* a filter's values beyond the ends of each row */
     float* rows;           /* a filter's rows as they were */
-    uint32_t* ring_counts; /* log-power histograms of the rings around zero */
+    uint32_t* ring_counts; /* log-power histograms of the rings around zero, and
+                              histogram_parts - 1 more sets while they are counted */
     int32_t* column_block; /* for each column, the block centre on its left */
     float* column_weight;  /* and the weight of the one on its right */
     uint8_t* active;       /* the rows of a filter's input that hold anything but 0 */

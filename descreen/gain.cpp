@@ -190,15 +190,30 @@ void expected_power(Analysis* a, double screen, const PictureModel& model, float
     const float lo = log_of(std::max(*range.first, 1e-30f));
     const float hi = log_of(std::max(*range.second, 1e-30f));
     const float step = std::max((hi - lo) / histogram_bins, 1e-6f);
+    /* in histogram_parts bands of rows, each counted on its own, on as
+     * many threads, then summed */
     uint32_t* counts = a->ring_counts;
-    std::fill(counts, counts + size_t(rings) * histogram_bins, 0u);
-    for (int32_t i = 0; i < s.H; i++)
-        for (int32_t c = 0; c < s.C; c++) {
-            int32_t k = std::min(int32_t(std::sqrt(s.cycles2(i, c)) / width), rings - 1);
-            float v = log_of(std::max(a->level[size_t(i) * size_t(s.C) + size_t(c)], 1e-30f));
-            int32_t b = std::min(int32_t((v - lo) / step), int32_t(histogram_bins) - 1);
-            counts[size_t(k) * histogram_bins + size_t(b)]++;
-        }
+    const size_t histogram = size_t(rings) * histogram_bins;
+    std::fill(counts, counts + histogram_parts * histogram, 0u);
+    over_rows(
+        histogram_parts, int64_t(s.bins() / histogram_parts), [&](int32_t first, int32_t end) {
+            for (int32_t part = first; part < end; part++) {
+                uint32_t* own = counts + size_t(part) * histogram;
+                for (int32_t i = s.H * part / histogram_parts;
+                     i < s.H * (part + 1) / histogram_parts; i++)
+                    for (int32_t c = 0; c < s.C; c++) {
+                        int32_t k =
+                            std::min(int32_t(std::sqrt(s.cycles2(i, c)) / width), rings - 1);
+                        float v =
+                            log_of(std::max(a->level[size_t(i) * size_t(s.C) + size_t(c)], 1e-30f));
+                        int32_t b = std::min(int32_t((v - lo) / step), int32_t(histogram_bins) - 1);
+                        own[size_t(k) * histogram_bins + size_t(b)]++;
+                    }
+            }
+            return int64_t(0);
+        });
+    for (int part = 1; part < histogram_parts; part++)
+        for (size_t n = 0; n < histogram; n++) counts[n] += counts[size_t(part) * histogram + n];
     double held = HUGE_VAL;
     for (int32_t k = 0; k < rings; k++) {
         const uint32_t* h = counts + size_t(k) * histogram_bins;
