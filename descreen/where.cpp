@@ -9,9 +9,8 @@
  * The ratio of the two bands' power per coefficient, averaged over cells of
  * 8 x 8 pixels and smoothed, and its geometric mean over the planes, gives
  * the map: 0 where it is below 2, 1 from 6 on, between in proportion to its
- * logarithm. The discs are a sixteenth
- * of a cycle per pixel wide, so that the map can change within about 16
- * pixels. */
+ * logarithm. The discs are a sixteenth of a cycle per pixel wide, so that
+ * the map can change within about 16 pixels. */
 #include "where.h"
 #include "parallel.h"
 
