@@ -202,13 +202,14 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
         job.output = inputs[1];
         /* No file is replaced by surprise: the input never, an existing
          * picture only when asked. Devices and pipes are written as ever. */
-        struct stat s;
-        if (job.input == job.output || same_file(job.input, job.output))
+        if (same_file(job.input, job.output))
             return fail({exit_output, job.output + ": is the input; choose another name"});
-        if (stat(job.output.c_str(), &s) == 0 && S_ISDIR(s.st_mode))
+        struct stat s;
+        bool there = stat(job.output.c_str(), &s) == 0;
+        if (there && S_ISDIR(s.st_mode))
             return fail({exit_usage, job.output + ": is a folder; to write into it, use -o " +
                                          job.output + "\n(spectra --help tells how to use it)"});
-        if (!force && stat(job.output.c_str(), &s) == 0 && S_ISREG(s.st_mode))
+        if (there && S_ISREG(s.st_mode) && !force)
             return fail({exit_output, job.output + ": exists; -f replaces it"});
         if (!read_input(&job) || !transform(steps, &job) || !write_output(&job))
             return fail(job.failure);

@@ -239,12 +239,10 @@ bool stands_out(const Analysis& a, Frequency f, double threshold) {
     return true;
 }
 
-/* Is coefficient (i, c) that of a sinusoid of at least this amplitude, in
- * units of white? A sinusoid of amplitude A puts A N / 2 into its
- * coefficient. */
-bool above_amplitude(const Analysis& a, int32_t i, int32_t c, double amplitude) {
-    return a.level[size_t(i) * size_t(a.s.C) + size_t(c)] >=
-           std::log(amplitude / 2 * double(a.s.H) * double(a.s.W));
+/* The amplitude, in units of white, of the sinusoid whose coefficient
+ * (i, c) is: a sinusoid of amplitude A puts A N / 2 into it. */
+double amplitude_of(const Analysis& a, int32_t i, int32_t c) {
+    return 2 * std::exp(double(a.level[a.s.index(i, c)])) / (double(a.s.H) * double(a.s.W));
 }
 
 /* The 8 x 8 blocks of a JPEG file leave faint peaks, less than an 8-bit
@@ -317,7 +315,7 @@ bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, 
                 double fine_level, bool screen, bool blocks) {
     const HalfSpectrum& s = a.s;
     Frequency f = frequency_of(s, i, c);
-    if (blocks && on_block_grid(s, f) && !above_amplitude(a, i, c, 1 / 256.0)) return false;
+    if (blocks && on_block_grid(s, f) && amplitude_of(a, i, c) < 1 / 256.0) return false;
     if (std::hypot(f.y, f.x) > coarse) return !in_coarse_row(a, f, excess(a, i, c));
     if (screen) return true;
     const double near = 1.5 / std::min(s.H, s.W);
@@ -354,7 +352,7 @@ Finding find_peaks(Analysis* a) {
         for (int32_t c = 0; c < s.C; c++) {
             double e = double(level[c]) - a->line[c];
             if (e <= peak_excess || s.radius2(i, c) < guard || !is_peak(*a, i, c, e) ||
-                !above_amplitude(*a, i, c, 0.001))
+                amplitude_of(*a, i, c) < 0.001)
                 continue;
             stack[top++] = uint32_t(size_t(i) * size_t(s.C) + size_t(c));
         }
@@ -411,8 +409,6 @@ Finding find_peaks(Analysis* a) {
     const int held = std::min(count, int(strongest_kept));
     double loudest = 0;
     for (int j = 0; j < held; j++)
-        loudest = std::max(
-            loudest, 2 * std::exp(double(a->level[s.index(a->strongest[j].i, a->strongest[j].c)])) /
-                         (double(s.H) * double(s.W)));
+        loudest = std::max(loudest, amplitude_of(*a, a->strongest[j].i, a->strongest[j].c));
     return Finding{count, fine_count, held, screen, dots, loudest};
 }
