@@ -1,18 +1,24 @@
 /* yardsticks.h - what the bench measures each plug-in's Continue call
  * against, for one case (plug-in, depth, size):
  *
- * - the floor: the same FFTW plans and executions on the same sizes, with
+ * - the plans: the same FFTW plans and executions on the same sizes, with
  *   no filling and no coding;
+ * - the best floor: the plug-in's own filling, FFTW's best plan of the same
+ *   transform (real-to-complex where the input is real), made ahead from
+ *   FFTW_MEASURE and not timed, and a pass that writes the samples the
+ *   codes take (for a real input, those of the mirrored half read from the
+ *   half computed). What a plug-in costs beyond it is the cost of its plans
+ *   and its codes;
  * - the bare pipeline: everything a plug-in must do at the least around
- *   them, at the plug-in's own depth. A fresh buffer with the huge-page
- *   advice, filled from the interleaved picture with the centring sign by
- *   the plug-ins' own step (the inverse: two samples per coefficient taken
- *   as they are), the same plans and executions, and a pass that reads the
- *   whole result and writes two samples per coefficient (the inverse: one
- *   per value) into the picture at its stride, as the plug-ins write theirs,
- *   the pass and the inverse's copying on every thread as the plug-ins'
- *   coding and reading are. It computes no code: what a plug-in costs
- *   beyond it is the cost of its codes. */
+ *   its own plans, at the plug-in's own depth. A fresh buffer with the
+ *   huge-page advice, filled from the interleaved picture with the
+ *   centring sign by the plug-ins' own step (the inverse: two samples per
+ *   coefficient taken as they are), the same plans and executions, and a
+ *   pass that reads the whole result and writes two samples per coefficient
+ *   (the inverse: one per value) into the picture at its stride, as the
+ *   plug-ins write theirs, the pass and the inverse's copying on every
+ *   thread as the plug-ins' coding and reading are. It computes no code:
+ *   what a plug-in costs beyond it is the cost of its codes. */
 #ifndef SPECTRA_BENCH_YARDSTICKS_H
 #define SPECTRA_BENCH_YARDSTICKS_H
 
@@ -23,6 +29,7 @@
 #include <cstring>
 #include <fftw3.h>
 #include <string>
+#include <vector>
 
 struct Case {
     std::string plugin;
@@ -50,11 +57,9 @@ struct Floor {
         int n = c.columns / 2, rows = c.rows;
         double start = now();
         if (c.plugin == "SpectraVolume") {
-            fftw_plan p =
-                fftw_plan_dft_3d(3, rows, n, static_cast<fftw_complex*>(a),
-                                 static_cast<fftw_complex*>(b), FFTW_FORWARD, FFTW_ESTIMATE);
-            fftw_execute(p);
-            fftw_destroy_plan(p);
+            const int32_t dims[] = {3, rows, n};
+            transform_axes(static_cast<fftw_complex*>(a), static_cast<fftw_complex*>(b), dims, 3,
+                           FFTW_FORWARD);
         } else if (c.plugin == "SpectraRow") {
             fftw_plan p = fftw_plan_dft_r2c_1d(c.columns - 2, static_cast<double*>(a),
                                                static_cast<fftw_complex*>(b), FFTW_ESTIMATE);
@@ -62,12 +67,10 @@ struct Floor {
             fftw_destroy_plan(p);
         } else {
             int sign = c.plugin == "SpectraPlaneInverse" ? FFTW_BACKWARD : FFTW_FORWARD;
-            fftw_complex* buffer = static_cast<fftw_complex*>(a);
-            for (int k = 0; k < 3; k++) {
-                fftw_plan p = fftw_plan_dft_2d(rows, n, buffer, buffer, sign, FFTW_ESTIMATE);
-                fftw_execute(p);
-                fftw_destroy_plan(p);
-            }
+            const int32_t dims[] = {rows, n};
+            for (int k = 0; k < 3; k++)
+                transform_axes(static_cast<fftw_complex*>(a), static_cast<fftw_complex*>(a), dims,
+                               2, sign);
         }
         return now() - start;
     }
@@ -160,24 +163,131 @@ template <typename T> struct Bare {
             fftw_complex* a = static_cast<fftw_complex*>(fresh(floor.bytes() / 2));
             fftw_complex* b = static_cast<fftw_complex*>(fresh(floor.bytes() / 2));
             for (int k = 0; k < 3; k++) fill(a + k * count, k, rows, n, true);
-            fftw_plan p = fftw_plan_dft_3d(3, rows, n, a, b, FFTW_FORWARD, FFTW_ESTIMATE);
-            fftw_execute(p);
-            fftw_destroy_plan(p);
+            const int32_t dims[] = {3, rows, n};
+            transform_axes(a, b, dims, 3, FFTW_FORWARD);
             for (int k = 0; k < 3; k++) pass(b + k * count, k, rows, n, true);
             fftw_free(a);
             fftw_free(b);
         } else {
             bool inverse = c.plugin == "SpectraPlaneInverse";
             fftw_complex* buffer = static_cast<fftw_complex*>(fresh(floor.bytes()));
+            const int32_t dims[] = {rows, n};
             for (int k = 0; k < 3; k++) {
                 fill(buffer, k, rows, n, !inverse);
-                fftw_plan p = fftw_plan_dft_2d(
-                    rows, n, buffer, buffer, inverse ? FFTW_BACKWARD : FFTW_FORWARD, FFTW_ESTIMATE);
-                fftw_execute(p);
-                fftw_destroy_plan(p);
+                transform_axes(buffer, buffer, dims, 2, inverse ? FFTW_BACKWARD : FFTW_FORWARD);
                 pass(buffer, k, rows, n, !inverse);
             }
             fftw_free(buffer);
+        }
+        return now() - start;
+    }
+};
+
+/* Seconds for one run of the best floor. The plan and its buffers are made
+ * once, ahead, by the constructor. */
+template <typename T> struct Best {
+    const Bare<T>& bare;
+    int planes = 1, rows, n, m; /* the spectrum: planes x rows x m values */
+    double* real = nullptr;
+    fftw_complex* spectrum = nullptr;
+    fftw_plan plan = nullptr;
+
+    explicit Best(const Bare<T>& b) : bare(b), rows(b.c.rows), n(b.c.columns / 2), m(n / 2 + 1) {
+        const std::string& name = b.c.plugin;
+        if (name == "SpectraPlaneInverse") {
+            m = n;
+            spectrum = static_cast<fftw_complex*>(Bare<T>::fresh(16 * size_t(rows) * n));
+            plan = fftw_plan_dft_2d(rows, n, spectrum, spectrum, FFTW_BACKWARD, FFTW_MEASURE);
+        } else if (name == "SpectraRow") {
+            planes = 3 * rows;
+            int N = b.c.columns - 2;
+            n = N, m = N / 2 + 1, rows = 1;
+            real = static_cast<double*>(Bare<T>::fresh(8 * size_t(planes) * N));
+            spectrum = static_cast<fftw_complex*>(Bare<T>::fresh(16 * size_t(planes) * m));
+            plan = fftw_plan_many_dft_r2c(1, &N, planes, real, nullptr, 1, N, spectrum, nullptr, 1,
+                                          m, FFTW_MEASURE);
+        } else if (name == "SpectraVolume") {
+            planes = 3;
+            real = static_cast<double*>(Bare<T>::fresh(8 * size_t(3) * rows * n));
+            spectrum = static_cast<fftw_complex*>(Bare<T>::fresh(16 * size_t(3) * rows * m));
+            plan = fftw_plan_dft_r2c_3d(3, rows, n, real, spectrum, FFTW_MEASURE);
+        } else { /* in place: each row of n reals padded to m complex values */
+            spectrum = static_cast<fftw_complex*>(Bare<T>::fresh(16 * size_t(rows) * m));
+            real = reinterpret_cast<double*>(spectrum);
+            plan = fftw_plan_dft_r2c_2d(rows, n, real, spectrum, FFTW_MEASURE);
+        }
+        /* The plug-ins share this process's FFTW: they must not plan from
+         * what measuring taught it. */
+        fftw_forget_wisdom();
+    }
+    ~Best() {
+        fftw_destroy_plan(plan);
+        fftw_free(spectrum);
+        if (real != reinterpret_cast<double*>(spectrum)) fftw_free(real);
+    }
+
+    /* Plane k's centred samples as reals, rows `stride` doubles apart. */
+    void fill_real(double* to, int k, int64_t stride) const {
+        for (int y = 0; y < rows; y++)
+            for (int x = 0; x < n; x++) {
+                double v = bare.in.at(x, y, k);
+                to[y * stride + x] = (x + y) & 1 ? -v : v;
+            }
+    }
+    /* Both samples of the n coefficients of row y of plane p of a spectrum
+     * of a real input into picture plane k: the first m as computed, the
+     * rest the mirror images of others. */
+    void pass_mirrored(int p, int k) const {
+        over_rows(rows, n, [&](int32_t first, int32_t end) {
+            std::vector<double> row(2 * size_t(n));
+            for (int y = first; y < end; y++) {
+                const fftw_complex* s = spectrum + (int64_t(p) * rows + y) * m;
+                const fftw_complex* t =
+                    spectrum + (int64_t((planes - p) % planes) * rows + (rows - y) % rows) * m;
+                for (int u = 0; u < n; u++) {
+                    row[2 * u] = u < m ? s[u][0] : t[n - u][0];
+                    row[2 * u + 1] = u < m ? s[u][1] : -t[n - u][1];
+                }
+                Bare<T>::write(&row[0], n, &bare.out.at(0, y, k), bare.out.planes);
+                Bare<T>::write(&row[1], n, &bare.out.at(n, y, k), bare.out.planes);
+            }
+            return int64_t(0);
+        });
+    }
+    double run() const {
+        double start = now();
+        const std::string& name = bare.c.plugin;
+        if (name == "SpectraPlaneInverse") {
+            for (int k = 0; k < 3; k++) {
+                bare.fill(spectrum, k, rows, n, false);
+                fftw_execute(plan);
+                bare.pass(spectrum, k, rows, n, false);
+            }
+        } else if (name == "SpectraRow") {
+            for (int i = 0; i < planes; i++)
+                for (int x = 0; x < n; x++)
+                    real[int64_t(i) * n + x] = bare.in.at(x, i % bare.c.rows, i / bare.c.rows);
+            fftw_execute(plan);
+            over_rows(planes, m, [&](int32_t first, int32_t end) {
+                for (int i = first; i < end; i++) {
+                    int y = i % bare.c.rows, k = i / bare.c.rows;
+                    Bare<T>::write(spectrum[int64_t(i) * m], m, &bare.out.at(0, y, k),
+                                   bare.out.planes);
+                    Bare<T>::write(spectrum[int64_t(i) * m] + 1, m, &bare.out.at(m, y, k),
+                                   bare.out.planes);
+                }
+                return int64_t(0);
+            });
+        } else if (name == "SpectraVolume") {
+            for (int k = 0; k < 3; k++) fill_real(real + int64_t(k) * rows * n, k, n);
+            fftw_execute(plan);
+            for (int k = 0; k < 3; k++) pass_mirrored(k, k);
+        } else {
+            for (int k = 0; k < 3; k++) {
+                fill_real(real, k, 2 * int64_t(m));
+                fftw_execute(plan);
+                pass_mirrored(0, k);
+            }
         }
         return now() - start;
     }

@@ -5,6 +5,7 @@
 #ifndef SPECTRA_STEPS_H
 #define SPECTRA_STEPS_H
 
+#include "axes.h"
 #include "fast_codes.h"
 #include "frame.h"
 #include "parallel.h"

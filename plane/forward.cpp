@@ -16,12 +16,8 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
     for (int32_t k = 0; k < 3; k++) {
         fill_centred<T>(buffer, image.in, k, H, n);
 
-        fftw_plan plan = spectra_fault()
-                             ? nullptr
-                             : fftw_plan_dft_2d(H, n, buffer, buffer, FFTW_FORWARD, FFTW_ESTIMATE);
-        if (!plan) return memFullErr;
-        fftw_execute(plan);
-        fftw_destroy_plan(plan);
+        const int32_t dims[] = {H, n};
+        if (int16_t error = transform_axes(buffer, buffer, dims, 2, FFTW_FORWARD)) return error;
 
         code_halves<T>(buffer, image.out, k, H, n, D);
     }

@@ -5,6 +5,7 @@
  * transformed back, and the modulus of the normalised result is written into
  * the left half (planar.h). */
 #include "planar.h"
+#include "steps.h"
 
 namespace {
 
@@ -20,12 +21,8 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
     for (int32_t k = 0; k < 3; k++) {
         read_halves<T>(buffer, image.in, k, H, n, reader);
 
-        fftw_plan plan = spectra_fault()
-                             ? nullptr
-                             : fftw_plan_dft_2d(H, n, buffer, buffer, FFTW_BACKWARD, FFTW_ESTIMATE);
-        if (!plan) return memFullErr;
-        fftw_execute(plan);
-        fftw_destroy_plan(plan);
+        const int32_t dims[] = {H, n};
+        if (int16_t error = transform_axes(buffer, buffer, dims, 2, FFTW_BACKWARD)) return error;
 
         write_modulus<T>(buffer, image.out, k, H, n);
     }

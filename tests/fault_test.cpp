@@ -17,13 +17,14 @@ struct Steps {
     int failures; /* steps whose failure ends the run with memFullErr */
 };
 
-/* Work buffers, then the plans: one per colour plane in the planar
- * plug-ins, one in all for the volume and the rows, five in all for the
- * descreen (its own and the screen map's). The inverse's tables at 8 and
- * 16 bits may be missing: it then reads each coefficient directly. */
+/* Work buffers, then the plans: in the planar plug-ins and the volume, one
+ * for the rows, and a gathering block and a plan for each other axis, of
+ * each colour plane or of the volume; one in all for the rows, five in all
+ * for the descreen (its own and the screen map's). The inverse's tables at
+ * 8 and 16 bits may be missing: it then reads each coefficient directly. */
 const Steps steps[] = {
-    {"SpectraPlane", 1 + 3}, {"SpectraPlaneInverse", 1 + 3}, {"SpectraVolume", 2 + 1},
-    {"SpectraRow", 2 + 1},   {"SpectraDescreen", 2 + 5},
+    {"SpectraPlane", 1 + 3 * 3}, {"SpectraPlaneInverse", 1 + 3 * 3}, {"SpectraVolume", 2 + 5},
+    {"SpectraRow", 2 + 1},       {"SpectraDescreen", 2 + 5},
 };
 
 void PrintTo(const Steps& s, std::ostream* os) {
@@ -44,7 +45,7 @@ TEST_P(Faults, EachFailedStepGivesMemFullErrAndTheInputBack) {
     ASSERT_EQ(result, noErr);
 
     int failures = 0;
-    for (int step = 1; step <= 8; step++) {
+    for (int step = 1; step <= 12; step++) {
         setenv("SPECTRA_FAIL_STEP", std::to_string(step).c_str(), 1);
         junk.junk_seed = uint32_t(step);
         HostImage out = plugin.run(in, &result, junk);

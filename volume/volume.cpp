@@ -32,12 +32,8 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
     for (int32_t p = 0; p < 3; p++)
         fill_centred<T>(in + int64_t(p) * rows * n, image.in, p, rows, n);
 
-    fftw_plan plan = spectra_fault()
-                         ? nullptr
-                         : fftw_plan_dft_3d(3, rows, n, in, spectrum, FFTW_FORWARD, FFTW_ESTIMATE);
-    if (!plan) return memFullErr;
-    fftw_execute(plan);
-    fftw_destroy_plan(plan);
+    const int32_t dims[] = {3, rows, n};
+    if (int16_t error = transform_axes(in, spectrum, dims, 3, FFTW_FORWARD)) return error;
 
     for (int32_t p = 0; p < 3; p++)
         code_halves<T>(spectrum + int64_t(p) * rows * n, image.out, p, rows, n, D);

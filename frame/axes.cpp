@@ -1,0 +1,101 @@
+/* axes.cpp - the axis-by-axis complex DFT (axes.h). */
+#include "axes.h"
+#include "frame.h"
+#include "parallel.h"
+
+#include <cstring>
+#include <thread>
+
+namespace {
+
+/* Columns gathered at a time: 8 complex values are two cache lines of a
+ * row. Wider blocks spill a long column's block out of the cache. */
+const int32_t block = 8;
+
+/* The DFT of length `length` down each of the `width` columns of `repeats`
+ * consecutive length x width arrays at `a`, in place. Each thread gathers
+ * `block` columns into its own block of length x block values, transforms
+ * them there with a plan for one thread, and puts them back. */
+int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_t repeats,
+                          int sign) {
+    const int64_t blocks = (width + block - 1) / block * repeats;
+    int64_t parts = int64_t(std::thread::hardware_concurrency());
+    if (parts < 1) parts = 1;
+    if (parts > 64) parts = 64;
+    if (parts > blocks) parts = blocks;
+    const int64_t per_part = int64_t(length) * block;
+    fftw_complex* gathered =
+        spectra_fault() ? nullptr
+                        : static_cast<fftw_complex*>(
+                              fftw_malloc(sizeof(fftw_complex) * size_t(parts * per_part)));
+    if (!gathered) return memFullErr;
+
+    /* One plan serves every thread: FFTW executes a plan on other arrays of
+     * the same alignment, from any thread. */
+    const int threads = fftw_planner_nthreads();
+    fftw_plan_with_nthreads(1);
+    fftw_plan plan = spectra_fault()
+                         ? nullptr
+                         : fftw_plan_many_dft(1, &length, block, gathered, nullptr, block, 1,
+                                              gathered, nullptr, block, 1, sign, FFTW_ESTIMATE);
+    fftw_plan_with_nthreads(threads);
+    if (!plan) {
+        fftw_free(gathered);
+        return memFullErr;
+    }
+
+    const int64_t per_repeat = (width + block - 1) / block;
+    over_rows(int32_t(parts), least_per_thread, [&](int32_t first, int32_t end) {
+        for (int32_t part = first; part < end; part++) {
+            fftw_complex* g = gathered + part * per_part;
+            for (int64_t i = blocks * part / parts; i < blocks * (part + 1) / parts; i++) {
+                fftw_complex* array = a + i / per_repeat * length * width;
+                const int64_t x = i % per_repeat * block;
+                const int64_t count = width - x < block ? width - x : block;
+                const size_t bytes = sizeof(fftw_complex) * size_t(count);
+                for (int32_t y = 0; y < length; y++) {
+                    std::memcpy(g + int64_t(y) * block, array + y * width + x, bytes);
+                    if (count < block)
+                        std::memset(g + int64_t(y) * block + count, 0,
+                                    sizeof(fftw_complex) * size_t(block - count));
+                }
+                fftw_execute_dft(plan, g, g);
+                for (int32_t y = 0; y < length; y++)
+                    std::memcpy(array + y * width + x, g + int64_t(y) * block, bytes);
+            }
+        }
+        return int64_t(0);
+    });
+    fftw_destroy_plan(plan);
+    fftw_free(gathered);
+    return noErr;
+}
+
+} // namespace
+
+int16_t transform_axes(fftw_complex* in, fftw_complex* out, const int32_t dims[], int rank,
+                       int sign) {
+    /* the last axis: its rows are contiguous, and one batched plan over
+     * FFTW's threads does them all */
+    int32_t length = dims[rank - 1];
+    int32_t rows = 1;
+    for (int a = 0; a + 1 < rank; a++) rows *= dims[a];
+    fftw_plan plan = spectra_fault()
+                         ? nullptr
+                         : fftw_plan_many_dft(1, &length, rows, in, nullptr, 1, length, out,
+                                              nullptr, 1, length, sign, FFTW_ESTIMATE);
+    if (!plan) return memFullErr;
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+
+    /* the others, innermost first, as columns of the axes within them */
+    int64_t width = length;
+    for (int a = rank - 2; a >= 0; a--) {
+        int32_t repeats = 1;
+        for (int b = 0; b < a; b++) repeats *= dims[b];
+        if (dims[a] > 1)
+            if (int16_t error = transform_columns(out, dims[a], width, repeats, sign)) return error;
+        width *= dims[a];
+    }
+    return noErr;
+}
