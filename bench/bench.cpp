@@ -138,9 +138,9 @@ template <typename T> void time_steps(const Case& c, HostImage& in, HostImage& o
 
     /* the planar plug-ins and the volume: three planes of rows x n values */
     uint64_t count = uint64_t(rows) * uint64_t(n);
-    fftw_complex* buffer =
-        static_cast<fftw_complex*>(fftw_malloc(sizeof(fftw_complex) * 3 * count));
-    std::memset(buffer, 0, sizeof(fftw_complex) * 3 * count);
+    const size_t bytes = sizeof(fftw_complex) * 3 * (count + uint64_t(rows));
+    fftw_complex* buffer = static_cast<fftw_complex*>(fftw_malloc(bytes));
+    std::memset(buffer, 0, bytes);
     if (c.plugin == "SpectraPlaneInverse") {
         const CoefficientReader<T> reader(magnitude_divisor<T>(double(count)));
         for (int32_t k = 0; k < 3; k++) {
@@ -148,19 +148,25 @@ template <typename T> void time_steps(const Case& c, HostImage& in, HostImage& o
             f->code_ms += 1000 * time([&] { write_modulus<T>(buffer, to, k, rows, n); });
         }
     } else {
+        /* the volume's real input after its spectrum of 3 x rows x m values,
+         * which take 3 x rows x (n + 2) / 2 */
         bool volume = c.plugin == "SpectraVolume";
+        int32_t m = n / 2 + 1;
         double D = magnitude_divisor<T>(double(count) * (volume ? 3 : 1));
+        double* real = reinterpret_cast<double*>(buffer + 3 * uint64_t(rows) * uint64_t(m));
         for (int32_t k = 0; k < 3; k++)
             f->fill_ms +=
-                1000 * time([&] { fill_centred<T>(buffer + k * count, from, k, rows, n); });
-        /* a spectrum to code: one transform of each plane */
-        const int32_t dims[] = {rows, n};
-        for (int32_t k = 0; k < 3; k++)
-            transform_axes(buffer + k * count, buffer + k * count, dims, 2, FFTW_FORWARD);
+                1000 * time([&] { fill_real_centred<T>(real + k * count, n, from, k, rows, n); });
+        const int32_t dims[] = {3, rows, n};
+        transform_real_axes(real, n, buffer, dims, 3);
         for (size_t i = 0; i < here.size(); i++) {
             double s = 0;
             for (int32_t k = 0; k < 3; k++)
-                s += time([&] { code_halves<T>(buffer + k * count, to, k, rows, n, D, here[i]); });
+                s += time([&] {
+                    code_mirrored_halves<T>(buffer + int64_t(k) * rows * m,
+                                            buffer + int64_t((3 - k) % 3) * rows * m, to, k, rows,
+                                            n, D, here[i]);
+                });
             f->path_ns[i] = 1e9 * s / (3.0 * double(count));
             if (i + 1 == here.size()) f->code_ms = 1000 * s;
         }

@@ -14,14 +14,16 @@
  *   huge-page advice, filled from the interleaved picture with the
  *   centring sign by the plug-ins' own step (the inverse: two samples per
  *   coefficient taken as they are), the same plans and executions, and a
- *   pass that reads the whole result and writes two samples per coefficient
- *   (the inverse: one per value) into the picture at its stride, as the
- *   plug-ins write theirs, the pass and the inverse's copying on every
- *   thread as the plug-ins' coding and reading are. It computes no code:
- *   what a plug-in costs beyond it is the cost of its codes. */
+ *   pass that reads the whole result and writes two samples per coefficient,
+ *   the mirrored half's from the half computed (the inverse: one per
+ *   value), into the picture at its stride, as the plug-ins write theirs,
+ *   the pass and the inverse's copying on every thread as the plug-ins'
+ *   coding and reading are. It computes no code: what a plug-in costs
+ *   beyond it is the cost of its codes. */
 #ifndef SPECTRA_BENCH_YARDSTICKS_H
 #define SPECTRA_BENCH_YARDSTICKS_H
 
+#include "parallel.h"
 #include "steps.h"
 
 #include <chrono>
@@ -41,12 +43,40 @@ inline double now() {
         .count();
 }
 
+/* SpectraRow's scheme: `count` rows of N reals, each transformed by a plan
+ * for one thread, on every thread with buffers of its own. before(i, real)
+ * fills row i; after(i, spectrum) takes its N / 2 + 1 values. */
+template <typename Before, typename After>
+void rows_on_threads(int N, int32_t count, Before before, After after) {
+    double* r = fftw_alloc_real(size_t(N));
+    fftw_complex* s = fftw_alloc_complex(size_t(N / 2 + 1));
+    const int threads = fftw_planner_nthreads();
+    fftw_plan_with_nthreads(1);
+    fftw_plan p = fftw_plan_dft_r2c_1d(N, r, s, FFTW_ESTIMATE);
+    fftw_plan_with_nthreads(threads);
+    over_rows(count, N, [&](int32_t first, int32_t end) {
+        double* x = fftw_alloc_real(size_t(N));
+        fftw_complex* X = fftw_alloc_complex(size_t(N / 2 + 1));
+        for (int32_t i = first; i < end; i++) {
+            before(i, x);
+            fftw_execute_dft_r2c(p, x, X);
+            after(i, X);
+        }
+        fftw_free(x);
+        fftw_free(X);
+        return int64_t(0);
+    });
+    fftw_destroy_plan(p);
+    fftw_free(r);
+    fftw_free(s);
+}
+
 /* Seconds for the plans, executions and destructions of one run. */
 struct Floor {
     const Case& c;
     uint64_t bytes() const {
         uint64_t n = uint64_t(c.columns / 2), rows = uint64_t(c.rows);
-        if (c.plugin == "SpectraVolume") return 2 * 16 * 3 * rows * n;
+        if (c.plugin == "SpectraVolume") return 8 * 3 * rows * n + 16 * 3 * rows * (n / 2 + 1);
         if (c.plugin == "SpectraRow") {
             uint64_t N = uint64_t(c.columns - 2);
             return 8 * N + 16 * (N / 2 + 1);
@@ -58,19 +88,20 @@ struct Floor {
         double start = now();
         if (c.plugin == "SpectraVolume") {
             const int32_t dims[] = {3, rows, n};
-            transform_axes(static_cast<fftw_complex*>(a), static_cast<fftw_complex*>(b), dims, 3,
-                           FFTW_FORWARD);
+            transform_real_axes(static_cast<double*>(a), n, static_cast<fftw_complex*>(b), dims, 3);
         } else if (c.plugin == "SpectraRow") {
-            fftw_plan p = fftw_plan_dft_r2c_1d(c.columns - 2, static_cast<double*>(a),
-                                               static_cast<fftw_complex*>(b), FFTW_ESTIMATE);
-            for (int i = 0; i < 3 * rows; i++) fftw_execute(p);
-            fftw_destroy_plan(p);
-        } else {
-            int sign = c.plugin == "SpectraPlaneInverse" ? FFTW_BACKWARD : FFTW_FORWARD;
+            rows_on_threads(
+                c.columns - 2, 3 * rows, [](int32_t, double*) {}, [](int32_t, fftw_complex*) {});
+        } else if (c.plugin == "SpectraPlaneInverse") {
             const int32_t dims[] = {rows, n};
             for (int k = 0; k < 3; k++)
                 transform_axes(static_cast<fftw_complex*>(a), static_cast<fftw_complex*>(a), dims,
-                               2, sign);
+                               2, FFTW_BACKWARD);
+        } else {
+            const int32_t dims[] = {rows, n};
+            for (int k = 0; k < 3; k++)
+                transform_real_axes(static_cast<double*>(a), 2 * (n / 2 + 1),
+                                    static_cast<fftw_complex*>(a), dims, 2);
         }
         return now() - start;
     }
@@ -98,10 +129,9 @@ template <typename T> struct Bare {
         if (p) prefer_huge_pages(p, bytes);
         return p;
     }
-    /* The plug-in's own filling (the inverse: the two samples of each
-     * coefficient as they are). */
-    void fill(fftw_complex* to, int k, int rows, int n, bool centred) const {
-        if (centred) return fill_centred<T>(to, in, k, rows, n);
+    /* The inverse's filling: the two samples of each coefficient as they
+     * are. */
+    void fill(fftw_complex* to, int k, int rows, int n) const {
         over_rows(rows, n, [&](int32_t first, int32_t end) {
             for (int y = first; y < end; y++)
                 for (int x = 0; x < n; x++) {
@@ -128,13 +158,34 @@ template <typename T> struct Bare {
             }
         }
     }
-    /* Both samples of each coefficient (the inverse: one of each value). */
-    void pass(const fftw_complex* from, int k, int rows, int n, bool both) const {
+    /* Both samples of the n coefficients of each row of plane k of a real
+     * input's spectrum, of which columns 0 to m - 1 were computed (rows m
+     * values apart): the others are the mirror images of those in
+     * `mirror` (steps.h). */
+    void pass_mirrored(const fftw_complex* spectrum, const fftw_complex* mirror, int k, int rows,
+                       int n) const {
+        const int m = n / 2 + 1;
+        over_rows(rows, n, [&](int32_t first, int32_t end) {
+            std::vector<double> row(2 * size_t(n));
+            for (int y = first; y < end; y++) {
+                const fftw_complex* s = spectrum + int64_t(y) * m;
+                const fftw_complex* t = mirror + int64_t((rows - y) % rows) * m;
+                for (int u = 0; u < n; u++) {
+                    row[2 * size_t(u)] = u < m ? s[u][0] : t[n - u][0];
+                    row[2 * size_t(u) + 1] = u < m ? s[u][1] : -t[n - u][1];
+                }
+                write(&row[0], n, &out.at(0, y, k), out.planes);
+                write(&row[1], n, &out.at(n, y, k), out.planes);
+            }
+            return int64_t(0);
+        });
+    }
+    /* One sample of each value (the inverse's moduli). */
+    void pass(const fftw_complex* from, int k, int rows, int n) const {
         over_rows(rows, n, [&](int32_t first, int32_t end) {
             for (int y = first; y < end; y++) {
                 const double* row = from[int64_t(y) * n];
                 write(row, n, &out.at(0, y, k), out.planes);
-                if (both) write(row + 1, n, &out.at(n, y, k), out.planes);
             }
             return int64_t(0);
         });
@@ -145,37 +196,43 @@ template <typename T> struct Bare {
         Floor floor{c};
         if (c.plugin == "SpectraRow") {
             int N = c.columns - 2, m = N / 2 + 1;
-            char* work = static_cast<char*>(fresh(floor.bytes()));
-            double* real = reinterpret_cast<double*>(work);
-            fftw_complex* spectrum = reinterpret_cast<fftw_complex*>(work + 8 * size_t(N));
-            fftw_plan p = fftw_plan_dft_r2c_1d(N, real, spectrum, FFTW_ESTIMATE);
-            for (int k = 0; k < 3; k++)
-                for (int y = 0; y < rows; y++) {
-                    for (int x = 0; x < N; x++) real[x] = in.at(x, y, k);
-                    fftw_execute(p);
-                    write(spectrum[0], m, &out.at(0, y, k), out.planes);
-                    write(spectrum[0] + 1, m, &out.at(m, y, k), out.planes);
-                }
-            fftw_destroy_plan(p);
-            fftw_free(work);
+            rows_on_threads(
+                N, 3 * rows,
+                [&](int32_t i, double* real) {
+                    for (int x = 0; x < N; x++) real[x] = in.at(x, i % rows, i / rows);
+                },
+                [&](int32_t i, fftw_complex* spectrum) {
+                    write(spectrum[0], m, &out.at(0, i % rows, i / rows), out.planes);
+                    write(spectrum[0] + 1, m, &out.at(m, i % rows, i / rows), out.planes);
+                });
         } else if (c.plugin == "SpectraVolume") {
-            int64_t count = int64_t(rows) * n;
-            fftw_complex* a = static_cast<fftw_complex*>(fresh(floor.bytes() / 2));
-            fftw_complex* b = static_cast<fftw_complex*>(fresh(floor.bytes() / 2));
-            for (int k = 0; k < 3; k++) fill(a + k * count, k, rows, n, true);
+            int64_t count = int64_t(rows) * n, m = n / 2 + 1;
+            double* a = static_cast<double*>(fresh(8 * 3 * size_t(count)));
+            fftw_complex* b = static_cast<fftw_complex*>(fresh(16 * 3 * size_t(rows * m)));
+            for (int k = 0; k < 3; k++) fill_real_centred<T>(a + k * count, n, in, k, rows, n);
             const int32_t dims[] = {3, rows, n};
-            transform_axes(a, b, dims, 3, FFTW_FORWARD);
-            for (int k = 0; k < 3; k++) pass(b + k * count, k, rows, n, true);
+            transform_real_axes(a, n, b, dims, 3);
+            for (int k = 0; k < 3; k++)
+                pass_mirrored(b + k * rows * m, b + (3 - k) % 3 * rows * m, k, rows, n);
             fftw_free(a);
             fftw_free(b);
-        } else {
-            bool inverse = c.plugin == "SpectraPlaneInverse";
+        } else if (c.plugin == "SpectraPlaneInverse") {
             fftw_complex* buffer = static_cast<fftw_complex*>(fresh(floor.bytes()));
             const int32_t dims[] = {rows, n};
             for (int k = 0; k < 3; k++) {
-                fill(buffer, k, rows, n, !inverse);
-                transform_axes(buffer, buffer, dims, 2, inverse ? FFTW_BACKWARD : FFTW_FORWARD);
-                pass(buffer, k, rows, n, !inverse);
+                fill(buffer, k, rows, n);
+                transform_axes(buffer, buffer, dims, 2, FFTW_BACKWARD);
+                pass(buffer, k, rows, n);
+            }
+            fftw_free(buffer);
+        } else {
+            fftw_complex* buffer = static_cast<fftw_complex*>(fresh(floor.bytes()));
+            double* real = reinterpret_cast<double*>(buffer);
+            const int32_t dims[] = {rows, n}, m = n / 2 + 1;
+            for (int k = 0; k < 3; k++) {
+                fill_real_centred<T>(real, 2 * m, in, k, rows, n);
+                transform_real_axes(real, 2 * m, buffer, dims, 2);
+                pass_mirrored(buffer, buffer, k, rows, n);
             }
             fftw_free(buffer);
         }
@@ -226,42 +283,14 @@ template <typename T> struct Best {
         if (real != reinterpret_cast<double*>(spectrum)) fftw_free(real);
     }
 
-    /* Plane k's centred samples as reals, rows `stride` doubles apart. */
-    void fill_real(double* to, int k, int64_t stride) const {
-        for (int y = 0; y < rows; y++)
-            for (int x = 0; x < n; x++) {
-                double v = bare.in.at(x, y, k);
-                to[y * stride + x] = (x + y) & 1 ? -v : v;
-            }
-    }
-    /* Both samples of the n coefficients of row y of plane p of a spectrum
-     * of a real input into picture plane k: the first m as computed, the
-     * rest the mirror images of others. */
-    void pass_mirrored(int p, int k) const {
-        over_rows(rows, n, [&](int32_t first, int32_t end) {
-            std::vector<double> row(2 * size_t(n));
-            for (int y = first; y < end; y++) {
-                const fftw_complex* s = spectrum + (int64_t(p) * rows + y) * m;
-                const fftw_complex* t =
-                    spectrum + (int64_t((planes - p) % planes) * rows + (rows - y) % rows) * m;
-                for (int u = 0; u < n; u++) {
-                    row[2 * u] = u < m ? s[u][0] : t[n - u][0];
-                    row[2 * u + 1] = u < m ? s[u][1] : -t[n - u][1];
-                }
-                Bare<T>::write(&row[0], n, &bare.out.at(0, y, k), bare.out.planes);
-                Bare<T>::write(&row[1], n, &bare.out.at(n, y, k), bare.out.planes);
-            }
-            return int64_t(0);
-        });
-    }
     double run() const {
         double start = now();
         const std::string& name = bare.c.plugin;
         if (name == "SpectraPlaneInverse") {
             for (int k = 0; k < 3; k++) {
-                bare.fill(spectrum, k, rows, n, false);
+                bare.fill(spectrum, k, rows, n);
                 fftw_execute(plan);
-                bare.pass(spectrum, k, rows, n, false);
+                bare.pass(spectrum, k, rows, n);
             }
         } else if (name == "SpectraRow") {
             for (int i = 0; i < planes; i++)
@@ -279,14 +308,17 @@ template <typename T> struct Best {
                 return int64_t(0);
             });
         } else if (name == "SpectraVolume") {
-            for (int k = 0; k < 3; k++) fill_real(real + int64_t(k) * rows * n, k, n);
+            for (int k = 0; k < 3; k++)
+                fill_real_centred<T>(real + int64_t(k) * rows * n, n, bare.in, k, rows, n);
             fftw_execute(plan);
-            for (int k = 0; k < 3; k++) pass_mirrored(k, k);
+            for (int k = 0; k < 3; k++)
+                bare.pass_mirrored(spectrum + int64_t(k) * rows * m,
+                                   spectrum + int64_t((3 - k) % 3) * rows * m, k, rows, n);
         } else {
             for (int k = 0; k < 3; k++) {
-                fill_real(real, k, 2 * int64_t(m));
+                fill_real_centred<T>(real, 2 * int64_t(m), bare.in, k, rows, n);
                 fftw_execute(plan);
-                pass_mirrored(0, k);
+                bare.pass_mirrored(spectrum, spectrum, k, rows, n);
             }
         }
         return now() - start;

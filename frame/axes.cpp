@@ -71,15 +71,34 @@ int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_
     return noErr;
 }
 
+/* The axes other than the last, innermost first, as columns of the axes
+ * within them; `width` values make a row of the last. */
+int16_t transform_outer_axes(fftw_complex* a, int64_t width, const int32_t dims[], int rank,
+                             int sign) {
+    for (int axis = rank - 2; axis >= 0; axis--) {
+        int32_t repeats = 1;
+        for (int b = 0; b < axis; b++) repeats *= dims[b];
+        if (dims[axis] > 1)
+            if (int16_t error = transform_columns(a, dims[axis], width, repeats, sign))
+                return error;
+        width *= dims[axis];
+    }
+    return noErr;
+}
+
+int32_t outer_rows(const int32_t dims[], int rank) {
+    int32_t rows = 1;
+    for (int axis = 0; axis + 1 < rank; axis++) rows *= dims[axis];
+    return rows;
+}
+
 } // namespace
 
+/* The last axis's rows are contiguous: one batched plan over FFTW's threads
+ * does them all. */
 int16_t transform_axes(fftw_complex* in, fftw_complex* out, const int32_t dims[], int rank,
                        int sign) {
-    /* the last axis: its rows are contiguous, and one batched plan over
-     * FFTW's threads does them all */
-    int32_t length = dims[rank - 1];
-    int32_t rows = 1;
-    for (int a = 0; a + 1 < rank; a++) rows *= dims[a];
+    int32_t length = dims[rank - 1], rows = outer_rows(dims, rank);
     fftw_plan plan = spectra_fault()
                          ? nullptr
                          : fftw_plan_many_dft(1, &length, rows, in, nullptr, 1, length, out,
@@ -87,15 +106,18 @@ int16_t transform_axes(fftw_complex* in, fftw_complex* out, const int32_t dims[]
     if (!plan) return memFullErr;
     fftw_execute(plan);
     fftw_destroy_plan(plan);
+    return transform_outer_axes(out, length, dims, rank, sign);
+}
 
-    /* the others, innermost first, as columns of the axes within them */
-    int64_t width = length;
-    for (int a = rank - 2; a >= 0; a--) {
-        int32_t repeats = 1;
-        for (int b = 0; b < a; b++) repeats *= dims[b];
-        if (dims[a] > 1)
-            if (int16_t error = transform_columns(out, dims[a], width, repeats, sign)) return error;
-        width *= dims[a];
-    }
-    return noErr;
+int16_t transform_real_axes(double* in, int64_t in_row, fftw_complex* out, const int32_t dims[],
+                            int rank) {
+    int32_t length = dims[rank - 1], m = length / 2 + 1, rows = outer_rows(dims, rank);
+    fftw_plan plan = spectra_fault()
+                         ? nullptr
+                         : fftw_plan_many_dft_r2c(1, &length, rows, in, nullptr, 1, int(in_row),
+                                                  out, nullptr, 1, m, FFTW_ESTIMATE);
+    if (!plan) return memFullErr;
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    return transform_outer_axes(out, m, dims, rank, FFTW_FORWARD);
 }

@@ -22,4 +22,14 @@
 int16_t transform_axes(fftw_complex* in, fftw_complex* out, const int32_t dims[], int rank,
                        int sign);
 
+/* The forward DFT of real values: dims[0] x ... x dims[rank - 1] reals at
+ * `in`, rows along the last axis `in_row` doubles apart, into their
+ * frequencies 0 to m - 1 along the last axis, m = dims[rank - 1] / 2 + 1,
+ * and all frequencies along the others, at `out` (rows m values apart).
+ * The frequencies left out are the complex conjugates of those given, at
+ * minus their indices. `in` may be `out` seen as doubles, with in_row = 2m.
+ * noErr or memFullErr, as transform_axes(). */
+int16_t transform_real_axes(double* in, int64_t in_row, fftw_complex* out, const int32_t dims[],
+                            int rank);
+
 #endif

@@ -39,6 +39,21 @@ void fill_centred(fftw_complex* buffer, const Samples<const T>& in, int32_t k, i
     }
 }
 
+/* As fill_centred(), into reals: row y of the plane at real + y * stride. */
+template <typename T>
+void fill_real_centred(double* real, int64_t stride, const Samples<const T>& in, int32_t k,
+                       int32_t rows, int32_t n) {
+    for (int32_t y = 0; y < rows; y++) {
+        double* row = real + y * stride;
+        const T* s = &in.at(0, y, k);
+        const int64_t planes = in.planes;
+        for (int32_t x = 0; x < n; x++) {
+            double v = s[x * planes];
+            row[x] = (x + y) & 1 ? -v : v;
+        }
+    }
+}
+
 /* Codes rows x n coefficients into plane k: magnitudes in columns 0 to
  * n - 1, phases in columns n to 2n - 1. Returns how many coefficients took
  * the exact formula. */
@@ -50,6 +65,41 @@ int64_t code_halves(const fftw_complex* spectrum, const Samples<T>& out, int32_t
         for (int32_t y = first; y < end; y++)
             exact += write_coefficients<T>(spectrum + int64_t(y) * n, n, D, &out.at(0, y, k),
                                            &out.at(n, y, k), out.planes, path);
+        return exact;
+    });
+}
+
+/* Codes rows x n coefficients of a real plane's transform into plane k, as
+ * code_halves() does, from the columns 0 to m - 1 that were computed
+ * (m = n / 2 + 1, rows m values apart). Each of the others is the complex
+ * conjugate of a computed one at minus its indices, in `mirror`: the same
+ * spectrum for a plane, or the volume's plane at minus its colour frequency.
+ * It is coded from that conjugate like any other coefficient, so its phase
+ * code is that of its own angle, with its own rounding: the code of -theta
+ * is not always white minus the code of theta. */
+template <typename T>
+int64_t code_mirrored_halves(const fftw_complex* spectrum, const fftw_complex* mirror,
+                             const Samples<T>& out, int32_t k, int32_t rows, int32_t n, double D,
+                             const CoderPath* path = nullptr) {
+    const int32_t m = n / 2 + 1;
+    return over_rows(rows, n, [&](int32_t first, int32_t end) {
+        int64_t exact = 0;
+        const int32_t block = 512;
+        fftw_complex conjugates[block];
+        for (int32_t y = first; y < end; y++) {
+            exact += write_coefficients<T>(spectrum + int64_t(y) * m, m, D, &out.at(0, y, k),
+                                           &out.at(n, y, k), out.planes, path);
+            const fftw_complex* other = mirror + int64_t((rows - y) % rows) * m;
+            for (int32_t u = m; u < n; u += block) {
+                const int32_t count = n - u < block ? n - u : block;
+                for (int32_t j = 0; j < count; j++) {
+                    conjugates[j][0] = other[n - u - j][0];
+                    conjugates[j][1] = -other[n - u - j][1];
+                }
+                exact += write_coefficients<T>(conjugates, count, D, &out.at(u, y, k),
+                                               &out.at(n + u, y, k), out.planes, path);
+            }
+        }
         return exact;
     });
 }

@@ -2,7 +2,10 @@
  * of each colour plane, log-magnitude written left and phase right.
  *
  * Each sample is negated where row plus column is odd before the transform,
- * which moves the zero frequency from the corner to row H / 2, column n / 2. */
+ * which moves the zero frequency from the corner to row H / 2, column n / 2.
+ * The plane is real, so the transform computes half its frequencies, in
+ * place in the work buffer: each row of n reals padded to n / 2 + 1 complex
+ * values. The other half are their mirror images. */
 #include "planar.h"
 #include "steps.h"
 
@@ -10,16 +13,16 @@ namespace {
 
 template <typename T> int16_t forward(const Image<T>& image, void* const work[]) {
     fftw_complex* buffer = static_cast<fftw_complex*>(work[0]);
-    int32_t H = image.rows, n = image.columns / 2;
+    double* real = reinterpret_cast<double*>(buffer);
+    int32_t H = image.rows, n = image.columns / 2, m = n / 2 + 1;
     double D = magnitude_divisor<T>(double(H * n));
 
     for (int32_t k = 0; k < 3; k++) {
-        fill_centred<T>(buffer, image.in, k, H, n);
-
+        fill_real_centred<T>(real, 2 * int64_t(m), image.in, k, H, n);
         const int32_t dims[] = {H, n};
-        if (int16_t error = transform_axes(buffer, buffer, dims, 2, FFTW_FORWARD)) return error;
-
-        code_halves<T>(buffer, image.out, k, H, n, D);
+        if (int16_t error = transform_real_axes(real, 2 * int64_t(m), buffer, dims, 2))
+            return error;
+        code_mirrored_halves<T>(buffer, buffer, image.out, k, H, n, D);
     }
     return noErr;
 }

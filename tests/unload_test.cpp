@@ -3,7 +3,9 @@
  * the threads it had after the first run, and every run writes the same. */
 #include "support.h"
 
+#include <chrono>
 #include <cstdio>
+#include <thread>
 
 #if defined(_WIN32)
 #include <windows.h>
@@ -56,10 +58,19 @@ TEST_P(Unload, TwelveLoadsKeepTheThreadsAndTheOutput) {
             EXPECT_TRUE(host_same_samples(out, first)) << "run " << run;
         }
     }
+    /* A helper thread that a run joined may still be listed for a moment
+     * while the system tears it down, after either count: the count is
+     * waited for, and a leak of threads at each load never reaches it. */
     int threads_after_last = thread_count();
+    auto start = std::chrono::steady_clock::now();
+    while (threads_after_last > threads_after_first &&
+           std::chrono::steady_clock::now() - start < std::chrono::seconds(20)) {
+        std::this_thread::yield();
+        threads_after_last = thread_count();
+    }
     std::printf("%s: %d threads after the first run, %d after the twelfth\n", GetParam(),
                 threads_after_first, threads_after_last);
-    EXPECT_EQ(threads_after_last, threads_after_first);
+    EXPECT_LE(threads_after_last, threads_after_first);
 }
 
 INSTANTIATE_TEST_SUITE_P(AllPlugins, Unload, ::testing::ValuesIn(all_plugins));

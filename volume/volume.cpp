@@ -14,29 +14,33 @@
 
 namespace {
 
-/* The input volume and the spectrum, out of place: 3 x rows x n complex
- * values each. */
+/* The input volume, 3 x rows x n reals, and its spectrum, 3 x rows x
+ * (n / 2 + 1) complex values, out of place: the volume is real, so half its
+ * frequencies are the mirror images of the other half. */
 int volume_work_buffers(int32_t rows, int32_t columns, uint64_t bytes[]) {
     int32_t n = columns / 2;
     if (n < 1) return 0;
-    bytes[0] = bytes[1] = sizeof(fftw_complex) * 3 * uint64_t(rows) * uint64_t(n);
+    bytes[0] = sizeof(double) * 3 * uint64_t(rows) * uint64_t(n);
+    bytes[1] = sizeof(fftw_complex) * 3 * uint64_t(rows) * uint64_t(n / 2 + 1);
     return 2;
 }
 
 template <typename T> int16_t volume(const Image<T>& image, void* const work[]) {
-    fftw_complex* in = static_cast<fftw_complex*>(work[0]);
+    double* in = static_cast<double*>(work[0]);
     fftw_complex* spectrum = static_cast<fftw_complex*>(work[1]);
-    int32_t rows = image.rows, n = image.columns / 2;
+    int32_t rows = image.rows, n = image.columns / 2, m = n / 2 + 1;
     double D = magnitude_divisor<T>(double(3 * rows * n));
 
     for (int32_t p = 0; p < 3; p++)
-        fill_centred<T>(in + int64_t(p) * rows * n, image.in, p, rows, n);
-
+        fill_real_centred<T>(in + int64_t(p) * rows * n, n, image.in, p, rows, n);
     const int32_t dims[] = {3, rows, n};
-    if (int16_t error = transform_axes(in, spectrum, dims, 3, FFTW_FORWARD)) return error;
+    if (int16_t error = transform_real_axes(in, n, spectrum, dims, 3)) return error;
 
+    /* plane p's mirror images lie in the plane of colour frequency -p */
     for (int32_t p = 0; p < 3; p++)
-        code_halves<T>(spectrum + int64_t(p) * rows * n, image.out, p, rows, n, D);
+        code_mirrored_halves<T>(spectrum + int64_t(p) * rows * m,
+                                spectrum + int64_t((3 - p) % 3) * rows * m, image.out, p, rows, n,
+                                D);
     return noErr;
 }
 
