@@ -243,17 +243,24 @@ bool take_out_sinusoids(double* real, const Analysis& a, const Finding& found, d
 }
 
 /* What became of a plane: left alone (to be copied), filtered, or filtered
- * of a screen (to be blended with the scan by the picture's map). */
-enum Outcome { left_alone, filtered, screened };
+ * of a screen (to be blended with the scan by the picture's map); or the
+ * user asked to stop. */
+enum Outcome { left_alone, filtered, screened, cancelled };
+
+/* The steps of a plane that progress counts: the analysis, the second look
+ * after sinusoids are taken out, the filter and the writing. */
+const int32_t plane_steps = 4;
 
 template <typename T>
 Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
-                       const Plans& plans, ScreenMap* map, Analysis* a) {
+                       const Plans& plans, ScreenMap* map, Analysis* a, Progress* progress) {
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
     double* real = reinterpret_cast<double*>(spectrum);
     if (!read_plane(image, k, real, b)) return left_alone;
     Finding found = analyse(spectrum, b, plans, a);
+    const int32_t base = k * plane_steps;
+    if (progress->cancelled_at(base + 1)) return cancelled;
     /* a photograph's own faint ripple, less than an 8-bit step, is not
      * worth changing it for */
     if (found.peaks == 0 || (found.screen == 0 && found.loudest < 1 / 256.0)) return left_alone;
@@ -279,6 +286,7 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
             std::copy(first_region, first_region + s.bins(), a->region);
         }
     }
+    if (progress->cancelled_at(base + 2)) return cancelled;
     const double N = double(H) * double(s.W);
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
@@ -331,6 +339,7 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
         return int64_t(0);
     });
     fftw_execute(plans.inverse);
+    if (progress->cancelled_at(base + 3)) return cancelled;
 
     const int32_t stride = 2 * C;
     over_rows(H, s.W, [&](int32_t first, int32_t end) {
@@ -382,10 +391,16 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
         destroy(&plans, &map);
         return memFullErr;
     }
+    Progress& progress = *image.progress;
+    progress.total = image.colours * plane_steps + 1;
     Outcome outcome[4];
     bool any_screen = false;
     for (int32_t k = 0; k < image.colours; k++) {
-        outcome[k] = descreen_plane(image, k, spectrum, b, plans, &map, &a);
+        outcome[k] = descreen_plane(image, k, spectrum, b, plans, &map, &a, &progress);
+        if (outcome[k] == cancelled || progress.cancelled_at((k + 1) * plane_steps)) {
+            destroy(&plans, &map);
+            return userCanceledErr;
+        }
         if (outcome[k] == left_alone) copy_plane(image, k);
         any_screen |= outcome[k] == screened;
     }
@@ -395,7 +410,7 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
             if (outcome[k] == screened) blend_plane(image, k, map);
     }
     destroy(&plans, &map);
-    return noErr;
+    return progress.cancelled_at(progress.total) ? userCanceledErr : noErr;
 }
 
 int32_t every_column(int32_t columns, int32_t) {

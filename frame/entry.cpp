@@ -102,8 +102,9 @@ void copy_through(const FilterRecord* record, int bytes, int32_t written) {
     }
 }
 
-template <typename T> Image<T> image_of(const FilterRecord* record) {
+template <typename T> Image<T> image_of(const FilterRecord* record, Progress* progress) {
     Image<T> image;
+    image.progress = progress;
     image.rows = record->imageSize.v;
     image.columns = record->imageSize.h;
     image.colours = colours_of(record);
@@ -116,13 +117,14 @@ template <typename T> Image<T> image_of(const FilterRecord* record) {
 
 int16_t run_body(const FilterRecord* record, void* const work[]) {
     const TransformBody& body = spectra_transform_body;
+    Progress progress = {record->progressProc, record->abortProc};
     switch (record->depth) {
     case 8:
-        return body.run8(image_of<uint8_t>(record), work);
+        return body.run8(image_of<uint8_t>(record, &progress), work);
     case 16:
-        return body.run16(image_of<uint16_t>(record), work);
+        return body.run16(image_of<uint16_t>(record, &progress), work);
     default:
-        return body.run32(image_of<float>(record), work);
+        return body.run32(image_of<float>(record, &progress), work);
     }
 }
 

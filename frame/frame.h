@@ -9,6 +9,7 @@
 #define SPECTRA_FRAME_H
 
 #include "filter_record.h"
+#include "progress.h"
 
 #include <cstdint>
 
@@ -38,6 +39,7 @@ template <typename T> struct Image {
     int32_t colours; /* the colour planes: 3 in RGB, 1 in grey */
     Samples<const T> in;
     Samples<T> out;
+    Progress* progress; /* the body sets its total of steps first */
 };
 
 enum { max_work_buffers = 2 };
@@ -56,8 +58,9 @@ struct TransformBody {
     int32_t (*written_columns)(int32_t columns, int32_t depth);
 
     /* Run the transform at each depth, writing only its columns of the
-     * colour planes. A run returns noErr, or memFullErr when FFTW gave no
-     * plan; the frame then copies the whole input to the output. */
+     * colour planes. A run returns noErr, memFullErr when FFTW gave no plan,
+     * or userCanceledErr when the user asked to stop; the frame then copies
+     * the whole input to the output. */
     int16_t (*run8)(const Image<uint8_t>& image, void* const work[]);
     int16_t (*run16)(const Image<uint16_t>& image, void* const work[]);
     int16_t (*run32)(const Image<float>& image, void* const work[]);

@@ -261,6 +261,18 @@ void fill_junk(Area& area, int32_t rows, uint32_t seed) {
     }
 }
 
+/* The options of the run on this thread, for the procedures that the
+ * plug-in calls back. */
+thread_local const HostOptions* calling = nullptr;
+
+void progress_proc(int32_t done, int32_t total) {
+    if (calling && calling->progress) calling->progress(done, total);
+}
+
+Boolean abort_proc() {
+    return calling && calling->cancel && calling->cancel() ? 1 : 0;
+}
+
 } // namespace
 
 int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
@@ -292,6 +304,13 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
     record.wholeSize = record.imageSize;
     record.depth = in.depth;
     record.maxSpace64 = int64_t(1) << 40;
+    if (options.progress) record.progressProc = reinterpret_cast<ProcPtr>(&progress_proc);
+    if (options.cancel) record.abortProc = reinterpret_cast<ProcPtr>(&abort_proc);
+    struct Calling {
+        const HostOptions* before = calling;
+        ~Calling() { calling = before; }
+    } restore;
+    calling = &options;
     l.before_start = record;
 
     intptr_t data = 0;

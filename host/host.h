@@ -12,6 +12,7 @@
 #include "pipl.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -134,6 +135,11 @@ struct HostOptions {
     bool parameters = true;
     bool finish_after_success = true;
     bool until_right_is_zero = false;
+    /* The host's progress procedure and its request to stop, which the
+     * plug-in calls on the thread that runs it: progress(done, total), and
+     * cancel() true to stop. Unset, the record holds null procedures. */
+    std::function<void(int32_t done, int32_t total)> progress;
+    std::function<bool()> cancel;
 };
 
 /* Every result code of a run and the record as the plug-in left it. */

@@ -17,12 +17,17 @@ template <typename T> int16_t forward(const Image<T>& image, void* const work[])
     int32_t H = image.rows, n = image.columns / 2, m = n / 2 + 1;
     double D = magnitude_divisor<T>(double(H * n));
 
+    Progress& progress = *image.progress;
+    progress.total = 3 * planar_steps;
     for (int32_t k = 0; k < 3; k++) {
         fill_real_centred<T>(real, 2 * int64_t(m), image.in, k, H, n);
+        if (progress.cancelled_after(1)) return userCanceledErr;
         const int32_t dims[] = {H, n};
         if (int16_t error = transform_real_axes(real, 2 * int64_t(m), buffer, dims, 2))
             return error;
+        if (progress.cancelled_after(2)) return userCanceledErr;
         code_mirrored_halves<T>(buffer, buffer, image.out, k, H, n, D);
+        if (progress.cancelled_after(1)) return userCanceledErr;
     }
     return noErr;
 }

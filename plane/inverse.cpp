@@ -18,13 +18,16 @@ template <typename T> int16_t inverse(const Image<T>& image, void* const work[])
     const CoefficientReader<T> reader(magnitude_divisor<T>(N),
                                       std::is_same<T, float>::value || !spectra_fault());
 
+    Progress& progress = *image.progress;
+    progress.total = 3 * planar_steps;
     for (int32_t k = 0; k < 3; k++) {
         read_halves<T>(buffer, image.in, k, H, n, reader);
-
+        if (progress.cancelled_after(1)) return userCanceledErr;
         const int32_t dims[] = {H, n};
         if (int16_t error = transform_axes(buffer, buffer, dims, 2, FFTW_BACKWARD)) return error;
-
+        if (progress.cancelled_after(2)) return userCanceledErr;
         write_modulus<T>(buffer, image.out, k, H, n);
+        if (progress.cancelled_after(1)) return userCanceledErr;
     }
     return noErr;
 }

@@ -16,6 +16,11 @@
 #include <fftw3.h>
 #include <type_traits>
 
+/* The steps of a plane's work that progress counts: its filling (the
+ * inverse: reading), its transform, which counts twice, and its coding (the
+ * inverse: writing). */
+const int32_t planar_steps = 4;
+
 /* One complex buffer of (rows + 4) x (n + 4) + 4 values; the first rows x n
  * hold the transform, row-major. An image narrower than two columns has an
  * empty half and nothing to transform. */

@@ -41,8 +41,7 @@ template <typename T> int16_t row(const Image<T>& image, void* const work[]) {
 
     int64_t parts = int64_t(std::thread::hardware_concurrency());
     if (parts > 64) parts = 64;
-    if (parts > 3 * int64_t(rows) * N / least_per_thread)
-        parts = 3 * int64_t(rows) * N / least_per_thread;
+    if (parts > int64_t(rows) * N / least_per_thread) parts = int64_t(rows) * N / least_per_thread;
     if (parts < 1) parts = 1;
     const int64_t pair_bytes = spectrum_bytes + real_bytes; /* the spectrum first */
     char* others = nullptr;
@@ -62,26 +61,36 @@ template <typename T> int16_t row(const Image<T>& image, void* const work[]) {
         return memFullErr;
     }
 
-    const int64_t count = 3 * int64_t(rows);
-    over_rows(int32_t(parts), least_per_thread, [&](int32_t first, int32_t end) {
-        for (int32_t part = first; part < end; part++) {
-            fftw_complex* X = spectrum;
-            double* x = real;
-            if (part > 0) {
-                X = reinterpret_cast<fftw_complex*>(others + pair_bytes * (part - 1));
-                x = reinterpret_cast<double*>(reinterpret_cast<char*>(X) + spectrum_bytes);
+    /* a plane at a time, so that progress and the request to stop are
+     * heard between planes, on the host's thread */
+    Progress& progress = *image.progress;
+    progress.total = 3;
+    for (int32_t p = 0; p < 3; p++) {
+        over_rows(int32_t(parts), least_per_thread, [&](int32_t first, int32_t end) {
+            for (int32_t part = first; part < end; part++) {
+                fftw_complex* X = spectrum;
+                double* x = real;
+                if (part > 0) {
+                    X = reinterpret_cast<fftw_complex*>(others + pair_bytes * (part - 1));
+                    x = reinterpret_cast<double*>(reinterpret_cast<char*>(X) + spectrum_bytes);
+                }
+                for (int32_t y = int32_t(rows * part / parts);
+                     y < int32_t(rows * (part + 1) / parts); y++) {
+                    for (int32_t k = 0; k < N; k++) x[k] = image.in.at(k, y, p);
+                    fftw_execute_dft_r2c(plan, x, X);
+                    write_coefficients<T>(X, n, D, &image.out.at(0, y, p), &image.out.at(n, y, p),
+                                          image.out.planes);
+                    for (int32_t c = 2 * n; c < W; c++) image.out.at(c, y, p) = 0;
+                }
             }
-            for (int64_t i = count * part / parts; i < count * (part + 1) / parts; i++) {
-                const int32_t p = int32_t(i / rows), y = int32_t(i % rows);
-                for (int32_t k = 0; k < N; k++) x[k] = image.in.at(k, y, p);
-                fftw_execute_dft_r2c(plan, x, X);
-                write_coefficients<T>(X, n, D, &image.out.at(0, y, p), &image.out.at(n, y, p),
-                                      image.out.planes);
-                for (int32_t c = 2 * n; c < W; c++) image.out.at(c, y, p) = 0;
-            }
+            return int64_t(0);
+        });
+        if (progress.cancelled_after(1)) {
+            fftw_destroy_plan(plan);
+            fftw_free(others);
+            return userCanceledErr;
         }
-        return int64_t(0);
-    });
+    }
     fftw_destroy_plan(plan);
     fftw_free(others);
     return noErr;

@@ -1,9 +1,12 @@
 /* frame_test.cpp - the handshake and the result codes, the same in every
  * plug-in: the whole-image request, what each selector changes, the checks
- * that guard Continue, and output that does not depend on outData. */
+ * that guard Continue, output that does not depend on outData, and the
+ * host's progress and stop procedures. */
 #include "support.h"
 
 #include <cstring>
+#include <utility>
+#include <vector>
 
 namespace {
 
@@ -205,6 +208,51 @@ TEST_P(Frame, OutputDoesNotDependOnWhatTheHostLeftInOutData) {
             EXPECT_TRUE(host_same_samples(a, c)) << depth << " " << planes;
         }
 }
+
+/* Progress runs forward to its total, the stop request is heard between
+ * the steps, and a stop at any of them ends the run with userCanceledErr
+ * and the input back. */
+class Cancel : public ::testing::TestWithParam<std::tuple<const char*, int>> {};
+
+TEST_P(Cancel, ProgressInOrderAndAStopAtEveryCallGivesTheInputBack) {
+    Plugin plugin(std::get<0>(GetParam()));
+    HostImage in = noise_image(24, 40, 4, std::get<1>(GetParam()), 5);
+    HostOptions options;
+    options.fill = HostFill::junk;
+    std::vector<std::pair<int32_t, int32_t>> calls;
+    int asks = 0;
+    options.progress = [&](int32_t done, int32_t total) { calls.push_back({done, total}); };
+    options.cancel = [&] { return ++asks < 0; };
+    int16_t result;
+    plugin.run(in, &result, options);
+    ASSERT_EQ(result, noErr);
+    ASSERT_FALSE(calls.empty());
+    for (size_t i = 0; i < calls.size(); i++) {
+        EXPECT_EQ(calls[i].second, calls[0].second) << "call " << i;
+        EXPECT_GT(calls[i].first, i > 0 ? calls[i - 1].first : 0) << "call " << i;
+    }
+    EXPECT_EQ(calls.back().first, calls.back().second);
+    EXPECT_GE(asks, 3);
+
+    const int points = asks;
+    for (int stop = 1; stop <= points; stop++) {
+        asks = 0;
+        options.cancel = [&] { return ++asks == stop; };
+        options.junk_seed = uint32_t(stop);
+        HostImage out = plugin.run(in, &result, options);
+        EXPECT_EQ(result, userCanceledErr) << "stop at " << stop;
+        EXPECT_TRUE(host_same_samples(in, out)) << "stop at " << stop;
+        EXPECT_EQ(asks, stop) << "the run went on after the stop";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(AllPlugins, Cancel,
+                         ::testing::Combine(::testing::ValuesIn(all_plugins),
+                                            ::testing::Values(8, 16, 32)),
+                         [](const auto& info) {
+                             return std::string(std::get<0>(info.param)) + "_" +
+                                    std::to_string(std::get<1>(info.param));
+                         });
 
 } // namespace
 

@@ -31,16 +31,24 @@ template <typename T> int16_t volume(const Image<T>& image, void* const work[]) 
     int32_t rows = image.rows, n = image.columns / 2, m = n / 2 + 1;
     double D = magnitude_divisor<T>(double(3 * rows * n));
 
-    for (int32_t p = 0; p < 3; p++)
+    /* progress: each plane's filling and coding, and the transform as six */
+    Progress& progress = *image.progress;
+    progress.total = 12;
+    for (int32_t p = 0; p < 3; p++) {
         fill_real_centred<T>(in + int64_t(p) * rows * n, n, image.in, p, rows, n);
+        if (progress.cancelled_after(1)) return userCanceledErr;
+    }
     const int32_t dims[] = {3, rows, n};
     if (int16_t error = transform_real_axes(in, n, spectrum, dims, 3)) return error;
+    if (progress.cancelled_after(6)) return userCanceledErr;
 
     /* plane p's mirror images lie in the plane of colour frequency -p */
-    for (int32_t p = 0; p < 3; p++)
+    for (int32_t p = 0; p < 3; p++) {
         code_mirrored_halves<T>(spectrum + int64_t(p) * rows * m,
                                 spectrum + int64_t((3 - p) % 3) * rows * m, image.out, p, rows, n,
                                 D);
+        if (progress.cancelled_after(1)) return userCanceledErr;
+    }
     return noErr;
 }
 
