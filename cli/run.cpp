@@ -5,6 +5,7 @@
 #include "report.h"
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <future>
@@ -163,8 +164,24 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
         *failure = {exit_plugin, not_enabled(plugin, in, doc)};
         return false;
     }
+    /* On a terminal, a line that shows how far the plug-in has come, once
+     * it has worked for a second; it is cleared when the plug-in returns. */
+    HostOptions options;
+    bool shown = false;
+    const std::string name = host_short_name(plugin.info.name);
+    if (!quiet && isatty(2)) {
+        const auto start = std::chrono::steady_clock::now();
+        options.progress = [&, start](int32_t done, int32_t total) {
+            if (std::chrono::steady_clock::now() - start < std::chrono::seconds(1)) return;
+            std::fprintf(stderr, "\r%s: %d %%", name.c_str(),
+                         int(100 * int64_t(done) / (total > 0 ? total : 1)));
+            std::fflush(stderr);
+            shown = true;
+        };
+    }
     std::string error;
-    int16_t result = host_run_once(plugin, in.image, out, &error);
+    int16_t result = host_run_once(plugin, in.image, out, &error, options);
+    if (shown) std::fprintf(stderr, "\r\033[K");
     if (result == hostNotLoaded) {
         *failure = {exit_plugin, error};
         return false;

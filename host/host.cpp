@@ -383,10 +383,10 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
 }
 
 int16_t host_run_once(const FoundPlugin& plugin, const HostImage& in, HostImage* out,
-                      std::string* error) {
+                      std::string* error, const HostOptions& options) {
     HostPlugin loaded;
     if (!host_load(plugin.path, plugin.info.entry, &loaded, error)) return hostNotLoaded;
-    int16_t result = host_run(loaded, in, out);
+    int16_t result = host_run(loaded, in, out, options);
     host_unload(&loaded);
     return result;
 }

@@ -171,7 +171,7 @@ int16_t host_run(const HostPlugin& plugin, const HostImage& in, HostImage* out,
  * load a filter for each run do. Returns what host_run returns, or
  * hostNotLoaded with *error saying why. */
 int16_t host_run_once(const FoundPlugin& plugin, const HostImage& in, HostImage* out,
-                      std::string* error);
+                      std::string* error, const HostOptions& options = HostOptions());
 
 /* The name of a result code ("memFullErr"), or its number. */
 std::string host_result_name(int16_t code);
