@@ -135,7 +135,8 @@ bool layer_pixels(const std::string& label, const BridgeLayer& layer, HostImage*
  * not change keep their own values. SpectraDescreen's note, where `note`
  * is given, says what it took out. */
 bool run_pixels(const FoundPlugin& plugin, const std::string& label, const HostImage& in,
-                HostImage* out, std::string* message, std::string* note = nullptr) {
+                HostImage* out, std::string* message, void (*progress)(double),
+                std::string* note = nullptr) {
     PiplDocument document;
     document.mode = pipl_mode_of(in.planes, in.depth);
     document.depth = in.depth;
@@ -153,8 +154,13 @@ bool run_pixels(const FoundPlugin& plugin, const std::string& label, const HostI
         interface = in;
         host_to_interface16(interface);
     }
+    /* the bar moves through the plug-in's own work between the copies */
+    HostOptions options;
+    options.progress = [progress](int32_t done, int32_t total) {
+        progress(0.3 + 0.4 * done / (total > 0 ? total : 1));
+    };
     std::string error;
-    int16_t result = host_run_once(plugin, in.depth == 16 ? interface : in, out, &error);
+    int16_t result = host_run_once(plugin, in.depth == 16 ? interface : in, out, &error, options);
     if (result == hostNotLoaded) {
         *message = error;
         return false;
@@ -198,7 +204,7 @@ bool bridge_filter(const FoundPlugin& plugin, const BridgeLayer& layer, HostImag
                    std::string* note, std::string* message, void (*progress)(double)) {
     HostImage in;
     return layer_pixels(label_of(plugin), layer, &in, message, progress, takes_grey(plugin)) &&
-           run_pixels(plugin, label_of(plugin), in, out, message, note);
+           run_pixels(plugin, label_of(plugin), in, out, message, progress, note);
 }
 
 const BridgeStep bridge_steps[2] = {
@@ -229,7 +235,7 @@ bool spectrum_of(const FoundPlugin& plane, const BridgeLayer& layer, BridgeNewIm
     }
     int32_t depth = picture.depth == 8 ? 16 : picture.depth;
     canvas = host_spectrum_canvas(host_convert_depth(picture, depth));
-    if (!run_pixels(plane, label, canvas, &image->pixels, message)) return false;
+    if (!run_pixels(plane, label, canvas, &image->pixels, message, progress)) return false;
     image->precision = precision_of(layer.format, depth);
     image->record = {picture.depth, picture.columns, picture.rows};
     return true;
@@ -245,7 +251,7 @@ bool picture_of(const FoundPlugin& inverse, const BridgeLayer& layer, const Sour
                            "image";
         return false;
     }
-    if (!run_pixels(inverse, label, spectrum, &out, message)) return false;
+    if (!run_pixels(inverse, label, spectrum, &out, message, progress)) return false;
     int32_t depth =
         host_record_fits(record, spectrum.columns, spectrum.rows) ? record.depth : spectrum.depth;
     image->pixels = host_convert_depth(host_left_half(out), depth);
