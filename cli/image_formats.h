@@ -29,20 +29,24 @@ bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* e
 /* The writers, into an open file; messages name `path`. A record with a
  * depth is written into the file. */
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-               const SourceRecord& record, std::string* error);
+               const SourceRecord& record, const ImageMeta& meta, std::string* error);
 /* PNG's colour type for 1 to 4 planes: grey, grey and alpha, RGB, RGBA. */
 inline uint8_t png_colour_type(int32_t planes) {
     const uint8_t types[4] = {0, 4, 2, 6};
     return types[planes - 1];
 }
-/* A large 8- or 16-bit picture of 1 to 4 planes as PNG, compressed on every
- * core (png_parallel.cpp); `record_text`, when not empty, goes into a text
- * chunk. False with errno set when it cannot be written. */
-bool png_write_parallel(FILE* f, const HostImage& image, const HostImage* original,
-                        const std::string& record_text);
+/* The zlib stream of a large 8- or 16-bit picture's PNG image data,
+ * filtered and compressed on every core (png_parallel.cpp). False when
+ * memory runs out. */
+bool png_image_data(const HostImage& image, const HostImage* original, std::vector<uint8_t>* data);
+/* An 8- or 16-bit picture of 1 or 3 planes as JPEG at jpeg_quality, with
+ * 16-bit samples rounded to 8 bits. */
+const int jpeg_quality = 92;
+bool jpeg_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
+                const ImageMeta& meta, std::string* error);
 /* Takes the descriptor: it is closed when the call returns. Synced to its
  * disk when `sync` is set. */
 bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-                const SourceRecord& record, bool sync, std::string* error);
+                const SourceRecord& record, const ImageMeta& meta, bool sync, std::string* error);
 
 #endif

@@ -107,18 +107,39 @@ std::string cannot_write(const std::string& path, int cause) {
     return path + ": cannot be written (" + std::strerror(cause) + ")";
 }
 
+enum class Format { png, tiff, jpeg, unknown };
+
+/* The format that `path` names. A device or a pipe (/dev/stdout, /dev/null)
+ * without an extension gets PNG, or TIFF for 32-bit floats. */
+Format format_of(const std::string& path, int32_t depth, bool device) {
+    std::string extension = lower_extension(path);
+    if (extension == "png") return Format::png;
+    if (extension == "tif" || extension == "tiff") return Format::tiff;
+    if (extension == "jpg" || extension == "jpeg") return Format::jpeg;
+    if (device && extension.empty()) return depth == 32 ? Format::tiff : Format::png;
+    return Format::unknown;
+}
+
+bool is_device(const std::string& path) {
+    struct stat target;
+    return stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode);
+}
+
 /* Writes the image through the open descriptor `fd`, which it closes;
  * messages name `path`. Only a regular file is synced to its disk. */
 bool write_fd(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-              const SourceRecord& record, bool png, bool sync, std::string* error) {
-    if (!png) return tiff_write(path, fd, image, original, record, sync, error);
+              const SourceRecord& record, const ImageMeta& meta, Format format, bool sync,
+              std::string* error) {
+    if (format == Format::tiff)
+        return tiff_write(path, fd, image, original, record, meta, sync, error);
     FILE* f = fdopen(fd, "wb");
     if (!f) {
         *error = cannot_write(path, errno);
         close(fd);
         return false;
     }
-    bool ok = png_write(path, f, image, original, record, error);
+    bool ok = format == Format::png ? png_write(path, f, image, original, record, meta, error)
+                                    : jpeg_write(path, f, image, original, meta, error);
     if (std::fflush(f) != 0 || (sync && fsync(fileno(f)) != 0)) {
         if (ok) *error = cannot_write(path, errno);
         ok = false;
@@ -175,40 +196,64 @@ void image_remove_temporary() {
     if (temporary_set) unlink(temporary);
 }
 
+bool image_can_write(const std::string& path, int32_t depth, int32_t planes, bool spectrum,
+                     std::string* error) {
+    const bool device = is_device(path);
+    switch (format_of(path, depth, device)) {
+    case Format::unknown:
+        *error = path + ": unknown output format (use .png, .tif, .tiff or .jpg)";
+        return false;
+    case Format::png:
+        if (depth != 32) break;
+        *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
+        return false;
+    case Format::jpeg:
+        if (spectrum)
+            *error = path + ": a spectrum is not written as JPEG: its losses would change the "
+                            "spectrum's codes (write a .png or .tif file)";
+        else if (depth == 32)
+            *error = path + ": JPEG cannot hold 32-bit float samples (write a .tif file)";
+        else if (planes == 2 || planes == 4)
+            *error = path + ": JPEG cannot hold transparency (write a .png or .tif file)";
+        else
+            break;
+        return false;
+    case Format::tiff:
+        break;
+    }
+    if (device) return true;
+    /* the folder: there, a folder, and open to writing */
+    size_t slash = path.rfind('/');
+    std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    struct stat s;
+    if (stat(dir.c_str(), &s) != 0) {
+        *error = cannot_write(path, errno);
+        return false;
+    }
+    if (!S_ISDIR(s.st_mode) || access(dir.c_str(), W_OK | X_OK) != 0) {
+        *error = cannot_write(path, S_ISDIR(s.st_mode) ? errno : ENOTDIR);
+        return false;
+    }
+    return true;
+}
+
 bool image_write(const std::string& path, const HostImage& image, std::string* error,
                  const ImageFile* source) {
     const HostImage* original =
         source && !source->original.storage.empty() ? &source->original : nullptr;
     SourceRecord record = source ? source->record : SourceRecord();
-    std::string extension = lower_extension(path);
-    bool png = extension == "png", tiff = extension == "tif" || extension == "tiff";
-    /* A device or a pipe (/dev/stdout, /dev/null) is written as it is: it
-     * cannot be replaced by renaming, and must not be. Without an extension
-     * it gets PNG, or TIFF for 32-bit floats. */
-    struct stat target;
-    bool device =
-        stat(path.c_str(), &target) == 0 && !S_ISREG(target.st_mode) && !S_ISDIR(target.st_mode);
-    if (device && !png && !tiff) png = image.depth != 32;
-    if (extension == "jpg" || extension == "jpeg") {
-        *error = path + ": JPEG is not written: its losses would change the spectrum's codes "
-                        "(write a .png or .tif file)";
+    const ImageMeta meta = source ? source->meta : ImageMeta();
+    if (!image_can_write(path, image.depth, image.planes, source && source->spectrum, error))
         return false;
-    }
-    if (!png && !tiff) {
-        *error = path + ": unknown output format (use .png, .tif or .tiff)";
-        return false;
-    }
-    if (png && image.depth == 32) {
-        *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
-        return false;
-    }
+    const bool device = is_device(path);
+    const Format format = format_of(path, image.depth, device);
     if (device) {
         int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) {
             *error = cannot_write(path, errno);
             return false;
         }
-        return write_fd(path, fd, image, original, record, png, false, error);
+        return write_fd(path, fd, image, original, record, meta, format, false, error);
     }
     /* A file through a temporary file in the same folder, renamed into
      * place when whole. */
@@ -219,7 +264,7 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         *error = cannot_write(path, errno);
         return false;
     }
-    bool ok = write_fd(path, fd, image, original, record, png, true, error);
+    bool ok = write_fd(path, fd, image, original, record, meta, format, true, error);
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
         *error = cannot_write(path, errno);
         ok = false;

@@ -13,6 +13,7 @@
 #include "spectrum.h"
 
 #include <string>
+#include <vector>
 
 /* How a file's colours are arranged: decides the document's mode. Palette
  * files are read as RGB. */
@@ -20,12 +21,21 @@ enum class ImageColours { rgb, grey, cmyk, other };
 
 enum class ImageFormat { png, tiff, jpeg };
 
+/* What a picture carries beside its samples, which goes from input to
+ * output where the output shows the same scene. */
+struct ImageMeta {
+    std::vector<uint8_t> icc;    /* the colour profile, if the file has one */
+    double dpi_x = 0, dpi_y = 0; /* pixels per inch; 0 when the file gives none */
+};
+
 struct ImageFile {
     HostImage image;
     ImageColours colours = ImageColours::rgb;
     ImageFormat format = ImageFormat::png;
     HostImage original;  /* 16-bit files: the samples as the file holds them */
     SourceRecord record; /* a spectrum's record of its source, read and written */
+    ImageMeta meta;
+    bool spectrum = false; /* a picture of codes, which JPEG's losses would change */
 };
 
 /* 16-bit samples as a file holds them (0..65535, native order) kept in
@@ -36,12 +46,20 @@ void image_from_file16(ImageFile* file);
  * sets *error to a one-line message that names the file and the cause. */
 bool image_read(const std::string& path, ImageFile* file, std::string* error);
 
-/* Writes `image` as PNG or TIFF, chosen by the path's extension (.png,
- * .tif, .tiff), atomically. PNG holds 8 and 16 bits; TIFF also 32-bit
- * floats. The file gets the permissions that the umask gives a new file.
+/* Can a picture of this depth and number of planes be written at `path`:
+ * does its extension name a format that holds it, and is its folder there
+ * to write in? False with *error saying why. Asked before any work, and
+ * again by image_write. */
+bool image_can_write(const std::string& path, int32_t depth, int32_t planes, bool spectrum,
+                     std::string* error);
+
+/* Writes `image` as PNG, TIFF or JPEG, chosen by the path's extension
+ * (.png, .tif, .tiff, .jpg, .jpeg), atomically. PNG holds 8 and 16 bits;
+ * TIFF also 32-bit floats; JPEG 8 bits (16 are rounded to 8), and no
+ * spectrum. The file gets the permissions that the umask gives a new file.
  * With the `source` that a plug-in ran on, 16-bit samples that the plug-in
  * left alone keep the source file's own values, and its record of a
- * spectrum's source goes into the file. */
+ * spectrum's source goes into the file, and its profile and resolution. */
 bool image_write(const std::string& path, const HostImage& image, std::string* error,
                  const ImageFile* source = nullptr);
 

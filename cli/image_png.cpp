@@ -6,6 +6,7 @@
  * sample, grey or RGB, with or without alpha. */
 #include "image_formats.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csetjmp>
 #include <cstring>
@@ -45,6 +46,45 @@ int text_fn(png_structp png, png_unknown_chunkp chunk) {
     return 1;
 }
 
+/* The profile and the resolution, when the file gives them. */
+void read_meta(png_structp png, png_infop info, ImageMeta* meta) {
+    png_charp name = nullptr;
+    int compression = 0;
+    png_bytep icc = nullptr;
+    png_uint_32 size = 0;
+    if (png_get_iCCP(png, info, &name, &compression, &icc, &size) && icc && size)
+        meta->icc.assign(icc, icc + size);
+    png_uint_32 x = 0, y = 0;
+    int unit = 0;
+    if (png_get_pHYs(png, info, &x, &y, &unit) && unit == PNG_RESOLUTION_METER && x && y) {
+        meta->dpi_x = x * 0.0254;
+        meta->dpi_y = y * 0.0254;
+    }
+}
+
+/* The header and the chunks before the image data: the record of a
+ * spectrum's source, the profile and the resolution. A profile that libpng
+ * finds unsound is left out with a warning, not an error. */
+void write_head(png_structp png, png_infop info, const HostImage& image,
+                const std::string& record_text, const ImageMeta& meta) {
+    png_set_benign_errors(png, 1);
+    png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
+                 png_colour_type(image.planes), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_text text = {};
+    text.compression = PNG_TEXT_COMPRESSION_NONE;
+    text.key = const_cast<char*>(host_record_key);
+    text.text = const_cast<char*>(record_text.c_str());
+    if (!record_text.empty()) png_set_text(png, info, &text, 1);
+    if (!meta.icc.empty())
+        png_set_iCCP(png, info, "ICC profile", PNG_COMPRESSION_TYPE_BASE, meta.icc.data(),
+                     png_uint_32(meta.icc.size()));
+    if (meta.dpi_x > 0 && meta.dpi_y > 0)
+        png_set_pHYs(png, info, png_uint_32(meta.dpi_x / 0.0254 + 0.5),
+                     png_uint_32(meta.dpi_y / 0.0254 + 0.5), PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+}
+
 } // namespace
 
 bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* error) {
@@ -66,19 +106,22 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
     }
     png_init_io(png, f);
     png_set_user_limits(png, 0x7fffffff, 0x7fffffff);
-    /* Compressed text, profiles and unknown chunks are skipped, not read:
-     * libpng allocates such a chunk at the size the file claims, so a few
-     * bytes that claim a 2 GB text would cost 2 GB. Plain text chunks, where
-     * a spectrum records its source, are read one at a time (within
-     * libpng's limit of 8 MB a chunk) and dropped. */
-    static const png_byte skipped[] = "zTXt\0iTXt\0iCCP\0sPLT\0eXIf";
+    /* Compressed text and unknown chunks are skipped, not read: libpng
+     * allocates such a chunk at the size the file claims, so a few bytes
+     * that claim a 2 GB text would cost 2 GB. Plain text chunks, where a
+     * spectrum records its source, are read one at a time and dropped. The
+     * colour profile is kept; it and every chunk read stay within libpng's
+     * limit of 8 MB, which is set here for clarity. */
+    png_set_chunk_malloc_max(png, 8000000);
+    static const png_byte skipped[] = "zTXt\0iTXt\0sPLT\0eXIf";
     static const png_byte text[] = "tEXt";
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, 0);
-    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 5);
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, skipped, 4);
     png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_ALWAYS, text, 1);
     file->record = SourceRecord();
     png_set_read_user_chunk_fn(png, file, text_fn);
     png_read_info(png, info);
+    read_meta(png, info, &file->meta);
     png_uint_32 width = png_get_image_width(png, info), height = png_get_image_height(png, info);
     int type = png_get_color_type(png, info), bits = png_get_bit_depth(png, info);
     if (image_too_large(path, width, height, error)) {
@@ -129,7 +172,7 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
 }
 
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-               const SourceRecord& record, std::string* error) {
+               const SourceRecord& record, const ImageMeta& meta, std::string* error) {
     if (image.depth == 32) {
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
@@ -139,10 +182,11 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
         return false;
     }
     std::string record_text = record.depth ? host_record_text(record) : "";
-    if (int64_t(image.rows) * image.columns > small_picture) {
-        errno = 0;
-        if (png_write_parallel(f, image, original, record_text)) return true;
-        *error = path + ": cannot be written (" + std::strerror(errno ? errno : EIO) + ")";
+    /* a large picture's image data, compressed on every core first */
+    std::vector<uint8_t> data;
+    const bool large = int64_t(image.rows) * image.columns > small_picture;
+    if (large && !png_image_data(image, original, &data)) {
+        *error = path + ": cannot be written (" + std::strerror(ENOMEM) + ")";
         return false;
     }
     PngError e;
@@ -162,19 +206,20 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     }
     png_init_io(png, f);
     errno = 0;
+    write_head(png, info, image, record_text, meta);
+    if (large) {
+        /* IDAT chunks of at most a mebibyte, then the end */
+        for (size_t at = 0; at < data.size(); at += size_t(1) << 20)
+            png_write_chunk(png, reinterpret_cast<png_const_bytep>("IDAT"), data.data() + at,
+                            std::min(data.size() - at, size_t(1) << 20));
+        png_write_chunk(png, reinterpret_cast<png_const_bytep>("IEND"), nullptr, 0);
+        png_destroy_write_struct(&png, &info);
+        return true;
+    }
     /* A small picture, such as one for a web page, is packed as tightly as
      * zlib can: that costs little time there. */
     png_set_compression_level(png, 9);
     png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
-    png_set_IHDR(png, info, png_uint_32(image.columns), png_uint_32(image.rows), image.depth,
-                 png_colour_type(image.planes), PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
-                 PNG_FILTER_TYPE_DEFAULT);
-    png_text text = {};
-    text.compression = PNG_TEXT_COMPRESSION_NONE;
-    text.key = const_cast<char*>(host_record_key);
-    text.text = const_cast<char*>(record_text.c_str());
-    if (!record_text.empty()) png_set_text(png, info, &text, 1);
-    png_write_info(png, info);
     if (image.depth == 16) png_set_swap(png);
     for (int32_t y = 0; y < image.rows; y++) {
         image_file_row(image, original, y, &row);

@@ -134,6 +134,23 @@ bool read_pixels(TIFF* t, HostImage& image, bool separate, std::string* failure)
     return true;
 }
 
+/* The profile and the resolution, when the file gives them. */
+void read_meta(TIFF* t, ImageMeta* meta) {
+    uint32_t size = 0;
+    void* icc = nullptr;
+    if (TIFFGetField(t, TIFFTAG_ICCPROFILE, &size, &icc) && icc && size)
+        meta->icc.assign(static_cast<uint8_t*>(icc), static_cast<uint8_t*>(icc) + size);
+    float x = 0, y = 0;
+    uint16_t unit = RESUNIT_INCH;
+    TIFFGetFieldDefaulted(t, TIFFTAG_RESOLUTIONUNIT, &unit);
+    if (unit != RESUNIT_NONE && TIFFGetField(t, TIFFTAG_XRESOLUTION, &x) &&
+        TIFFGetField(t, TIFFTAG_YRESOLUTION, &y) && x > 0 && y > 0) {
+        const double per_inch = unit == RESUNIT_CENTIMETER ? 2.54 : 1;
+        meta->dpi_x = x * per_inch;
+        meta->dpi_y = y * per_inch;
+    }
+}
+
 } // namespace
 
 bool tiff_read(const std::string& path, ImageFile* file, std::string* error) {
@@ -181,6 +198,7 @@ bool tiff_read(const std::string& path, ImageFile* file, std::string* error) {
         if (TIFFGetField(t, TIFFTAG_IMAGEDESCRIPTION, &description) && description &&
             std::strncmp(description, key.c_str(), key.size()) == 0)
             host_read_record(description + key.size(), &file->record);
+        read_meta(t, &file->meta);
         std::string failure;
         ok = read_pixels(t, file->image, config == PLANARCONFIG_SEPARATE && planes > 1, &failure);
         if (!ok)
@@ -195,7 +213,7 @@ bool tiff_read(const std::string& path, ImageFile* file, std::string* error) {
 }
 
 bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-                const SourceRecord& record, bool sync, std::string* error) {
+                const SourceRecord& record, const ImageMeta& meta, bool sync, std::string* error) {
     set_handlers();
     errno = 0;
     TIFF* t = TIFFFdOpen(fd, path.c_str(), "w");
@@ -221,6 +239,13 @@ bool tiff_write(const std::string& path, int fd, const HostImage& image, const H
     }
     std::string description = std::string(host_record_key) + ": " + host_record_text(record);
     if (record.depth) TIFFSetField(t, TIFFTAG_IMAGEDESCRIPTION, description.c_str());
+    if (!meta.icc.empty())
+        TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(meta.icc.size()), meta.icc.data());
+    if (meta.dpi_x > 0 && meta.dpi_y > 0) {
+        TIFFSetField(t, TIFFTAG_XRESOLUTION, float(meta.dpi_x));
+        TIFFSetField(t, TIFFTAG_YRESOLUTION, float(meta.dpi_y));
+        TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_INCH));
+    }
     std::vector<uint8_t> row;
     bool ok = true;
     for (int32_t y = 0; ok && y < image.rows; y++) {

@@ -111,7 +111,9 @@ bool read_input(Job* job) {
 /* Whether the output that a batch names in its folder may be written: not
  * over its input, and not over an output written already from another
  * input; false with the failure. */
-bool output_allowed(Job* job, const std::set<std::string>& written) {
+/* May the job's output be written: not over its input or another output,
+ * and in a format and a folder that take it? Asked before the work. */
+bool output_allowed(Job* job, const std::set<std::string>& written, const JobSteps& steps) {
     if (same_file(job->input, job->output)) {
         job->failure = {exit_output,
                         job->output + ": would replace its input; choose another folder"};
@@ -120,6 +122,12 @@ bool output_allowed(Job* job, const std::set<std::string>& written) {
     if (written.count(job->output)) {
         job->failure = {exit_output,
                         job->output + ": written already from another input of that name"};
+        return false;
+    }
+    std::string error;
+    if (!image_can_write(job->output, steps.depth(job->in), job->in.image.planes, steps.spectrum,
+                         &error)) {
+        job->failure = {exit_output, error};
         return false;
     }
     return true;
@@ -228,7 +236,8 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
                                          job.output + "\n(spectra --help tells how to use it)"});
         if (there && S_ISREG(s.st_mode) && !force)
             return fail({exit_output, job.output + ": exists; -f replaces it"});
-        if (!read_input(&job) || !transform(steps, &job) || !write_output(&job))
+        if (!read_input(&job) || !output_allowed(&job, written, steps) || !transform(steps, &job) ||
+            !write_output(&job))
             return fail(job.failure);
         if (!quiet && !job.note.empty())
             std::fprintf(stderr, "spectra: %s: %s\n", job.input.c_str(), job.note.c_str());
@@ -288,7 +297,7 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
              * decides whether this one may be */
             job->output = output_in(dir, job->input, job->in.format, steps.depth(job->in));
             if (writing_job && writing_job->output == job->output) finish_writing();
-            ok = output_allowed(job.get(), written) && transform(steps, job.get());
+            ok = output_allowed(job.get(), written, steps) && transform(steps, job.get());
         }
         finish_writing();
         if (!ok) {
@@ -315,10 +324,17 @@ int run(int argc, char** argv) {
     if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
     JobSteps steps;
     steps.depth = [](const ImageFile& in) { return in.image.depth; };
-    const bool descreen = host_short_name(plugin.info.name) == "SpectraDescreen";
-    steps.transform = [&plugin, descreen](Job* job) {
+    const std::string name = host_short_name(plugin.info.name);
+    const bool descreen = name == "SpectraDescreen";
+    /* a spectrum keeps the resolution but not the colour profile: its
+     * samples are codes, which an editor must not convert as colours */
+    steps.spectrum = name == "SpectraPlane" || name == "SpectraVolume" || name == "SpectraRow";
+    steps.transform = [&plugin, descreen, &steps](Job* job) {
         if (!run_plugin(plugin, job->in, &job->out.image, &job->failure)) return false;
         job->out.original = std::move(job->in.original);
+        job->out.meta = job->in.meta;
+        job->out.spectrum = steps.spectrum;
+        if (steps.spectrum) job->out.meta.icc.clear();
         if (descreen)
             job->note = descreen_report(job->in.image, job->out.image,
                                         job->in.colours == ImageColours::grey ? 1 : 3);

@@ -59,6 +59,7 @@ extern bool quiet, force;
 struct JobSteps {
     std::function<int32_t(const ImageFile&)> depth;
     std::function<bool(Job*)> transform;
+    bool spectrum = false; /* the outputs are spectrum pictures */
 };
 
 /* The files of a verb's arguments: INPUT OUTPUT (inputs gets both, dir

@@ -103,6 +103,11 @@ bool make_spectrum(const FoundPlugin& plane, int32_t depth, Job* job) {
     if (!run_plugin(plane, canvas, &job->out.image, &job->failure)) return false;
     job->out.original = std::move(canvas.original);
     job->out.record = {picture.depth, picture.columns, picture.rows};
+    /* the resolution, but not the colour profile: the samples are codes,
+     * which an editor must not convert as colours */
+    job->out.meta.dpi_x = job->in.meta.dpi_x;
+    job->out.meta.dpi_y = job->in.meta.dpi_y;
+    job->out.spectrum = true;
     return true;
 }
 
@@ -118,6 +123,7 @@ bool make_picture(const FoundPlugin& inverse, int32_t asked, Job* job) {
     if (out.depth == 16) host_to_file16_after(out, in.original);
     int32_t depth = depth_back(in, asked, &job->input);
     job->out = as_read(host_convert_depth(host_left_half(out), depth), in);
+    job->out.meta = in.meta;
     return true;
 }
 
@@ -137,6 +143,7 @@ int one_step(int argc, char** argv, const char* verb, const char* plugin_name, b
     FoundPlugin plugin;
     if (!resolve_plugin(plugin_name, &plugin, &failure)) return fail(failure);
     JobSteps steps;
+    steps.spectrum = forward;
     if (forward) {
         steps.depth = [asked](const ImageFile& in) {
             return asked ? asked : in.image.depth == 8 ? 16 : in.image.depth;

@@ -5,6 +5,8 @@
 #include "limit.h"
 
 #include <algorithm>
+#include <cstring>
+#include <jpeglib.h>
 #include <png.h>
 #include <tiffio.h>
 #include <unistd.h>
@@ -139,7 +141,7 @@ TEST_F(Files, NoInputIsReplacedOrWrittenTwice) {
     EXPECT_TRUE(host_same_samples(read("o/a.png"), Plugin("SpectraPlane").run(image)));
 }
 
-TEST_F(Files, JpegInJpegOutRefused) {
+TEST_F(Files, JpegInJpegOutRefusedForSpectra) {
     write_jpeg("photo.jpg", noise_image(10, 16, 3, 8, 8), "-progressive");
     Result r = spectra("run SpectraPlane " + path("photo.jpg") + " " + path("spectrum.png"));
     EXPECT_EQ(r.code, 0) << r.output;
@@ -147,7 +149,8 @@ TEST_F(Files, JpegInJpegOutRefused) {
         host_same_samples(read("spectrum.png"), Plugin("SpectraPlane").run(read("photo.jpg"))));
     Result out = spectra("run SpectraPlane " + path("photo.jpg") + " " + path("spectrum.jpg"));
     EXPECT_EQ(out.code, 5) << out.output;
-    EXPECT_NE(out.output.find("JPEG is not written"), std::string::npos) << out.output;
+    EXPECT_NE(out.output.find("a spectrum is not written as JPEG"), std::string::npos)
+        << out.output;
     EXPECT_FALSE(exists(path("spectrum.jpg")));
     write_jpeg("grey.jpg", noise_image(10, 16, 3, 8, 9), "-grayscale");
     Result grey = spectra("run SpectraPlane " + path("grey.jpg") + " " + path("g.png"));
@@ -537,4 +540,117 @@ TEST_F(Files, RecordsWrittenByOtherTools) {
         EXPECT_EQ(back.depth, c.depth) << c.input;
         EXPECT_EQ(back.columns, 3) << c.input;
     }
+}
+
+/* A colour profile's header of 128 bytes and an empty tag table: libtiff
+ * and libjpeg carry it as it is (libpng checks profiles more closely, and
+ * takes real ones only). */
+static std::vector<uint8_t> tiny_profile() {
+    std::vector<uint8_t> p(132, 0);
+    auto put = [&](size_t at, const char* four) { std::memcpy(&p[at], four, 4); };
+    p[3] = 132;
+    p[8] = 2, p[9] = 0x10;
+    put(12, "mntr"), put(16, "RGB "), put(20, "XYZ "), put(36, "acsp");
+    return p;
+}
+
+TEST_F(Files, PicturesKeepTheirProfileResolutionAndOrientation) {
+    const std::vector<uint8_t> icc = tiny_profile();
+    const HostImage photo = noise_image(12, 20, 3, 8, 21);
+    /* a PNG at 300 dpi, by libpng itself */
+    FILE* f = std::fopen(path("p.png").c_str(), "wb");
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 20, 12, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_set_pHYs(png, info, 11811, 11811, PNG_RESOLUTION_METER);
+    png_write_info(png, info);
+    for (int y = 0; y < 12; y++) png_write_row(png, photo.data() + y * photo.row_bytes);
+    png_write_end(png, info);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+    /* a TIFF with a profile, at 120 pixels a centimetre, by libtiff */
+    TIFF* t = new_tiff(path("t.tif"), 20, 12, 3, 8);
+    ASSERT_TRUE(t);
+    TIFFSetField(t, TIFFTAG_ICCPROFILE, uint32_t(icc.size()), icc.data());
+    TIFFSetField(t, TIFFTAG_XRESOLUTION, 120.0f);
+    TIFFSetField(t, TIFFTAG_YRESOLUTION, 120.0f);
+    TIFFSetField(t, TIFFTAG_RESOLUTIONUNIT, uint16_t(RESUNIT_CENTIMETER));
+    for (uint32_t y = 0; y < 12; y++)
+        TIFFWriteScanline(t, const_cast<uint8_t*>(photo.data() + y * photo.row_bytes), y, 0);
+    TIFFClose(t);
+    /* a phone's JPEG, taken sideways: Exif orientation 6, the picture to be
+     * turned a quarter clockwise */
+    static const uint8_t exif[] = {'E', 'x',  'i', 'f', 0, 0, 'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1,
+                                   1,   0x12, 0,   3,   0, 0, 0,   1,   0, 6,  0, 0, 0, 0, 0, 0};
+    jpeg_compress_struct c;
+    jpeg_error_mgr e;
+    c.err = jpeg_std_error(&e);
+    jpeg_create_compress(&c);
+    f = std::fopen(path("phone.jpg").c_str(), "wb");
+    jpeg_stdio_dest(&c, f);
+    c.image_width = 20, c.image_height = 12, c.input_components = 3;
+    c.in_color_space = JCS_RGB;
+    jpeg_set_defaults(&c);
+    jpeg_start_compress(&c, TRUE);
+    jpeg_write_marker(&c, JPEG_APP0 + 1, exif, sizeof exif);
+    while (c.next_scanline < c.image_height) {
+        JSAMPROW row = const_cast<JSAMPROW>(photo.data() + c.next_scanline * photo.row_bytes);
+        jpeg_write_scanlines(&c, &row, 1);
+    }
+    jpeg_finish_compress(&c);
+    jpeg_destroy_compress(&c);
+    std::fclose(f);
+
+    struct Case {
+        const char *command, *input, *output;
+        bool profile;
+        double dpi;
+    } cases[] = {
+        {"run SpectraDescreen", "t.tif", "d.tif", true, 304.8},
+        {"run SpectraDescreen", "t.tif", "d.jpg", true, 305},
+        {"run SpectraDescreen", "p.png", "d.png", false, 299.9994},
+        {"spectrum", "t.tif", "s.tif", false, 304.8},
+        {"run SpectraPlane", "p.png", "s.png", false, 299.9994},
+    };
+    for (const Case& k : cases) {
+        Result r = spectra(std::string(k.command) + " -q " + path(k.input) + " " + path(k.output));
+        ASSERT_EQ(r.code, 0) << k.output << ": " << r.output;
+        ImageFile out = read_file(path(k.output));
+        EXPECT_EQ(out.meta.icc, k.profile ? icc : std::vector<uint8_t>()) << k.output;
+        EXPECT_NEAR(out.meta.dpi_x, k.dpi, 0.01) << k.output;
+        EXPECT_NEAR(out.meta.dpi_y, k.dpi, 0.01) << k.output;
+    }
+    /* the spectrum keeps the resolution for the picture it turns back into */
+    ASSERT_EQ(spectra("inverse " + path("s.tif") + " " + path("b.tif")).code, 0);
+    EXPECT_NEAR(read_file(path("b.tif")).meta.dpi_x, 304.8, 0.01);
+
+    /* the phone's picture comes out upright, with no tag to turn it again:
+     * the stored picture's bottom-left pixel is the upright one's top-left */
+    Result r = spectra("run SpectraDescreen -q " + path("phone.jpg") + " " + path("up.png"));
+    ASSERT_EQ(r.code, 0) << r.output;
+    HostImage up = read_file(path("up.png")).image;
+    ASSERT_EQ(up.columns, 12);
+    ASSERT_EQ(up.rows, 20);
+    jpeg_decompress_struct d;
+    d.err = jpeg_std_error(&e);
+    jpeg_create_decompress(&d);
+    f = std::fopen(path("phone.jpg").c_str(), "rb");
+    jpeg_stdio_src(&d, f);
+    jpeg_read_header(&d, TRUE);
+    jpeg_start_decompress(&d);
+    HostImage stored = host_image(12, 20, 3, 8);
+    while (d.output_scanline < d.output_height) {
+        JSAMPROW row = stored.data() + d.output_scanline * stored.row_bytes;
+        jpeg_read_scanlines(&d, &row, 1);
+    }
+    jpeg_finish_decompress(&d);
+    jpeg_destroy_decompress(&d);
+    std::fclose(f);
+    for (int y = 0; y < 20; y++)
+        for (int x = 0; x < 12; x++)
+            for (int p = 0; p < 3; p++)
+                ASSERT_EQ(host_sample(up, x, y, p), host_sample(stored, y, 11 - x, p))
+                    << x << "," << y;
 }
