@@ -27,6 +27,9 @@ const char* const usage_text =
     "image editor runs them.\n"
     "\n"
     "verbs:\n"
+    "  descreen INPUT OUTPUT        halftone screens, stripes and scan lines found\n"
+    "                               and taken out (SpectraDescreen)\n"
+    "  descreen INPUT... -o DIR     many files, into the folder DIR\n"
     "  spectrum INPUT OUTPUT        a picture's spectrum: twice as wide, log-magnitude\n"
     "                               left, phase right (16 bits for an 8-bit picture)\n"
     "  inverse INPUT OUTPUT         such a spectrum, edited or not, back to the picture\n"
@@ -36,14 +39,16 @@ const char* const usage_text =
     "  info PLUGIN                  show a plug-in's property list\n"
     "  list                         list the plug-ins found\n"
     "  demo [DIR]                   run every plug-in on the sample picture\n"
+    "  demo --guide DIR             make the user's guide's pictures\n"
     "\n"
     "PLUGIN is a menu name without its dots, in any case (SpectraPlane,\n"
     "SpectraPlaneInverse, SpectraVolume, SpectraRow, SpectraDescreen), looked\n"
     "up in the folders of SPECTRA_PLUGIN_PATH (separated by ':') and in\n"
     "plugins/ beside the command; or the path of a plug-in file.\n"
     "\n"
-    "options: --help (also after a verb), --version, -q or --quiet (no notes,\n"
-    "only failures), -f or --force (replace an existing OUTPUT file), -- (what\n"
+    "options: --help (also after a verb), --version, -q or --quiet (no notes and\n"
+    "no progress line, only failures), -f or --force (replace an existing OUTPUT\n"
+    "file), --depth 8|16|32 (spectrum and inverse: the output's depth), -- (what\n"
     "follows are file names, also those that begin with -)\n"
     "\n"
     "exit codes:\n"
@@ -63,11 +68,15 @@ const char* const run_help =
     "\n"
     "Runs the plug-in on INPUT and writes OUTPUT at the input's depth, in the\n"
     "format of its extension (.png: 8 and 16 bits; .tif, .tiff: 8, 16 bits and\n"
-    "32-bit float). Inputs are RGB PNG (any kind, palettes too), JPEG or TIFF\n"
-    "files with or without alpha; alpha is passed as the fourth plane and comes\n"
-    "back unchanged. JPEG is not written: a lossy spectrum cannot be read back.\n"
-    "The output appears whole or not at all. An OUTPUT file that exists is\n"
-    "replaced only with -f; the INPUT never.\n"
+    "32-bit float; .jpg, .jpeg: 8 bits, not for spectra, whose codes would not\n"
+    "survive its losses). Inputs are RGB PNG (any kind, palettes too), JPEG or\n"
+    "TIFF files with or without alpha; alpha is passed as the fourth plane and\n"
+    "comes back unchanged. The colour profile and the resolution go to the\n"
+    "output (a spectrum keeps the resolution only); a JPEG's Exif orientation is\n"
+    "applied. The output's format and folder are checked before the work; the\n"
+    "output appears whole or not at all. An OUTPUT file that exists is\n"
+    "replaced only with -f; the INPUT never. On a terminal a line shows how far\n"
+    "a plug-in has come once it has worked for a second.\n"
     "\n"
     "With -o DIR, each INPUT is written to DIR (made when missing) under its\n"
     "own name, a JPEG as .png. A file that fails is named on one line and the\n"
@@ -75,6 +84,15 @@ const char* const run_help =
     "\n"
     "SpectraDescreen says on one line per file what it took out and from how\n"
     "much of the picture, or that it found nothing periodic; -q keeps quiet.\n";
+
+const char* const descreen_help =
+    "usage: spectra descreen INPUT OUTPUT\n"
+    "       spectra descreen INPUT... -o DIR\n"
+    "\n"
+    "Runs SpectraDescreen, as spectra run SpectraDescreen does: halftone\n"
+    "screens, moire, stripes and scan lines are found and taken out where they\n"
+    "are, and one line per file says what was taken out (-q keeps quiet). Grey\n"
+    "and RGB pictures; files, folders and exit codes as for run.\n";
 
 const char* const spectrum_help =
     "usage: spectra spectrum INPUT OUTPUT [--depth 8|16|32]\n"
@@ -279,6 +297,7 @@ int main(int argc, char** argv) {
         const char* help;
         bool depth; /* takes --depth */
     } verbs[] = {
+        {"descreen", descreen, descreen_help, false},
         {"spectrum", spectrum, spectrum_help, true},
         {"inverse", inverse, inverse_help, true},
         {"run", run, run_help, false},

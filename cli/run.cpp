@@ -313,15 +313,17 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir,
     return worst;
 }
 
-int run(int argc, char** argv) {
+namespace {
+
+/* The plug-in `wanted` on the files of the arguments; -1 when they are not
+ * files as the verbs take them. */
+int run_files(const char* wanted, int argc, char** argv) {
     std::vector<std::string> inputs;
     std::string dir;
-    if (argc < 1 || !files_of(argc - 1, argv + 1, &inputs, &dir))
-        return fail({exit_usage, "run takes PLUGIN INPUT OUTPUT, or PLUGIN INPUT... -o DIR\n"
-                                 "(spectra --help tells how to use it)"});
+    if (!files_of(argc, argv, &inputs, &dir)) return -1;
     Failure failure;
     FoundPlugin plugin;
-    if (!resolve_plugin(argv[0], &plugin, &failure)) return fail(failure);
+    if (!resolve_plugin(wanted, &plugin, &failure)) return fail(failure);
     JobSteps steps;
     steps.depth = [](const ImageFile& in) { return in.image.depth; };
     const std::string name = host_short_name(plugin.info.name);
@@ -341,4 +343,20 @@ int run(int argc, char** argv) {
         return true;
     };
     return run_jobs(inputs, dir, steps);
+}
+
+} // namespace
+
+int run(int argc, char** argv) {
+    int code = argc < 1 ? -1 : run_files(argv[0], argc - 1, argv + 1);
+    if (code >= 0) return code;
+    return fail({exit_usage, "run takes PLUGIN INPUT OUTPUT, or PLUGIN INPUT... -o DIR\n"
+                             "(spectra --help tells how to use it)"});
+}
+
+int descreen(int argc, char** argv) {
+    int code = run_files("SpectraDescreen", argc, argv);
+    if (code >= 0) return code;
+    return fail({exit_usage, "descreen takes INPUT OUTPUT, or INPUT... -o DIR\n"
+                             "(spectra --help tells how to use it)"});
 }

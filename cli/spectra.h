@@ -74,6 +74,7 @@ int run_jobs(const std::vector<std::string>& inputs, const std::string& dir, con
 /* spectra run, spectrum and inverse: ARGUMENTS after the verb; each
  * returns the exit code. */
 int run(int argc, char** argv);
+int descreen(int argc, char** argv);
 int spectrum(int argc, char** argv);
 int inverse(int argc, char** argv);
 

@@ -132,6 +132,10 @@ TEST_F(Cli, BadInputsFailCleanly) {
         {"inverse " + path("good.png"), "o23.png", 1, "inverse takes INPUT OUTPUT"},
         {"spectrum " + path("grey.tif") + " OUT", "o24.tif", 3,
          "a grey image: SpectraPlane is enabled for RGB documents only"},
+        {"descreen " + path("good.png"), "o27.png", 1, "descreen takes INPUT OUTPUT"},
+        {"descreen " + path("good32.tif") + " OUT", "o28.jpg", 5,
+         "JPEG cannot hold 32-bit float samples"},
+        {"descreen " + path("good.png") + " OUT", "nofolder/o29.jpg", 5, "cannot be written"},
     };
     for (Case& c : cases) {
         std::string arguments = c.arguments;
