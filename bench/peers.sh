@@ -17,8 +17,8 @@ for p in imagemagick python3-numpy python3-pil libvips-tools gmic time bc; do
 done
 if [ -n "$missing" ]; then
     echo "installing:$missing"
-    apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing >/dev/null
+    apt-get -o DPkg::Lock::Timeout=1200 update -qq
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=1200 install -y -qq --no-install-recommends $missing >/dev/null
 fi
 [ -x build/spectra ] || scripts/build >/dev/null
 convert=/usr/bin/convert
