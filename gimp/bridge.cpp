@@ -88,6 +88,22 @@ const FoundPlugin* bridge_find(const std::vector<FoundPlugin>& filters,
 }
 
 std::string bridge_blurb(const FoundPlugin& plugin) {
+    static const struct {
+        const char *name, *blurb;
+    } known[] = {
+        {"SpectraDescreen", "Finds halftone screens, moire, stripes and scan lines in the layer "
+                            "and takes them out where they are"},
+        {"SpectraPlane", "Replaces the layer with the spectrum of its left half: log-magnitude "
+                         "left, phase right"},
+        {"SpectraPlaneInverse", "Turns a spectrum layer (log-magnitude left, phase right) back "
+                                "into its picture, in the left half"},
+        {"SpectraVolume", "Replaces the layer with one 3-D spectrum of its left half, over its "
+                          "colours, rows and columns"},
+        {"SpectraRow", "Replaces each row of the layer with its own 1-D spectrum: magnitudes, "
+                       "then phases"},
+    };
+    for (const auto& k : known)
+        if (label_of(plugin) == k.name) return k.blurb;
     return "Runs the filter plug-in " + label_of(plugin) + " on the whole layer";
 }
 
@@ -98,9 +114,13 @@ std::string bridge_help(const FoundPlugin& plugin) {
            plugin.path;
 }
 
-std::string bridge_menu_path(const FoundPlugin& plugin) {
-    return "<Image>/Filters/" +
-           (plugin.info.category.empty() ? label_of(plugin) : plugin.info.category);
+/* Every item in one menu that says what it holds; the descreen also where
+ * GIMP's users look for repairs. Photoshop-interface hosts show the
+ * property list's category instead. */
+std::vector<std::string> bridge_menu_paths(const FoundPlugin& plugin) {
+    std::vector<std::string> paths = {"<Image>/Filters/Spectra"};
+    if (label_of(plugin) == "SpectraDescreen") paths.push_back("<Image>/Filters/Enhance");
+    return paths;
 }
 
 namespace {

@@ -28,7 +28,7 @@ const FoundPlugin* bridge_find(const std::vector<FoundPlugin>& filters,
 /* What a procedure says of itself, and the menu it goes in. */
 std::string bridge_blurb(const FoundPlugin& plugin);
 std::string bridge_help(const FoundPlugin& plugin);
-std::string bridge_menu_path(const FoundPlugin& plugin);
+std::vector<std::string> bridge_menu_paths(const FoundPlugin& plugin);
 
 /* A layer as the bridge reads it: its pixels in `format`, the layer's own. */
 struct BridgeLayer {

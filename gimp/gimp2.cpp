@@ -30,7 +30,8 @@ void query() {
                                "Spectra", "Spectra", "2026", label.c_str(),
                                bridge_image_types(p).c_str(), GIMP_PLUGIN, G_N_ELEMENTS(arguments),
                                0, arguments, nullptr);
-        gimp_plugin_menu_register(name.c_str(), bridge_menu_path(p).c_str());
+        for (const std::string& path : bridge_menu_paths(p))
+            gimp_plugin_menu_register(name.c_str(), path.c_str());
     }
     /* the one-step procedures, in the menu of the plug-ins they run */
     static GimpParamDef new_image[] = {
@@ -43,7 +44,7 @@ void query() {
         gimp_install_procedure(step.procedure, step.blurb, step.blurb, "Spectra", "Spectra", "2026",
                                step.label, "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(arguments), 1,
                                arguments, new_image);
-        gimp_plugin_menu_register(step.procedure, bridge_menu_path(*p).c_str());
+        gimp_plugin_menu_register(step.procedure, bridge_menu_paths(*p)[0].c_str());
     }
 }
 

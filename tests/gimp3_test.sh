@@ -48,15 +48,15 @@ check_table "$log"
 grep -qF "SpectraPlane works on one layer at a time; select just one layer" "$log" ||
     fail "no message for two layers"
 
-# What GIMP registered: the label, RGB images, the category's menu and the
+# What GIMP registered: the label, RGB images, the menus and the
 # standard arguments. (Which selections the menu item is sensitive to, the
 # procedure keeps to itself: GIMP's database does not say.)
 for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row \
     SpectraDescreen:descreen "Spectrum as New Image:spectrum-image" \
     "Image from Spectrum:image-from-spectrum"; do
-    types="RGB*"
-    [ "${p#*:}" = descreen ] && types="RGB*, GRAY*"
-    want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} $types <Image>/Filters/Quillon 2018 run-mode,image,drawables"
+    types="RGB*" menus="<Image>/Filters/Spectra"
+    [ "${p#*:}" = descreen ] && types="RGB*, GRAY*" menus="<Image>/Filters/Spectra,<Image>/Filters/Enhance"
+    want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} $types $menus run-mode,image,drawables"
     grep -qxF "$want" "$log" || fail "registered otherwise: $(grep "PROCEDURE plug-in-spectra-${p#*:} " "$log")"
 done
 

@@ -104,8 +104,9 @@ set +e # from here on each check counts its own failure
 check_table "$work/log"
 
 # What GIMP registered: one procedure per plug-in with the three standard
-# arguments, for RGB images, under Filters in the property list's
-# category, labelled by its name; the one-step procedures return an image.
+# arguments, for RGB images, under Filters > Spectra (the descreen also
+# under Filters > Enhance), labelled by its name; the one-step procedures
+# return an image.
 rc="$GIMP2_DIRECTORY/pluginrc"
 for p in plane plane-inverse volume row descreen spectrum-image image-from-spectrum; do
     awk -v name="\"plug-in-spectra-$p\"" '
@@ -120,9 +121,13 @@ for p in plane plane-inverse volume row descreen spectrum-image image-from-spect
     esac
     types='"RGB*"'
     [ "$p" = descreen ] && types='"RGB*, GRAY*"'
-    for want in "(menu-path \"<Image>/Filters/Quillon 2018\")" "\"$label\"" "$types" "$values"; do
+    for want in "(menu-path \"<Image>/Filters/Spectra\")" "\"$label\"" "$types" "$values"; do
         grep -qxF "$want" "$work/entry" || fail "plug-in-spectra-$p: pluginrc lacks $want"
     done
+    if [ "$p" = descreen ]; then
+        grep -qxF '(menu-path "<Image>/Filters/Enhance")' "$work/entry" ||
+            fail "plug-in-spectra-descreen: not in Filters > Enhance"
+    fi
 done
 
 # Undo, which GIMP 2.10 offers to no script: GIMP's window under Xvfb,
