@@ -222,7 +222,7 @@ int demo(const std::string& dir) {
     std::printf("  the scan:         %6.1f dB PSNR\n", halftone.psnr_before);
     std::printf("  descreened:       %6.1f dB PSNR\n", halftone.psnr_after);
 
-    HostImage sheet = contact_sheet({{"THE FOUR PLUG-INS",
+    HostImage sheet = contact_sheet({{"THE FOUR TRANSFORMS",
                                       {{"SOURCE", &source.image},
                                        {"SPECTRUM", &spectrum},
                                        {"INVERSE", &back},

@@ -29,21 +29,28 @@ bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* e
 /* The writers, into an open file; messages name `path`. A record with a
  * depth is written into the file. */
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-               const SourceRecord& record, const ImageMeta& meta, std::string* error);
+               const SourceRecord& record, const ImageMeta& meta, bool spectrum,
+               std::string* error);
 /* PNG's colour type for 1 to 4 planes: grey, grey and alpha, RGB, RGBA. */
 inline uint8_t png_colour_type(int32_t planes) {
     const uint8_t types[4] = {0, 4, 2, 6};
     return types[planes - 1];
 }
+/* How a large PNG's image data is packed: zlib's level and strategy, and
+ * whether rows are filtered. */
+struct PngPacking {
+    int level, strategy;
+    bool filtered;
+};
 /* The zlib stream of a large 8- or 16-bit picture's PNG image data,
- * filtered and compressed on every core (png_parallel.cpp). False when
- * memory runs out. */
-bool png_image_data(const HostImage& image, const HostImage* original, std::vector<uint8_t>* data);
-/* An 8- or 16-bit picture of 1 or 3 planes as JPEG at jpeg_quality, with
- * 16-bit samples rounded to 8 bits. */
-const int jpeg_quality = 92;
+ * compressed on every core (png_parallel.cpp). False when memory runs
+ * out. */
+bool png_image_data(const HostImage& image, const HostImage* original, const PngPacking& packing,
+                    std::vector<uint8_t>* data);
+/* An 8- or 16-bit picture of 1 or 3 planes as JPEG of `quality` (1 to
+ * 100), with 16-bit samples rounded to 8 bits. */
 bool jpeg_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-                const ImageMeta& meta, std::string* error);
+                const ImageMeta& meta, int quality, std::string* error);
 /* Takes the descriptor: it is closed when the call returns. Synced to its
  * disk when `sync` is set. */
 bool tiff_write(const std::string& path, int fd, const HostImage& image, const HostImage* original,

@@ -128,8 +128,8 @@ bool is_device(const std::string& path) {
 /* Writes the image through the open descriptor `fd`, which it closes;
  * messages name `path`. Only a regular file is synced to its disk. */
 bool write_fd(const std::string& path, int fd, const HostImage& image, const HostImage* original,
-              const SourceRecord& record, const ImageMeta& meta, Format format, bool sync,
-              std::string* error) {
+              const SourceRecord& record, const ImageMeta& meta, bool spectrum, int quality,
+              Format format, bool sync, std::string* error) {
     if (format == Format::tiff)
         return tiff_write(path, fd, image, original, record, meta, sync, error);
     FILE* f = fdopen(fd, "wb");
@@ -138,8 +138,9 @@ bool write_fd(const std::string& path, int fd, const HostImage& image, const Hos
         close(fd);
         return false;
     }
-    bool ok = format == Format::png ? png_write(path, f, image, original, record, meta, error)
-                                    : jpeg_write(path, f, image, original, meta, error);
+    bool ok = format == Format::png
+                  ? png_write(path, f, image, original, record, meta, spectrum, error)
+                  : jpeg_write(path, f, image, original, meta, quality, error);
     if (std::fflush(f) != 0 || (sync && fsync(fileno(f)) != 0)) {
         if (ok) *error = cannot_write(path, errno);
         ok = false;
@@ -243,8 +244,9 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         source && !source->original.storage.empty() ? &source->original : nullptr;
     SourceRecord record = source ? source->record : SourceRecord();
     const ImageMeta meta = source ? source->meta : ImageMeta();
-    if (!image_can_write(path, image.depth, image.planes, source && source->spectrum, error))
-        return false;
+    const bool spectrum = source && source->spectrum;
+    const int quality = source ? source->jpeg_quality : 92;
+    if (!image_can_write(path, image.depth, image.planes, spectrum, error)) return false;
     const bool device = is_device(path);
     const Format format = format_of(path, image.depth, device);
     if (device) {
@@ -253,7 +255,8 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
             *error = cannot_write(path, errno);
             return false;
         }
-        return write_fd(path, fd, image, original, record, meta, format, false, error);
+        return write_fd(path, fd, image, original, record, meta, spectrum, quality, format, false,
+                        error);
     }
     /* A file through a temporary file in the same folder, renamed into
      * place when whole. */
@@ -264,7 +267,8 @@ bool image_write(const std::string& path, const HostImage& image, std::string* e
         *error = cannot_write(path, errno);
         return false;
     }
-    bool ok = write_fd(path, fd, image, original, record, meta, format, true, error);
+    bool ok =
+        write_fd(path, fd, image, original, record, meta, spectrum, quality, format, true, error);
     if (ok && std::rename(temp.c_str(), path.c_str()) != 0) {
         *error = cannot_write(path, errno);
         ok = false;

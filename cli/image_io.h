@@ -36,6 +36,7 @@ struct ImageFile {
     SourceRecord record; /* a spectrum's record of its source, read and written */
     ImageMeta meta;
     bool spectrum = false; /* a picture of codes, which JPEG's losses would change */
+    int jpeg_quality = 92; /* of a JPEG output, 1 to 100 */
 };
 
 /* 16-bit samples as a file holds them (0..65535, native order) kept in

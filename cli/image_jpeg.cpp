@@ -197,7 +197,7 @@ bool jpeg_read(const std::string& path, FILE* f, ImageFile* file, std::string* e
 }
 
 bool jpeg_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-                const ImageMeta& meta, std::string* error) {
+                const ImageMeta& meta, int quality, std::string* error) {
     jpeg_compress_struct cinfo;
     JpegError e;
     cinfo.err = jpeg_std_error(&e.manager);
@@ -217,7 +217,7 @@ bool jpeg_write(const std::string& path, FILE* f, const HostImage& image, const 
     cinfo.input_components = image.planes;
     cinfo.in_color_space = image.planes == 1 ? JCS_GRAYSCALE : JCS_RGB;
     jpeg_set_defaults(&cinfo);
-    jpeg_set_quality(&cinfo, jpeg_quality, TRUE);
+    jpeg_set_quality(&cinfo, quality, TRUE);
     if (meta.dpi_x > 0 && meta.dpi_y > 0 && meta.dpi_x < 65535.5 && meta.dpi_y < 65535.5) {
         cinfo.density_unit = 1;
         cinfo.X_density = UINT16(meta.dpi_x + 0.5);

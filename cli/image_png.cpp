@@ -33,6 +33,13 @@ void warning_fn(png_structp, png_const_charp) {}
 
 const int64_t small_picture = 1 << 19; /* pixels */
 
+/* A large spectrum's samples are stored as they are: its codes look like
+ * noise to deflate, which made the files of 4096 x 2048 spectra only 9 %
+ * smaller at 8 bits and 4 % at 16, at a fifth of the command's time. A
+ * picture's rows are filtered and deflated at zlib's fastest level. */
+const PngPacking spectrum_packing = {Z_NO_COMPRESSION, Z_DEFAULT_STRATEGY, false};
+const PngPacking picture_packing = {Z_BEST_SPEED, Z_RLE, true};
+
 /* Text chunks come here, one at a time, and are dropped at once, all but
  * a spectrum's record of its source. */
 int text_fn(png_structp png, png_unknown_chunkp chunk) {
@@ -172,7 +179,8 @@ bool png_read(const std::string& path, FILE* f, ImageFile* file, std::string* er
 }
 
 bool png_write(const std::string& path, FILE* f, const HostImage& image, const HostImage* original,
-               const SourceRecord& record, const ImageMeta& meta, std::string* error) {
+               const SourceRecord& record, const ImageMeta& meta, bool spectrum,
+               std::string* error) {
     if (image.depth == 32) {
         *error = path + ": PNG cannot hold 32-bit float samples (write a .tif file)";
         return false;
@@ -185,7 +193,8 @@ bool png_write(const std::string& path, FILE* f, const HostImage& image, const H
     /* a large picture's image data, compressed on every core first */
     std::vector<uint8_t> data;
     const bool large = int64_t(image.rows) * image.columns > small_picture;
-    if (large && !png_image_data(image, original, &data)) {
+    if (large &&
+        !png_image_data(image, original, spectrum ? spectrum_packing : picture_packing, &data)) {
         *error = path + ": cannot be written (" + std::strerror(ENOMEM) + ")";
         return false;
     }

@@ -15,6 +15,7 @@
 #include <unistd.h>
 
 bool quiet = false, force = false;
+int quality = 92;
 
 namespace {
 
@@ -48,7 +49,8 @@ const char* const usage_text =
     "\n"
     "options: --help (also after a verb), --version, -q or --quiet (no notes and\n"
     "no progress line, only failures), -f or --force (replace an existing OUTPUT\n"
-    "file), --depth 8|16|32 (spectrum and inverse: the output's depth), -- (what\n"
+    "file), --depth 8|16|32 (spectrum and inverse: the output's depth),\n"
+    "--quality N (a JPEG output's, 1 to 100; 92 when not given), -- (what\n"
     "follows are file names, also those that begin with -)\n"
     "\n"
     "exit codes:\n"
@@ -327,7 +329,17 @@ int main(int argc, char** argv) {
             else if (names == argc &&
                      (std::strcmp(argv[i], "-f") == 0 || std::strcmp(argv[i], "--force") == 0))
                 force = true;
-            else
+            else if (names == argc && (std::strcmp(argv[i], "--quality") == 0 ||
+                                       std::strncmp(argv[i], "--quality=", 10) == 0)) {
+                const char* value = argv[i][9] == '=' ? argv[i] + 10
+                                    : i + 1 < argc    ? argv[++i]
+                                                      : "";
+                char* end = nullptr;
+                long q = std::strtol(value, &end, 10);
+                if (!*value || *end || q < 1 || q > 100)
+                    return usage_error("--quality takes 1 to 100");
+                quality = int(q);
+            } else
                 argv[kept++] = argv[i];
         }
         argc = kept;

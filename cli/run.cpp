@@ -144,6 +144,7 @@ bool transform(const JobSteps& steps, Job* job) {
 
 bool write_output(Job* job) {
     std::string error;
+    job->out.jpeg_quality = quality;
     try {
         if (image_write(job->output, job->out.image, &error, &job->out)) return true;
         job->failure = {exit_output, error};

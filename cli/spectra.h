@@ -50,8 +50,10 @@ struct Job {
     std::string note; /* what the transform found, said once the output is written */
 };
 
-/* -q: no notes, only failures. -f: an existing output file is replaced. */
+/* -q: no notes, only failures. -f: an existing output file is replaced.
+ * --quality: a JPEG output's. */
 extern bool quiet, force;
+extern int quality;
 
 /* What a verb does with each input: the depth of its output (which names
  * a batch's outputs) and the transform, which fills job->out or sets

@@ -136,6 +136,8 @@ TEST_F(Cli, BadInputsFailCleanly) {
         {"descreen " + path("good32.tif") + " OUT", "o28.jpg", 5,
          "JPEG cannot hold 32-bit float samples"},
         {"descreen " + path("good.png") + " OUT", "nofolder/o29.jpg", 5, "cannot be written"},
+        {"descreen --quality 0 " + path("good.png") + " OUT", "o30.jpg", 1,
+         "--quality takes 1 to 100"},
     };
     for (Case& c : cases) {
         std::string arguments = c.arguments;
