@@ -159,6 +159,34 @@ int fail(const Failure& f) {
     return f.code;
 }
 
+/* A grey image, with or without alpha, as RGB: the grey in three planes;
+ * and back, plane 0 and the alpha of an RGB image as grey. */
+HostImage grey_as_rgb(const HostImage& grey) {
+    HostImage rgb = host_image(grey.rows, grey.columns, grey.planes + 2, grey.depth);
+    const size_t s = size_t(host_sample_bytes(grey.depth));
+    for (int32_t y = 0; y < grey.rows; y++)
+        for (int32_t x = 0; x < grey.columns; x++) {
+            const uint8_t* from = grey.data() + y * grey.row_bytes + size_t(x) * grey.planes * s;
+            uint8_t* to = rgb.data() + y * rgb.row_bytes + size_t(x) * rgb.planes * s;
+            for (int p = 0; p < 3; p++) std::memcpy(to + p * s, from, s);
+            if (grey.planes == 2) std::memcpy(to + 3 * s, from + s, s);
+        }
+    return rgb;
+}
+
+HostImage rgb_as_grey(const HostImage& rgb) {
+    HostImage grey = host_image(rgb.rows, rgb.columns, rgb.planes - 2, rgb.depth);
+    const size_t s = size_t(host_sample_bytes(rgb.depth));
+    for (int32_t y = 0; y < rgb.rows; y++)
+        for (int32_t x = 0; x < rgb.columns; x++) {
+            const uint8_t* from = rgb.data() + y * rgb.row_bytes + size_t(x) * rgb.planes * s;
+            uint8_t* to = grey.data() + y * grey.row_bytes + size_t(x) * grey.planes * s;
+            std::memcpy(to, from, s);
+            if (grey.planes == 2) std::memcpy(to + s, from + 3 * s, s);
+        }
+    return grey;
+}
+
 } // namespace
 
 bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, Failure* failure) {
@@ -169,7 +197,16 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
     doc.columns = in.image.columns;
     doc.channels = in.image.planes;
     doc.transparency = in.colours == ImageColours::rgb && in.image.planes == 4;
-    if (!pipl_enabled(plugin.info, doc)) {
+    /* A grey picture goes to a plug-in for RGB only as RGB, the grey in
+     * three planes, and comes back grey: the three planes come out the
+     * same, as the plug-ins work on each alike. */
+    PiplDocument rgb = doc;
+    rgb.mode = pipl_mode_of(in.image.planes + 2, in.image.depth);
+    rgb.channels = in.image.planes + 2;
+    rgb.transparency = in.image.planes == 2;
+    const bool as_rgb = !pipl_enabled(plugin.info, doc) && in.colours == ImageColours::grey &&
+                        in.image.planes <= 2 && pipl_enabled(plugin.info, rgb);
+    if (!as_rgb && !pipl_enabled(plugin.info, doc)) {
         *failure = {exit_plugin, not_enabled(plugin, in, doc)};
         return false;
     }
@@ -189,8 +226,10 @@ bool run_plugin(const FoundPlugin& plugin, const ImageFile& in, HostImage* out, 
         };
     }
     std::string error;
-    int16_t result = host_run_once(plugin, in.image, out, &error, options);
+    int16_t result = as_rgb ? host_run_once(plugin, grey_as_rgb(in.image), out, &error, options)
+                            : host_run_once(plugin, in.image, out, &error, options);
     if (shown) std::fprintf(stderr, "\r\033[K");
+    if (as_rgb && result == noErr) *out = rgb_as_grey(*out);
     if (result == hostNotLoaded) {
         *failure = {exit_plugin, error};
         return false;
