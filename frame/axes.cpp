@@ -12,12 +12,30 @@ namespace {
  * row. Wider blocks spill a long column's block out of the cache. */
 const int32_t block = 8;
 
+/* Axes of at most this many values are not gathered. */
+const int32_t short_axis = 16;
+
 /* The DFT of length `length` down each of the `width` columns of `repeats`
  * consecutive length x width arrays at `a`, in place. Each thread gathers
  * `block` columns into its own block of length x block values, transforms
  * them there with a plan for one thread, and puts them back. */
 int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_t repeats,
                           int sign) {
+    /* A short axis, such as the volume's three colours, is one batched plan
+     * over FFTW's threads, which walks the rows in order: gathered, its
+     * columns would cost a call of FFTW each for a few values. */
+    if (length <= short_axis) {
+        fftw_iodim axis = {length, int(width), int(width)};
+        fftw_iodim others[2] = {{int(width), 1, 1},
+                                {repeats, int(width) * length, int(width) * length}};
+        fftw_plan plan = spectra_fault()
+                             ? nullptr
+                             : fftw_plan_guru_dft(1, &axis, 2, others, a, a, sign, FFTW_ESTIMATE);
+        if (!plan) return memFullErr;
+        fftw_execute(plan);
+        fftw_destroy_plan(plan);
+        return noErr;
+    }
     const int64_t blocks = (width + block - 1) / block * repeats;
     int64_t parts = int64_t(std::thread::hardware_concurrency());
     if (parts < 1) parts = 1;

@@ -38,9 +38,22 @@ void check_forward(const HostImage& in, const HostImage& out, const std::string&
 
 TEST(Plane, MatchesDirectTransformSampleBySample) {
     const Shape shapes[] = {
-        {4, 8, 3, 0, 0},   {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},   {1, 8, 3, 0, 0},
-        {3, 2, 3, 0, 0},   {1, 2, 3, 0, 0},  {1, 3, 4, 0, 0},   {7, 13, 4, 5, 3},
-        {16, 12, 3, 1, 0}, {9, 30, 5, 0, 7}, {12, 26, 3, 0, 0}, {2, 5, 3, 2, 2},
+        {4, 8, 3, 0, 0},
+        {5, 10, 3, 0, 0},
+        {6, 7, 4, 0, 0},
+        {1, 8, 3, 0, 0},
+        {3, 2, 3, 0, 0},
+        {1, 2, 3, 0, 0},
+        {1, 3, 4, 0, 0},
+        {7, 13, 4, 5, 3},
+        {16, 12, 3, 1, 0},
+        {9, 30, 5, 0, 7},
+        {12, 26, 3, 0, 0},
+        {2, 5, 3, 2, 2},
+        /* columns long enough to be gathered a block at a time, the last
+         * block part full */
+        {37, 22, 3, 0, 0},
+        {20, 40, 4, 1, 2},
     };
     Plugin plugin("SpectraPlane");
     uint32_t seed = 1;

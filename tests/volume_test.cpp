@@ -42,9 +42,9 @@ void check_volume(const HostImage& in, const HostImage& out, const std::string& 
 }
 
 TEST(Volume, MatchesDirectTransformSampleBySample) {
-    const Shape shapes[] = {{4, 8, 3, 0, 0},  {5, 10, 3, 0, 0},  {6, 7, 4, 0, 0},
-                            {1, 8, 3, 0, 0},  {1, 2, 3, 0, 0},   {3, 3, 4, 0, 0},
-                            {7, 13, 4, 2, 1}, {10, 24, 3, 0, 3}, {9, 18, 5, 1, 0}};
+    const Shape shapes[] = {{4, 8, 3, 0, 0},  {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},  {1, 8, 3, 0, 0},
+                            {1, 2, 3, 0, 0},  {3, 3, 4, 0, 0},  {7, 13, 4, 2, 1}, {10, 24, 3, 0, 3},
+                            {9, 18, 5, 1, 0}, {18, 20, 3, 0, 0}};
     Plugin plugin("SpectraVolume");
     uint32_t seed = 100;
     for (const Shape& s : shapes)

@@ -1,5 +1,5 @@
 /* image_formats.h - what the readers and writers of each file format share
- * inside the command: image_io.cpp picks the format, the files
+ * inside the image file library: image_io.cpp picks the format, the files
  * image_png.cpp, image_tiff.cpp and image_jpeg.cpp hold one format each. */
 #ifndef SPECTRA_IMAGE_FORMATS_H
 #define SPECTRA_IMAGE_FORMATS_H
