@@ -76,19 +76,20 @@ struct Floor {
     const Case& c;
     uint64_t bytes() const {
         uint64_t n = uint64_t(c.columns / 2), rows = uint64_t(c.rows);
-        if (c.plugin == "SpectraVolume") return 8 * 3 * rows * n + 16 * 3 * rows * (n / 2 + 1);
+        if (c.plugin == "SpectraVolume") return 16 * 3 * rows * (n / 2 + 1);
         if (c.plugin == "SpectraRow") {
             uint64_t N = uint64_t(c.columns - 2);
             return 8 * N + 16 * (N / 2 + 1);
         }
         return 16 * ((rows + 4) * (n + 4) + 4);
     }
-    double run(void* a, void* b) const {
+    double run(void* a) const {
         int n = c.columns / 2, rows = c.rows;
         double start = now();
         if (c.plugin == "SpectraVolume") {
             const int32_t dims[] = {3, rows, n};
-            transform_real_axes(static_cast<double*>(a), n, static_cast<fftw_complex*>(b), dims, 3);
+            transform_real_axes(static_cast<double*>(a), 2 * (n / 2 + 1),
+                                static_cast<fftw_complex*>(a), dims, 3);
         } else if (c.plugin == "SpectraRow") {
             rows_on_threads(
                 c.columns - 2, 3 * rows, [](int32_t, double*) {}, [](int32_t, fftw_complex*) {});
@@ -206,15 +207,14 @@ template <typename T> struct Bare {
                     write(spectrum[0] + 1, m, &out.at(m, i % rows, i / rows), out.planes);
                 });
         } else if (c.plugin == "SpectraVolume") {
-            int64_t count = int64_t(rows) * n, m = n / 2 + 1;
-            double* a = static_cast<double*>(fresh(8 * 3 * size_t(count)));
+            int64_t m = n / 2 + 1, count = int64_t(rows) * 2 * m;
             fftw_complex* b = static_cast<fftw_complex*>(fresh(16 * 3 * size_t(rows * m)));
-            for (int k = 0; k < 3; k++) fill_real_centred<T>(a + k * count, n, in, k, rows, n);
+            double* a = reinterpret_cast<double*>(b);
+            for (int k = 0; k < 3; k++) fill_real_centred<T>(a + k * count, 2 * m, in, k, rows, n);
             const int32_t dims[] = {3, rows, n};
-            transform_real_axes(a, n, b, dims, 3);
+            transform_real_axes(a, 2 * m, b, dims, 3);
             for (int k = 0; k < 3; k++)
                 pass_mirrored(b + k * rows * m, b + (3 - k) % 3 * rows * m, k, rows, n);
-            fftw_free(a);
             fftw_free(b);
         } else if (c.plugin == "SpectraPlaneInverse") {
             fftw_complex* buffer = static_cast<fftw_complex*>(fresh(floor.bytes()));

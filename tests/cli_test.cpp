@@ -205,7 +205,7 @@ TEST_F(Cli, ImagesTooLargeForTheirFileOrTheMemoryFailCleanly) {
 TEST_F(Cli, PluginFailureIsNamedAndLeavesNoOutput) {
     /* Under a small address-space limit SpectraVolume cannot get its buffers. */
     if (!address_limits_work()) GTEST_SKIP() << "no address-space limits here";
-    write("big.png", noise_image(2000, 4000, 3, 8, 9));
+    write("big.png", noise_image(2500, 5000, 3, 8, 9));
     Result r = spectra("run SpectraVolume " + path("big.png") + " " + path("out.png"),
                        "ulimit -v 200000; ");
     EXPECT_EQ(r.code, 4) << r.output;

@@ -24,7 +24,7 @@ struct Steps {
  * and the screen map's). The inverse's tables at 8 and 16 bits may be
  * missing: it then reads each coefficient directly. */
 const Steps steps[] = {
-    {"SpectraPlane", 1 + 3 * 3}, {"SpectraPlaneInverse", 1 + 3 * 3}, {"SpectraVolume", 2 + 4},
+    {"SpectraPlane", 1 + 3 * 3}, {"SpectraPlaneInverse", 1 + 3 * 3}, {"SpectraVolume", 1 + 4},
     {"SpectraRow", 2 + 1},       {"SpectraDescreen", 2 + 5},
 };
 
