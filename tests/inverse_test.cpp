@@ -91,7 +91,7 @@ TEST(Inverse, MatchesDirectInverseTransformSampleBySample) {
     const Shape shapes[] = {{4, 8, 3, 0, 0},   {5, 10, 3, 0, 0}, {6, 7, 4, 0, 0},
                             {1, 8, 3, 0, 0},   {3, 2, 3, 0, 0},  {9, 13, 4, 2, 0},
                             {16, 12, 3, 0, 0}, {8, 30, 5, 1, 0}, {11, 22, 3, 0, 0},
-                            {19, 24, 3, 0, 0}};
+                            {19, 40, 3, 0, 0}};
     Plugin forward("SpectraPlane"), inverse("SpectraPlaneInverse");
     HostOptions junk;
     junk.fill = HostFill::junk;

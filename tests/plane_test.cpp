@@ -53,7 +53,7 @@ TEST(Plane, MatchesDirectTransformSampleBySample) {
         /* columns long enough to be gathered a block at a time, the last
          * block part full */
         {37, 22, 3, 0, 0},
-        {20, 40, 4, 1, 2},
+        {20, 70, 4, 1, 2},
     };
     Plugin plugin("SpectraPlane");
     uint32_t seed = 1;
