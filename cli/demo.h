@@ -26,7 +26,8 @@ void demo_draw_text(HostImage& image, int x0, int y0, const std::string& text, i
 struct PatternRun {
     HostImage clean, pattern, spectrum, painted, cleaned;
     double psnr_before = 0, psnr_after = 0;
-    int peaks = 0; /* samples painted out, in each plane */
+    int peaks = 0;              /* samples painted out, in each plane */
+    int peak_x = 0, peak_y = 0; /* the first of them, in the magnitude half */
 };
 
 /* Adds a periodic pattern to an 8-bit picture on a canvas twice as wide,

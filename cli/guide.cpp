@@ -27,6 +27,26 @@ HostImage beside(const HostImage& a, const HostImage& b) {
     return out;
 }
 
+/* The spectrum picture with an orange ring of radius 7 around the point
+ * (x, y) of the magnitude half and around its mirror image through the
+ * centre: a pattern's two dots are single samples, which a page shows too
+ * small to see. Only for the guide's eyes; no spectrum is edited so. */
+HostImage ringed(const HostImage& spectrum, int x, int y) {
+    HostImage out = spectrum;
+    const int n = spectrum.columns / 2, rows = spectrum.rows;
+    const int centres[2][2] = {{x, y}, {2 * (n / 2) - x, 2 * (rows / 2) - y}};
+    const double orange[3] = {255, 150, 0};
+    for (const auto& c : centres)
+        for (int dy = -9; dy <= 9; dy++)
+            for (int dx = -9; dx <= 9; dx++) {
+                double r = std::sqrt(double(dx * dx + dy * dy));
+                int px = c[0] + dx, py = c[1] + dy;
+                if (std::abs(r - 7) > 0.75 || px < 0 || px >= n || py < 0 || py >= rows) continue;
+                for (int p = 0; p < 3; p++) host_set_sample(out, px, py, p, orange[p]);
+            }
+    return out;
+}
+
 /* A grey picture of `side` pixels drawn by f(x, y), 0 to 255. */
 template <typename F> HostImage drawn(int side, F f) {
     HostImage image = host_image(side, side, 3, 8);
@@ -79,7 +99,8 @@ int demo_guide(const std::string& dir) {
     HostImage spectrum, grating_spectrum, line_spectrum;
     if (!out.write("guide-photo.png", middle) || !spectrum_of(middle, &spectrum) ||
         !out.write("guide-spectrum.png", spectrum) || !spectrum_of(grating, &grating_spectrum) ||
-        !out.write("guide-grating.png", beside(grating, grating_spectrum)) ||
+        !out.write("guide-grating.png",
+                   beside(grating, ringed(grating_spectrum, 80 + 12, 80 + 7))) ||
         !spectrum_of(line, &line_spectrum) ||
         !out.write("guide-line.png", beside(line, line_spectrum)))
         return out.fail();
@@ -95,7 +116,8 @@ int demo_guide(const std::string& dir) {
     PatternRun stripes;
     if (!demo_pattern(plane, inverse, middle, &stripes, &out.failure) ||
         !out.write("guide-stripes.png", host_left_half(stripes.pattern)) ||
-        !out.write("guide-stripes-spectrum.png", stripes.spectrum) ||
+        !out.write("guide-stripes-spectrum.png",
+                   ringed(stripes.spectrum, stripes.peak_x, stripes.peak_y)) ||
         !out.write("guide-stripes-painted.png", stripes.painted) ||
         !out.write("guide-stripes-removed.png", host_left_half(stripes.cleaned)))
         return out.fail();

@@ -77,6 +77,8 @@ bool demo_pattern(const FoundPlugin& plane, const FoundPlugin& inverse, const Ho
     paint_out(run->painted, n, (2 * (n / 2) - best_x + n) % n,
               (2 * (rows / 2) - best_y + rows) % rows);
     run->peaks = 2;
+    run->peak_x = best_x;
+    run->peak_y = best_y;
 
     in.image = run->painted;
     if (!run_plugin(inverse, in, &run->cleaned, failure)) return false;

@@ -108,11 +108,9 @@ bool read_input(Job* job) {
     return false;
 }
 
-/* Whether the output that a batch names in its folder may be written: not
- * over its input, and not over an output written already from another
- * input; false with the failure. */
-/* May the job's output be written: not over its input or another output,
- * and in a format and a folder that take it? Asked before the work. */
+/* May the job's output be written: not over its input, not over an output
+ * written already from another input, and in a format and a folder that
+ * take it? Asked before the work; false with the failure. */
 bool output_allowed(Job* job, const std::set<std::string>& written, const JobSteps& steps) {
     if (same_file(job->input, job->output)) {
         job->failure = {exit_output,
