@@ -15,7 +15,7 @@
 #include <unistd.h>
 
 bool quiet = false, force = false;
-int quality = 92;
+int quality = image_jpeg_quality;
 
 namespace {
 

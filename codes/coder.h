@@ -36,8 +36,8 @@ using CodeProc = int (*)(const double* X, int count, const CodeScale& scale, T* 
 int code_again(CodeProc<uint16_t> code, const double* X, int count, const CodeScale& scale,
                uint16_t* magnitude, uint16_t* phase, int32_t* redo);
 
-/* A forward transform's first step for one row: row[2x] = s[x * stride],
- * negated where x + parity is odd, and row[2x + 1] = 0, for x < n. */
+/* A forward transform's first step for one row of reals: row[x] =
+ * s[x * stride], negated where x + parity is odd, for x < n. */
 template <typename T>
 using FillProc = void (*)(const T* s, int64_t stride, int32_t n, int parity, double* row);
 

@@ -4,7 +4,6 @@
 #include "parallel.h"
 
 #include <cstring>
-#include <thread>
 
 namespace {
 
@@ -38,10 +37,7 @@ int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_
         return noErr;
     }
     const int64_t blocks = (width + block - 1) / block * repeats;
-    int64_t parts = int64_t(std::thread::hardware_concurrency());
-    if (parts < 1) parts = 1;
-    if (parts > 64) parts = 64;
-    if (parts > blocks) parts = blocks;
+    const int64_t parts = threads_for(blocks);
     const int64_t per_part = int64_t(length) * block;
     fftw_complex* gathered =
         spectra_fault() ? nullptr

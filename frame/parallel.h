@@ -18,6 +18,15 @@
  * millisecond of coding): fewer are not worth making a thread for. */
 const int64_t least_per_thread = int64_t(1) << 15;
 
+/* The threads for work that splits into at most `most` parts: as many as
+ * the machine has, at most 64, at least 1. */
+inline int64_t threads_for(int64_t most) {
+    int64_t parts = int64_t(std::thread::hardware_concurrency());
+    if (parts > 64) parts = 64;
+    if (parts > most) parts = most;
+    return parts < 1 ? 1 : parts;
+}
+
 /* Calls work(first, end) for consecutive runs of rows [first, end) that
  * cover rows 0 to rows - 1, on up to as many threads as the machine has,
  * the calling thread among them, and returns the sum of what the calls
@@ -26,14 +35,11 @@ const int64_t least_per_thread = int64_t(1) << 15;
  * the system's, whose x87 unit rounds to 53 bits. If no thread can be
  * made, the calling thread does the rest. */
 template <typename Work> int64_t over_rows(int32_t rows, int64_t per_row, Work work) {
-    int64_t parts = int64_t(std::thread::hardware_concurrency());
-    int64_t most = rows * per_row / least_per_thread;
-    if (parts > most) parts = most;
-    if (parts > rows) parts = rows;
+    const int64_t most = rows * per_row / least_per_thread;
+    const int64_t parts = threads_for(most < rows ? most : rows);
     if (parts <= 1) return work(int32_t(0), rows);
 
     const int max_helpers = 63;
-    if (parts > max_helpers + 1) parts = max_helpers + 1;
     std::thread helpers[max_helpers];
     int64_t sums[max_helpers] = {};
     int32_t start = int32_t(rows / parts), started = start;

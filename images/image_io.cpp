@@ -197,10 +197,12 @@ void image_remove_temporary() {
     if (temporary_set) unlink(temporary);
 }
 
-bool image_can_write(const std::string& path, int32_t depth, int32_t planes, bool spectrum,
-                     std::string* error) {
-    const bool device = is_device(path);
-    switch (format_of(path, depth, device)) {
+namespace {
+
+/* image_can_write() for a path whose format and kind are known. */
+bool can_write(const std::string& path, Format format, bool device, int32_t depth, int32_t planes,
+               bool spectrum, std::string* error) {
+    switch (format) {
     case Format::unknown:
         *error = path + ": unknown output format (use .png, .tif, .tiff or .jpg)";
         return false;
@@ -238,17 +240,26 @@ bool image_can_write(const std::string& path, int32_t depth, int32_t planes, boo
     return true;
 }
 
+} // namespace
+
+bool image_can_write(const std::string& path, int32_t depth, int32_t planes, bool spectrum,
+                     std::string* error) {
+    const bool device = is_device(path);
+    return can_write(path, format_of(path, depth, device), device, depth, planes, spectrum, error);
+}
+
 bool image_write(const std::string& path, const HostImage& image, std::string* error,
                  const ImageFile* source) {
     const HostImage* original =
         source && !source->original.storage.empty() ? &source->original : nullptr;
     SourceRecord record = source ? source->record : SourceRecord();
-    const ImageMeta meta = source ? source->meta : ImageMeta();
+    static const ImageMeta none;
+    const ImageMeta& meta = source ? source->meta : none;
     const bool spectrum = source && source->spectrum;
-    const int quality = source ? source->jpeg_quality : 92;
-    if (!image_can_write(path, image.depth, image.planes, spectrum, error)) return false;
+    const int quality = source ? source->jpeg_quality : image_jpeg_quality;
     const bool device = is_device(path);
     const Format format = format_of(path, image.depth, device);
+    if (!can_write(path, format, device, image.depth, image.planes, spectrum, error)) return false;
     if (device) {
         int fd = open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC);
         if (fd < 0) {

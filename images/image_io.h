@@ -28,6 +28,9 @@ struct ImageMeta {
     double dpi_x = 0, dpi_y = 0; /* pixels per inch; 0 when the file gives none */
 };
 
+/* A JPEG output's quality when none is asked for. */
+const int image_jpeg_quality = 92;
+
 struct ImageFile {
     HostImage image;
     ImageColours colours = ImageColours::rgb;
@@ -36,7 +39,7 @@ struct ImageFile {
     SourceRecord record; /* a spectrum's record of its source, read and written */
     ImageMeta meta;
     bool spectrum = false; /* a picture of codes, which JPEG's losses would change */
-    int jpeg_quality = 92; /* of a JPEG output, 1 to 100 */
+    int jpeg_quality = image_jpeg_quality; /* of a JPEG output, 1 to 100 */
 };
 
 /* 16-bit samples as a file holds them (0..65535, native order) kept in

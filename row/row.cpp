@@ -11,8 +11,6 @@
 #include "frame.h"
 #include "parallel.h"
 
-#include <thread>
-
 #include <fftw3.h>
 
 namespace {
@@ -39,10 +37,7 @@ template <typename T> int16_t row(const Image<T>& image, void* const work[]) {
     const int64_t spectrum_bytes = (int64_t(sizeof(fftw_complex)) * n + 63) / 64 * 64,
                   real_bytes = (int64_t(sizeof(double)) * N + 63) / 64 * 64;
 
-    int64_t parts = int64_t(std::thread::hardware_concurrency());
-    if (parts > 64) parts = 64;
-    if (parts > int64_t(rows) * N / least_per_thread) parts = int64_t(rows) * N / least_per_thread;
-    if (parts < 1) parts = 1;
+    const int64_t parts = threads_for(int64_t(rows) * N / least_per_thread);
     const int64_t pair_bytes = spectrum_bytes + real_bytes; /* the spectrum first */
     char* others = nullptr;
     if (parts > 1 && (spectra_fault() || !(others = static_cast<char*>(

@@ -314,12 +314,11 @@ template <typename T> bool fills_match(const CoderPath& path) {
                     s[0] = T(NAN);
                     s[s.size() - 1] = T(-0.0);
                 }
-                std::vector<double> fast(2 * size_t(n), 7.0), plain(fast);
+                std::vector<double> fast(size_t(n) + 1, 7.0), plain(fast);
                 fill(s.data(), stride, n, parity, fast.data());
                 for (int32_t x = 0; x < n; x++) {
                     double v = s[size_t(x * stride)];
-                    plain[2 * size_t(x)] = (x + parity) & 1 ? -v : v;
-                    plain[2 * size_t(x) + 1] = 0;
+                    plain[size_t(x)] = (x + parity) & 1 ? -v : v;
                 }
                 if (std::memcmp(fast.data(), plain.data(), fast.size() * sizeof(double)) != 0) {
                     ADD_FAILURE() << name << " stride " << stride << " n " << n << " parity "

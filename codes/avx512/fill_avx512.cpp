@@ -1,8 +1,8 @@
-/* fill_avx512.cpp - filling a row of the complex buffer from a colour plane
- * with AVX-512, eight values at a time: the samples of one plane of an RGB
- * or RGBA row (strides 3 and 4) are picked out of two vector loads by a
+/* fill_avx512.cpp - filling a row of reals from a colour plane with
+ * AVX-512, eight values at a time: the samples of one plane of an RGB or
+ * RGBA row (strides 3 and 4) are picked out of two vector loads by a
  * permutation, widened to doubles, negated where the column's parity says,
- * and stored with zero imaginary parts. The same doubles as the plain loop
+ * and stored. The same doubles as the plain loop
  * (steps.h): a negation flips the sign bit there too. Bytes are permuted
  * with VBMI where the processor has it; other strides and processors take
  * the plain loop. */
@@ -42,8 +42,7 @@ template <> __m512d eight<float>(const float* from, int stride, __m512i index) {
     return _mm512_cvtps_pd(_mm512_castps512_ps256(_mm512_permutex2var_ps(a, index, b)));
 }
 
-/* row[x] = s[x * stride], negated where x + parity is odd, with imaginary
- * part 0, for x < n. */
+/* row[x] = s[x * stride], negated where x + parity is odd, for x < n. */
 template <typename T> void fill(const T* s, int64_t stride, int32_t n, int parity, double* row) {
     int32_t x = 0;
     if ((stride == 3 || stride == 4) && (sizeof(T) != 1 || has_vbmi())) {
@@ -66,18 +65,13 @@ template <typename T> void fill(const T* s, int64_t stride, int32_t n, int parit
         const __m512d flip =
             parity & 1 ? _mm512_castsi512_pd(_mm512_set1_epi64(INT64_MIN)) : _mm512_setzero_pd();
         const __m512d signs = _mm512_xor_pd(sign, flip);
-        const __m512i low = _mm512_setr_epi64(0, 8, 1, 9, 2, 10, 3, 11);
-        const __m512i high = _mm512_setr_epi64(4, 12, 5, 13, 6, 14, 7, 15);
-        for (; x + 8 <= n; x += 8) {
-            __m512d v = _mm512_xor_pd(eight<T>(s + int64_t(x) * stride, st, index), signs);
-            _mm512_storeu_pd(row + 2 * x, _mm512_permutex2var_pd(v, low, _mm512_setzero_pd()));
-            _mm512_storeu_pd(row + 2 * x + 8, _mm512_permutex2var_pd(v, high, _mm512_setzero_pd()));
-        }
+        for (; x + 8 <= n; x += 8)
+            _mm512_storeu_pd(row + x,
+                             _mm512_xor_pd(eight<T>(s + int64_t(x) * stride, st, index), signs));
     }
     for (; x < n; x++) {
         double v = s[int64_t(x) * stride];
-        row[2 * x] = (x + parity) & 1 ? -v : v;
-        row[2 * x + 1] = 0;
+        row[x] = (x + parity) & 1 ? -v : v;
     }
 }
 
