@@ -15,6 +15,7 @@
 #include "where.h"
 #include "edges.h"
 #include "sinusoid.h"
+#include "axes.h"
 #include "codes.h"
 #include "frame.h"
 #include "parallel.h"
@@ -106,27 +107,24 @@ void add_smooth_row(const Borders& b, int32_t H, int32_t q, int32_t r0, int32_t 
     }
 }
 
+/* The borders' plans, made once; the plane's transforms are made axis by
+ * axis in each call (axes.h). */
 struct Plans {
-    fftw_plan forward, inverse, across, down;
+    fftw_plan across, down;
 };
 
-void destroy(Plans* p, ScreenMap* map) {
-    for (fftw_plan* plan : {&p->forward, &p->inverse, &p->across, &p->down, &map->plan})
+void destroy(Plans* p) {
+    for (fftw_plan* plan : {&p->across, &p->down})
         if (*plan) fftw_destroy_plan(*plan);
 }
 
-bool make_plans(Plans* p, ScreenMap* map, fftw_complex* spectrum, const Borders& b, int32_t H,
-                int32_t W) {
-    double* real = reinterpret_cast<double*>(spectrum);
+bool make_plans(Plans* p, const Borders& b, int32_t H, int32_t W) {
     *p = Plans{};
-    if (!spectra_fault()) p->forward = fftw_plan_dft_r2c_2d(H, W, real, spectrum, FFTW_ESTIMATE);
-    if (p->forward && !spectra_fault())
-        p->inverse = fftw_plan_dft_c2r_2d(H, W, spectrum, real, FFTW_ESTIMATE);
-    if (p->inverse && !spectra_fault())
+    if (!spectra_fault())
         p->across = fftw_plan_dft_r2c_1d(W, b.across, b.across_dft, FFTW_ESTIMATE);
     if (p->across && !spectra_fault())
         p->down = fftw_plan_dft_r2c_1d(H, b.down, b.down_dft, FFTW_ESTIMATE);
-    return p->down != nullptr && !spectra_fault() && screen_map_plan(map);
+    return p->down != nullptr;
 }
 
 /* The jumps across the borders of the plane in the transform's rows. */
@@ -183,11 +181,16 @@ template <typename T> void copy_plane(const Image<T>& image, int32_t k) {
 }
 
 /* The plane in `spectrum`'s real rows transformed, its periodic part's
- * log-magnitudes in a.level, and what stands out there. */
-Finding analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, Analysis* a) {
+ * log-magnitudes in a.level, and what stands out there, into `found`.
+ * noErr, or memFullErr when the transform cannot be made. */
+int16_t analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, Analysis* a,
+                Finding* found) {
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
-    fftw_execute(plans.forward);
+    const int32_t dims[2] = {H, s.W};
+    if (int16_t error = transform_real_axes(reinterpret_cast<double*>(spectrum), 2 * int64_t(C),
+                                            spectrum, dims, 2))
+        return error;
     fftw_execute(plans.across);
     fftw_execute(plans.down);
 
@@ -206,7 +209,8 @@ Finding analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, An
         return int64_t(0);
     });
     background_grid(a);
-    return find_peaks(a);
+    *found = find_peaks(a);
+    return noErr;
 }
 
 /* The sinusoids at the peaks found, measured in the plane (in the
@@ -245,7 +249,7 @@ bool take_out_sinusoids(double* real, const Analysis& a, const Finding& found, d
 /* What became of a plane: left alone (to be copied), filtered, or filtered
  * of a screen (to be blended with the scan by the picture's map); or the
  * user asked to stop. */
-enum Outcome { left_alone, filtered, screened, cancelled };
+enum Outcome { left_alone, filtered, screened, cancelled, failed };
 
 /* The steps of a plane that progress counts: the analysis, the second look
  * after sinusoids are taken out, the filter and the writing. */
@@ -254,11 +258,13 @@ const int32_t plane_steps = 4;
 template <typename T>
 Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum, const Borders& b,
                        const Plans& plans, ScreenMap* map, Analysis* a, Progress* progress) {
+    const int32_t dims[2] = {a->s.H, a->s.W};
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
     double* real = reinterpret_cast<double*>(spectrum);
     if (!read_plane(image, k, real, b)) return left_alone;
-    Finding found = analyse(spectrum, b, plans, a);
+    Finding found;
+    if (analyse(spectrum, b, plans, a, &found)) return failed;
     const int32_t base = k * plane_steps;
     if (progress->cancelled_at(base + 1)) return cancelled;
     /* a photograph's own faint ripple, less than an 8-bit step, is not
@@ -279,7 +285,7 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
         std::copy(a->region, a->region + s.bins(), first_region);
         read_plane(image, k, real, b);
         if (take_out_sinusoids(real, *a, found, fit_work)) read_borders(real, H, s.W, b);
-        found = analyse(spectrum, b, plans, a);
+        if (analyse(spectrum, b, plans, a, &found)) return failed;
         if (found.peaks == 0 && first.screen == 0) {
             found = first;
             std::copy(peaks, peaks + strongest_kept, a->strongest);
@@ -291,8 +297,9 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     /* a screen is taken out where it lies; other patterns cover the picture */
-    if (found.screen > 0 && !map->whole)
-        screen_map_add(map, spectrum, *a, found.screen, found.fine);
+    if (found.screen > 0 && !map->whole &&
+        !screen_map_add(map, spectrum, *a, found.screen, found.fine))
+        return failed;
     shape_cut(a);
     if (screen) {
         over_rows(H, C, [&](int32_t first, int32_t end) {
@@ -338,7 +345,7 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
         }
         return int64_t(0);
     });
-    fftw_execute(plans.inverse);
+    if (transform_real_axes_back(spectrum, real, 2 * int64_t(C), dims, 2)) return failed;
     if (progress->cancelled_at(base + 3)) return cancelled;
 
     const int32_t stride = 2 * C;
@@ -360,18 +367,24 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     return screened;
 }
 
-/* A screened plane's output taken back towards the scan where the map
+/* The screened planes' output taken back towards the scan where the map
  * falls below 1, and to the scan itself where it is 0. */
-template <typename T> void blend_plane(const Image<T>& image, int32_t k, const ScreenMap& map) {
+template <typename T>
+void blend_planes(const Image<T>& image, const Outcome outcome[], const ScreenMap& map) {
+    const size_t cells = size_t(map.rows) * size_t(map.columns);
+    if (std::all_of(map.map, map.map + cells, [](float m) { return m == 1; })) return;
     const double scale = 1 / Depth<T>::white;
     over_rows(image.rows, image.columns, [&](int32_t first, int32_t end) {
         for (int32_t y = first; y < end; y++)
             for (int32_t x = 0; x < image.columns; x++) {
                 float m = screen_map_at(map, x, y);
                 if (m == 1) continue;
-                T& out = image.out.at(x, y, k);
-                const T in = image.in.at(x, y, k);
-                out = m == 0 ? in : sample_of<T>((in + m * (double(out) - in)) * scale);
+                for (int32_t k = 0; k < image.colours; k++) {
+                    if (outcome[k] != screened) continue;
+                    T& out = image.out.at(x, y, k);
+                    const T in = image.in.at(x, y, k);
+                    out = m == 0 ? in : sample_of<T>((in + m * (double(out) - in)) * scale);
+                }
             }
         return int64_t(0);
     });
@@ -387,8 +400,8 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
     Analysis a;
     analysis_carve(&a, H, W, after_borders + screen_map_bytes(H, W));
     Plans plans;
-    if (!make_plans(&plans, &map, spectrum, b, H, W)) {
-        destroy(&plans, &map);
+    if (!make_plans(&plans, b, H, W)) {
+        destroy(&plans);
         return memFullErr;
     }
     Progress& progress = *image.progress;
@@ -397,8 +410,12 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
     bool any_screen = false;
     for (int32_t k = 0; k < image.colours; k++) {
         outcome[k] = descreen_plane(image, k, spectrum, b, plans, &map, &a, &progress);
+        if (outcome[k] == failed) {
+            destroy(&plans);
+            return memFullErr;
+        }
         if (outcome[k] == cancelled || progress.cancelled_at((k + 1) * plane_steps)) {
-            destroy(&plans, &map);
+            destroy(&plans);
             return userCanceledErr;
         }
         if (outcome[k] == left_alone) copy_plane(image, k);
@@ -406,10 +423,9 @@ template <typename T> int16_t descreen(const Image<T>& image, void* const work[]
     }
     if (any_screen) {
         screen_map_finish(&map);
-        for (int32_t k = 0; k < image.colours; k++)
-            if (outcome[k] == screened) blend_plane(image, k, map);
+        blend_planes(image, outcome, map);
     }
-    destroy(&plans, &map);
+    destroy(&plans);
     return progress.cancelled_at(progress.total) ? userCanceledErr : noErr;
 }
 
@@ -430,12 +446,12 @@ Sizes sizes_of(const Analysis& a) {
     z.bins = a.s.bins();
     z.grid = size_t(a.grid_rows) * size_t(a.grid_columns);
     z.block = std::max(size_t(a.side) * size_t(a.side), size_t(4096));
-    z.line = 2 * (size_t(a.s.C) + 2 * max_reach);
+    z.line = size_t(a.line_parts) * 2 * (size_t(a.s.C) + 2 * max_reach);
     z.edges = size_t(a.s.H) * 2 * max_reach;
     z.rows = 2 * max_reach * size_t(a.s.C);
     z.columns = size_t(a.s.C);
     z.rings = size_t(ring_count(a.s)) * histogram_bins * histogram_parts;
-    z.block = std::max(z.block, size_t(ring_count(a.s)));
+    z.block = std::max(z.block, size_t(ring_count(a.s))) * size_t(a.line_parts);
     return z;
 }
 
@@ -445,6 +461,7 @@ void set_geometry(Analysis* a, int32_t H, int32_t W) {
     a->grid_rows = (H + a->side - 1) / a->side;
     a->grid_columns = (a->s.C + a->side - 1) / a->side;
     a->protect = std::max(4.0, std::min(H, W) / 128.0);
+    a->line_parts = threads_for(H);
 }
 
 } // namespace
@@ -465,6 +482,7 @@ void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer) {
     a->cut = a->level + z.bins;
     a->grid = a->cut + z.bins;
     a->block = a->grid + z.grid;
+    a->block_size = z.block / size_t(a->line_parts);
     a->line = a->block + z.block;
     a->edges = a->line + z.line;
     a->rows = a->edges + z.edges;

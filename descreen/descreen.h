@@ -62,13 +62,16 @@ enum { strongest_kept = 12, max_reach = 8, histogram_bins = 64, histogram_parts 
 /* Work space of the analysis, carved from one buffer. */
 struct Analysis {
     HalfSpectrum s;
-    float* level;          /* log-magnitude of each coefficient, then the screen's power */
-    float* cut;            /* how much of each coefficient is taken out, 0 to 1;
-                              before that, work space */
-    uint8_t* region;       /* the coefficients that belong to a peak */
-    float* grid;           /* the background: one value per block */
-    float* block;          /* one block's values while its median is taken */
-    float* line;           /* a row of the background or of a filter, and its result */
+    float* level;    /* log-magnitude of each coefficient, then the screen's power */
+    float* cut;      /* how much of each coefficient is taken out, 0 to 1;
+                        before that, work space */
+    uint8_t* region; /* the coefficients that belong to a peak */
+    float* grid;     /* the background: one value per block */
+    float* block;    /* one block's values while its median is taken;
+                        line_parts of them, block_size floats apart */
+    size_t block_size;
+    float* line;           /* a row of the background or of a filter, and its result;
+                              line_parts of them, one for each thread */
     float* edges;          /* a filter's values beyond the ends of each row */
     float* rows;           /* a filter's rows as they were */
     uint32_t* ring_counts; /* log-power histograms of the rings around zero, and
@@ -76,6 +79,7 @@ struct Analysis {
     int32_t* column_block; /* for each column, the block centre on its left */
     float* column_weight;  /* and the weight of the one on its right */
     uint8_t* active;       /* the rows of a filter's input that hold anything but 0 */
+    int64_t line_parts;    /* the threads that filter, each with its own line */
     int32_t side;          /* a block's side in bins */
     int32_t grid_rows, grid_columns;
     double protect; /* radius in bins around zero that is never touched */

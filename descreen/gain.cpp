@@ -23,12 +23,12 @@ namespace {
  * around, as frequencies do. The field is 0 in most rows, as a cut is: rows
  * far from anything else stay 0 without being filtered. `start(v)` begins
  * a value and `fold(out, d, l, r, n)` folds in the values at distance d on
- * either side, for out[0 .. n). */
+ * either side, for out[0 .. n). The rows are shared between the threads,
+ * and then the columns, in strips. */
 template <typename Start, typename Fold>
 void separable(Analysis* a, float* field, int32_t reach, Start start, Fold fold) {
     const HalfSpectrum& s = a->s;
-    const size_t C = size_t(s.C), R = size_t(reach);
-    float *line = a->line, *result = a->line + C + 2 * max_reach;
+    const size_t C = size_t(s.C), R = size_t(reach), line = 2 * (C + 2 * max_reach);
     for (int32_t i = 0; i < s.H; i++) {
         const float* row = field + size_t(i) * C;
         a->active[i] = std::any_of(row, row + C, [](float v) { return v != 0; });
@@ -40,20 +40,30 @@ void separable(Analysis* a, float* field, int32_t reach, Start start, Fold fold)
             a->edges[size_t(i) * 2 * R + size_t(d - 1)] = field[s.index(i, -d)];
             a->edges[size_t(i) * 2 * R + R + size_t(d - 1)] = field[s.index(i, s.C - 1 + d)];
         }
-    for (int32_t i = 0; i < s.H; i++) {
-        if (!a->active[i] && !a->active[s.mirror(i)]) continue;
-        float* row = field + size_t(i) * C;
-        const float* edge = a->edges + size_t(i) * 2 * R;
-        for (size_t d = 1; d <= R; d++) {
-            line[R - d] = edge[d - 1];
-            line[R + C - 1 + d] = edge[R + d - 1];
-        }
-        std::copy(row, row + C, line + R);
-        const float* x = line + R;
-        for (size_t c = 0; c < C; c++) result[c] = start(x[c]);
-        for (int32_t d = 1; d <= reach; d++) fold(result, d, x - d, x + d, C);
-        std::copy(result, result + C, row);
-    }
+    over_rows(int32_t(a->line_parts), int64_t(s.bins() / a->line_parts),
+              [&](int32_t first_part, int32_t end_part) {
+                  for (int32_t part = first_part; part < end_part; part++) {
+                      float* padded = a->line + size_t(part) * line;
+                      float* result = padded + C + 2 * max_reach;
+                      const int32_t i0 = int32_t(int64_t(s.H) * part / a->line_parts);
+                      const int32_t i1 = int32_t(int64_t(s.H) * (part + 1) / a->line_parts);
+                      for (int32_t i = i0; i < i1; i++) {
+                          if (!a->active[i] && !a->active[s.mirror(i)]) continue;
+                          float* row = field + size_t(i) * C;
+                          const float* edge = a->edges + size_t(i) * 2 * R;
+                          for (size_t d = 1; d <= R; d++) {
+                              padded[R - d] = edge[d - 1];
+                              padded[R + C - 1 + d] = edge[R + d - 1];
+                          }
+                          std::copy(row, row + C, padded + R);
+                          const float* x = padded + R;
+                          for (size_t c = 0; c < C; c++) result[c] = start(x[c]);
+                          for (int32_t d = 1; d <= reach; d++) fold(result, d, x - d, x + d, C);
+                          std::copy(result, result + C, row);
+                      }
+                  }
+                  return int64_t(0);
+              });
     /* Along the columns: the rows above are kept as they were in a ring,
      * and the first rows, which the last ones reach round to, on the side. */
     float *ring = a->rows, *first = a->rows + R * C;
@@ -68,22 +78,36 @@ void separable(Analysis* a, float* field, int32_t reach, Start start, Fold fold)
     };
     for (int32_t k = 0; k < std::min(reach, s.H); k++)
         std::copy(field + size_t(k) * C, field + size_t(k + 1) * C, first + size_t(k) * C);
+    /* the rows near anything, in a->active's upper bits */
     for (int32_t i = 0; i < s.H; i++) {
         bool near = false;
         for (int32_t d = -reach; d <= reach && !near; d++) {
             int32_t k = ((i + d) % s.H + s.H) % s.H;
-            near = a->active[k] || a->active[s.mirror(k)];
+            near = (a->active[k] & 1) || (a->active[s.mirror(k)] & 1);
         }
-        float* row = field + size_t(i) * C;
-        if (near) {
-            const float* x = row_at(i, i);
-            for (size_t c = 0; c < C; c++) result[c] = start(x[c]);
-            for (int32_t d = 1; d <= reach; d++)
-                fold(result, d, row_at(i, i - d), row_at(i, i + d), C);
-        }
-        std::copy(row, row + C, ring + size_t(i % reach) * C);
-        if (near) std::copy(result, result + C, row);
+        a->active[i] = uint8_t(a->active[i] | (near ? 2 : 0));
     }
+    over_rows(int32_t(a->line_parts), int64_t(s.bins() / a->line_parts),
+              [&](int32_t first_part, int32_t end_part) {
+                  for (int32_t part = first_part; part < end_part; part++) {
+                      float* result = a->line + size_t(part) * line;
+                      const size_t c0 = C * size_t(part) / size_t(a->line_parts);
+                      const size_t n = C * size_t(part + 1) / size_t(a->line_parts) - c0;
+                      for (int32_t i = 0; i < s.H; i++) {
+                          const bool near = a->active[i] & 2;
+                          float* row = field + size_t(i) * C + c0;
+                          if (near) {
+                              const float* x = row_at(i, i) + c0;
+                              for (size_t c = 0; c < n; c++) result[c] = start(x[c]);
+                              for (int32_t d = 1; d <= reach; d++)
+                                  fold(result, d, row_at(i, i - d) + c0, row_at(i, i + d) + c0, n);
+                          }
+                          std::copy(row, row + n, ring + size_t(i % reach) * C + c0);
+                          if (near) std::copy(result, result + n, row);
+                      }
+                  }
+                  return int64_t(0);
+              });
 }
 
 void widen(Analysis* a, float* field) {
@@ -112,12 +136,15 @@ void blur(Analysis* a, float* field, double sigma) {
 
 void shape_cut(Analysis* a) {
     const HalfSpectrum& s = a->s;
-    for (int32_t i = 0; i < s.H; i++)
-        for (int32_t c = 0; c < s.C; c++) {
-            size_t k = size_t(i) * size_t(s.C) + size_t(c);
-            double e = a->region[k] ? a->level[k] - background(*a, i, c) : 0;
-            a->cut[k] = e > 0 ? float(1 - std::exp(-e)) : 0.0f;
-        }
+    over_rows(s.H, s.C, [&](int32_t first, int32_t end) {
+        for (int32_t i = first; i < end; i++)
+            for (int32_t c = 0; c < s.C; c++) {
+                size_t k = size_t(i) * size_t(s.C) + size_t(c);
+                double e = a->region[k] ? a->level[k] - background(*a, i, c) : 0;
+                a->cut[k] = e > 0 ? float(1 - std::exp(-e)) : 0.0f;
+            }
+        return int64_t(0);
+    });
     widen(a, a->cut);
     blur(a, a->cut, 1.0);
 }
@@ -185,13 +212,37 @@ void expected_power(Analysis* a, double screen, const PictureModel& model, float
     const HalfSpectrum& s = a->s;
     const int32_t rings = ring_count(s);
     const double width = ring_width(s);
-    /* log-power histograms, one per ring, over the range the level spans */
-    const auto range = std::minmax_element(a->level, a->level + s.bins());
-    const float lo = log_of(std::max(*range.first, 1e-30f));
-    const float hi = log_of(std::max(*range.second, 1e-30f));
+    /* log-power histograms, one per ring, over the range the level spans,
+     * in histogram_parts bands of rows, each measured and counted on its
+     * own, on as many threads, then summed. The level is smooth by now: a
+     * coefficient in every two rows and two columns is enough. */
+    float least[histogram_parts], most[histogram_parts];
+    auto rows_of = [&](int32_t part, int32_t* first, int32_t* end) {
+        *first = s.H * part / histogram_parts;
+        *first += *first % 2;
+        *end = s.H * (part + 1) / histogram_parts;
+    };
+    over_rows(histogram_parts, int64_t(s.bins() / histogram_parts),
+              [&](int32_t first, int32_t end) {
+                  for (int32_t part = first; part < end; part++) {
+                      int32_t i0, i1;
+                      rows_of(part, &i0, &i1);
+                      float low = HUGE_VALF, high = -HUGE_VALF;
+                      for (int32_t i = i0; i < i1; i += 2) {
+                          const float* level = a->level + size_t(i) * size_t(s.C);
+                          for (int32_t c = 0; c < s.C; c += 2) {
+                              low = std::min(low, level[c]);
+                              high = std::max(high, level[c]);
+                          }
+                      }
+                      least[part] = low;
+                      most[part] = high;
+                  }
+                  return int64_t(0);
+              });
+    const float lo = log_of(std::max(*std::min_element(least, least + histogram_parts), 1e-30f));
+    const float hi = log_of(std::max(*std::max_element(most, most + histogram_parts), 1e-30f));
     const float step = std::max((hi - lo) / histogram_bins, 1e-6f);
-    /* in histogram_parts bands of rows, each counted on its own, on as
-     * many threads, then summed */
     uint32_t* counts = a->ring_counts;
     const size_t histogram = size_t(rings) * histogram_bins;
     std::fill(counts, counts + histogram_parts * histogram, 0u);
@@ -199,16 +250,19 @@ void expected_power(Analysis* a, double screen, const PictureModel& model, float
         histogram_parts, int64_t(s.bins() / histogram_parts), [&](int32_t first, int32_t end) {
             for (int32_t part = first; part < end; part++) {
                 uint32_t* own = counts + size_t(part) * histogram;
-                for (int32_t i = s.H * part / histogram_parts;
-                     i < s.H * (part + 1) / histogram_parts; i++)
-                    for (int32_t c = 0; c < s.C; c++) {
-                        int32_t k =
-                            std::min(int32_t(std::sqrt(s.cycles2(i, c)) / width), rings - 1);
-                        float v =
-                            log_of(std::max(a->level[size_t(i) * size_t(s.C) + size_t(c)], 1e-30f));
-                        int32_t b = std::min(int32_t((v - lo) / step), int32_t(histogram_bins) - 1);
+                int32_t i0, i1;
+                rows_of(part, &i0, &i1);
+                for (int32_t i = i0; i < i1; i += 2) {
+                    const double v = double(s.fy(i)) / s.H, v2 = v * v;
+                    const float* level = a->level + size_t(i) * size_t(s.C);
+                    for (int32_t c = 0; c < s.C; c += 2) {
+                        const double u = double(c) / s.W;
+                        int32_t k = std::min(int32_t(std::sqrt(v2 + u * u) / width), rings - 1);
+                        float e = log_of(std::max(level[c], 1e-30f));
+                        int32_t b = std::min(int32_t((e - lo) / step), int32_t(histogram_bins) - 1);
                         own[size_t(k) * histogram_bins + size_t(b)]++;
                     }
+                }
             }
             return int64_t(0);
         });

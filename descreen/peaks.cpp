@@ -14,6 +14,7 @@
  * A screen is a lattice: among the strongest peaks, two of about the same
  * frequency at about right angles. */
 #include "descreen.h"
+#include "parallel.h"
 
 #include <algorithm>
 #include <cmath>
@@ -142,19 +143,28 @@ size_t HalfSpectrum::index(int32_t i, int32_t c) const {
 void background_grid(Analysis* a) {
     const HalfSpectrum& s = a->s;
     /* Large blocks are sampled at every other row and column: their median
-     * barely changes. */
+     * barely changes. Each thread takes its own rows of blocks, with its
+     * own block's space. */
     const int32_t step = a->side >= 16 ? 2 : 1;
-    for (int32_t gy = 0; gy < a->grid_rows; gy++)
-        for (int32_t gx = 0; gx < a->grid_columns; gx++) {
-            int32_t i0 = gy * a->side, i1 = std::min(i0 + a->side, s.H);
-            int32_t c0 = gx * a->side, c1 = std::min(c0 + a->side, s.C);
-            size_t n = 0;
-            for (int32_t i = i0; i < i1; i += step)
-                for (int32_t c = c0; c < c1; c += step)
-                    a->block[n++] = a->level[size_t(i) * size_t(s.C) + size_t(c)];
-            std::nth_element(a->block, a->block + n / 2, a->block + n);
-            a->grid[size_t(gy) * size_t(a->grid_columns) + size_t(gx)] = a->block[n / 2];
+    const int64_t parts = a->line_parts;
+    over_rows(int32_t(parts), int64_t(s.bins() / parts), [&](int32_t first, int32_t end) {
+        for (int32_t part = first; part < end; part++) {
+            float* block = a->block + size_t(part) * a->block_size;
+            for (int32_t gy = int32_t(a->grid_rows * part / parts);
+                 gy < int32_t(a->grid_rows * (part + 1) / parts); gy++)
+                for (int32_t gx = 0; gx < a->grid_columns; gx++) {
+                    int32_t i0 = gy * a->side, i1 = std::min(i0 + a->side, s.H);
+                    int32_t c0 = gx * a->side, c1 = std::min(c0 + a->side, s.C);
+                    size_t n = 0;
+                    for (int32_t i = i0; i < i1; i += step)
+                        for (int32_t c = c0; c < c1; c += step)
+                            block[n++] = a->level[size_t(i) * size_t(s.C) + size_t(c)];
+                    std::nth_element(block, block + n / 2, block + n);
+                    a->grid[size_t(gy) * size_t(a->grid_columns) + size_t(gx)] = block[n / 2];
+                }
         }
+        return int64_t(0);
+    });
 }
 
 namespace {

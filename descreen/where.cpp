@@ -13,6 +13,7 @@
  * the map can change within about 16 pixels. */
 #include "where.h"
 #include "parallel.h"
+#include "axes.h"
 
 #include <algorithm>
 #include <cmath>
@@ -96,13 +97,6 @@ void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
     std::fill(m->map, m->map + cells, 0.0f);
     m->planes = 0;
     m->whole = false;
-    m->plan = nullptr;
-}
-
-bool screen_map_plan(ScreenMap* m) {
-    m->plan = fftw_plan_dft_c2r_2d(m->H, m->W, m->band, reinterpret_cast<double*>(m->band),
-                                   FFTW_ESTIMATE);
-    return m->plan != nullptr;
 }
 
 namespace {
@@ -144,8 +138,10 @@ int row_spans(const HalfSpectrum& s, int32_t i, const double* py, const double* 
 }
 
 /* The power of the band's picture in each cell, after the band's
- * coefficients (those within reach of the peaks where `in` holds) were
- * transformed back alone. Returns how many coefficients the band holds. */
+ * coefficients were transformed back alone: those within `reach` cycles per
+ * pixel of the peaks (py, px) and their mirror images where in(d2) holds,
+ * d2 being the squared distance to the nearest of them. Returns how many
+ * coefficients the band holds, or -1 when the transform cannot be made. */
 template <typename In>
 int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& s, float* cells,
                    const double* py, const double* px, int n, double reach, In in) {
@@ -153,31 +149,52 @@ int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectru
     int64_t taken = over_rows(H, C, [&](int32_t first, int32_t end) {
         int64_t count = 0;
         int32_t spans[2 * strongest_kept][2];
+        double near_y[2 * strongest_kept], near_x[2 * strongest_kept];
         for (int32_t q = first; q < end; q++) {
             const int32_t i = s.centred(q);
             const fftw_complex* x = spectrum + int64_t(q) * C;
             fftw_complex* b = m->band + int64_t(q) * C;
             std::memset(static_cast<void*>(b), 0, sizeof(fftw_complex) * size_t(C));
             int pieces = row_spans(s, i, py, px, n, reach, spans);
+            /* only the peaks within reach of the row can be nearest */
+            const double fy = double(s.fy(i)) / s.H;
+            int near = 0;
+            for (int k = 0; k < 2 * n; k++) {
+                double y = k < n ? py[k] : -py[k - n], dy = fy - y;
+                if (dy * dy >= reach * reach) continue;
+                near_y[near] = dy * dy;
+                near_x[near++] = k < n ? px[k] : -px[k - n];
+            }
             for (int p = 0; p < pieces; p++)
-                for (int32_t r = spans[p][0]; r < spans[p][1]; r++)
-                    if (in(i, r)) {
+                for (int32_t r = spans[p][0]; r < spans[p][1]; r++) {
+                    double fx = double(r) / s.W, d2 = HUGE_VAL;
+                    for (int k = 0; k < near; k++) {
+                        double dx = fx - near_x[k];
+                        d2 = std::min(d2, near_y[k] + dx * dx);
+                    }
+                    if (in(d2)) {
                         count++;
                         b[r][0] = x[r][0];
                         b[r][1] = x[r][1];
                     }
+                }
         }
         return count;
     });
-    fftw_execute(m->plan);
-    const double* real = reinterpret_cast<const double*>(m->band);
+    double* real = reinterpret_cast<double*>(m->band);
+    const int32_t dims[2] = {H, s.W};
+    if (transform_real_axes_back(m->band, real, 2 * int64_t(C), dims, 2)) return -1;
     over_rows(m->rows, int64_t(m->cell) * s.W, [&](int32_t first, int32_t end) {
         for (int32_t cy = first; cy < end; cy++) {
             float* row_cells = cells + size_t(cy) * size_t(m->columns);
-            std::fill(row_cells, row_cells + m->columns, 0.0f);
-            for (int32_t y = cy * m->cell; y < std::min(H, (cy + 1) * m->cell); y++) {
-                const double* row = real + int64_t(y) * 2 * C;
-                for (int32_t x = 0; x < s.W; x++) row_cells[x / m->cell] += float(row[x] * row[x]);
+            for (int32_t cx = 0; cx < m->columns; cx++) {
+                double sum = 0;
+                const int32_t x0 = cx * m->cell, x1 = std::min(s.W, x0 + m->cell);
+                for (int32_t y = cy * m->cell; y < std::min(H, (cy + 1) * m->cell); y++) {
+                    const double* row = real + int64_t(y) * 2 * C;
+                    for (int32_t x = x0; x < x1; x++) sum += row[x] * row[x];
+                }
+                row_cells[cx] = float(sum);
             }
         }
         return int64_t(0);
@@ -187,7 +204,7 @@ int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectru
 
 } // namespace
 
-void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+bool screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
                     int peaks) {
     const HalfSpectrum& s = a.s;
     /* Discs around the strongest peaks, wide enough in frequency to be
@@ -200,29 +217,20 @@ void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
         py[k] = double(s.fy(a.strongest[k].i)) / s.H;
         px[k] = double(a.strongest[k].c) / s.W;
     }
-    /* the squared distance to the nearest peak or its mirror image */
-    auto nearest2 = [&](int32_t i, int32_t c) {
-        double fy = double(s.fy(i)) / s.H, fx = double(c) / s.W, best = HUGE_VAL;
-        for (int k = 0; k < n; k++) {
-            double ay = fy - py[k], ax = fx - px[k], by = fy + py[k], bx = fx + px[k];
-            best = std::min({best, ay * ay + ax * ax, by * by + bx * bx});
-        }
-        return best;
-    };
     const double radius2 = radius * radius, reach2 = reach * reach;
     const size_t cells = size_t(m->rows) * size_t(m->columns);
     float* on = m->cells;
     float* off = m->cells + cells;
-    int64_t on_bins = band_power(m, spectrum, s, on, py, px, n, radius,
-                                 [&](int32_t i, int32_t c) { return nearest2(i, c) < radius2; });
-    int64_t off_bins = band_power(m, spectrum, s, off, py, px, n, reach, [&](int32_t i, int32_t c) {
-        double d2 = nearest2(i, c);
-        return d2 >= radius2 && d2 < reach2;
-    });
+    int64_t on_bins =
+        band_power(m, spectrum, s, on, py, px, n, radius, [&](double d2) { return d2 < radius2; });
+    if (on_bins < 0) return false;
+    int64_t off_bins = band_power(m, spectrum, s, off, py, px, n, reach,
+                                  [&](double d2) { return d2 >= radius2 && d2 < reach2; });
+    if (off_bins < 0) return false;
     m->planes++;
     if (on_bins == 0 || off_bins == 0) { /* no rings to compare: everywhere */
         m->whole = true;
-        return;
+        return true;
     }
     /* the power per coefficient of each band, smoothed, and their ratio */
     for (size_t k = 0; k < cells; k++) {
@@ -240,6 +248,7 @@ void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
         full += ratio >= 6;
     }
     m->whole = full >= 0.9 * double(cells);
+    return true;
 }
 
 void screen_map_finish(ScreenMap* m) {

@@ -13,7 +13,6 @@
 struct ScreenMap {
     int32_t H, W;
     fftw_complex* band; /* the screen's coefficients alone, then its picture */
-    fftw_plan plan;     /* band's inverse transform, in place */
     int32_t cell;       /* the map's cells are cell x cell pixels */
     int32_t rows, columns;
     float* map;     /* the picture's map, one value per cell; before it is
@@ -25,17 +24,16 @@ struct ScreenMap {
 };
 
 /* Bytes of work space for an H x W plane, and its carving, with the
- * picture's map at 0. The plan is made by screen_map_plan: false when FFTW
- * gives none. */
+ * picture's map at 0. */
 uint64_t screen_map_bytes(int32_t H, int32_t W);
 void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer);
-bool screen_map_plan(ScreenMap* m);
 
 /* One plane's map from the periodic part's spectrum (transform order,
  * H x C) and the strongest peaks of a screen (a.strongest, `peaks` of them)
  * of frequency `screen` in cycles per pixel, added to the picture's; it
- * sets `whole` where the screen covers the picture. */
-void screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
+ * sets `whole` where the screen covers the picture. False when the band's
+ * transform cannot be made. */
+bool screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& a, double screen,
                     int peaks);
 
 /* The picture's map once every plane is in. */

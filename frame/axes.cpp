@@ -136,3 +136,19 @@ int16_t transform_real_axes(double* in, int64_t in_row, fftw_complex* out, const
     fftw_destroy_plan(plan);
     return transform_outer_axes(out, m, dims, rank, FFTW_FORWARD);
 }
+
+/* The outer axes first, as complex columns of the half; then the rows,
+ * each of which is now the half spectrum of a real row. */
+int16_t transform_real_axes_back(fftw_complex* in, double* out, int64_t out_row,
+                                 const int32_t dims[], int rank) {
+    int32_t length = dims[rank - 1], m = length / 2 + 1, rows = outer_rows(dims, rank);
+    if (int16_t error = transform_outer_axes(in, m, dims, rank, FFTW_BACKWARD)) return error;
+    fftw_plan plan = spectra_fault()
+                         ? nullptr
+                         : fftw_plan_many_dft_c2r(1, &length, rows, in, nullptr, 1, m, out, nullptr,
+                                                  1, int(out_row), FFTW_ESTIMATE);
+    if (!plan) return memFullErr;
+    fftw_execute(plan);
+    fftw_destroy_plan(plan);
+    return noErr;
+}

@@ -32,4 +32,11 @@ int16_t transform_axes(fftw_complex* in, fftw_complex* out, const int32_t dims[]
 int16_t transform_real_axes(double* in, int64_t in_row, fftw_complex* out, const int32_t dims[],
                             int rank);
 
+/* Its inverse, unnormalised: the half spectrum at `in`, laid out as
+ * transform_real_axes() gives it, back to dims[0] x ... x dims[rank - 1]
+ * reals at `out`, rows `out_row` doubles apart. `in` is overwritten; `out`
+ * may be `in` seen as doubles, with out_row = 2m. noErr or memFullErr. */
+int16_t transform_real_axes_back(fftw_complex* in, double* out, int64_t out_row,
+                                 const int32_t dims[], int rank);
+
 #endif
