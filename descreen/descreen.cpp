@@ -180,11 +180,11 @@ template <typename T> void copy_plane(const Image<T>& image, int32_t k) {
         for (int32_t x = 0; x < image.columns; x++) image.out.at(x, y, k) = image.in.at(x, y, k);
 }
 
-/* The plane in `spectrum`'s real rows transformed, its periodic part's
- * log-magnitudes in a.level, and what stands out there, into `found`.
- * noErr, or memFullErr when the transform cannot be made. */
-int16_t analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, Analysis* a,
-                Finding* found) {
+/* The plane in `spectrum`'s real rows transformed, with its periodic
+ * part's log-magnitudes in a.level where `level` says so. noErr, or
+ * memFullErr when the transform cannot be made. */
+int16_t transform_periodic(fftw_complex* spectrum, const Borders& b, const Plans& plans,
+                           Analysis* a, bool level) {
     const HalfSpectrum& s = a->s;
     const int32_t H = s.H, C = s.C;
     const int32_t dims[2] = {H, s.W};
@@ -201,13 +201,22 @@ int16_t analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, An
         for (int32_t q = first; q < end; q++) {
             fftw_complex* x = spectrum + int64_t(q) * C;
             add_smooth_row(b, H, q, 0, C, x, nullptr, -1);
-            float* level = a->level + size_t(s.centred(q)) * size_t(C);
+            if (!level) continue;
+            float* l = a->level + size_t(s.centred(q)) * size_t(C);
             for (int32_t r = 0; r < C; r++)
-                level[r] = float(x[r][0] * x[r][0] + x[r][1] * x[r][1] + floor);
-            for (int32_t r = 0; r < C; r++) level[r] = 0.5f * log_of(level[r]);
+                l[r] = float(x[r][0] * x[r][0] + x[r][1] * x[r][1] + floor);
+            for (int32_t r = 0; r < C; r++) l[r] = 0.5f * log_of(l[r]);
         }
         return int64_t(0);
     });
+    return noErr;
+}
+
+/* The plane in `spectrum`'s real rows transformed, its periodic part's
+ * log-magnitudes in a.level, and what stands out there, into `found`. */
+int16_t analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, Analysis* a,
+                Finding* found) {
+    if (int16_t error = transform_periodic(spectrum, b, plans, a, true)) return error;
     background_grid(a);
     *found = find_peaks(a);
     return noErr;
@@ -294,12 +303,38 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     }
     if (progress->cancelled_at(base + 2)) return cancelled;
     const double N = double(H) * double(s.W);
-    PictureModel model;
-    bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     /* a screen is taken out where it lies; other patterns cover the picture */
     if (found.screen > 0 && !map->whole &&
         !screen_map_add(map, spectrum, *a, found.screen, found.fine))
         return failed;
+    /* On a page where the screen lies in part of the picture, the filter is
+     * made for that part: from the spectrum of the plane seen through the
+     * map, without the text and paper beside it, whose edges would make
+     * the picture's own spectrum look richer than it is where the screen
+     * lies. It is then applied to the whole plane. */
+    bool windowed = found.screen > 0 && screen_map_window(map);
+    if (windowed) {
+        read_plane(image, k, real, b);
+        over_rows(H, s.W, [&](int32_t first, int32_t end) {
+            for (int32_t y = first; y < end; y++)
+                for (int32_t x = 0; x < s.W; x++)
+                    real[int64_t(y) * 2 * C + x] *= screen_map_window_at(*map, x, y);
+            return int64_t(0);
+        });
+        read_borders(real, H, s.W, b);
+        Finding seen;
+        if (analyse(spectrum, b, plans, a, &seen)) return failed;
+        /* the same screen, or the plane as a whole after all */
+        windowed = std::fabs(seen.screen - found.screen) < 0.02 * found.screen;
+        if (windowed) {
+            found = seen;
+        } else {
+            read_plane(image, k, real, b);
+            if (analyse(spectrum, b, plans, a, &found)) return failed;
+        }
+    }
+    PictureModel model;
+    bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     shape_cut(a);
     if (screen) {
         over_rows(H, C, [&](int32_t first, int32_t end) {
@@ -313,6 +348,10 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
             return int64_t(0);
         });
         screen_gain(a, found.screen, model);
+    }
+    if (windowed) {
+        read_plane(image, k, real, b);
+        if (transform_periodic(spectrum, b, plans, a, false)) return failed;
     }
 
     /* The gain, the same for a coefficient and its mirror image in the

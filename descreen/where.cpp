@@ -84,7 +84,7 @@ uint64_t screen_map_bytes(int32_t H, int32_t W) {
     ScreenMap m;
     set_geometry(&m, H, W);
     return sizeof(fftw_complex) * uint64_t(H) * (uint64_t(W) / 2 + 1) +
-           4 * (4 * uint64_t(m.rows) * uint64_t(m.columns) + uint64_t(std::max(m.rows, m.columns)));
+           4 * (5 * uint64_t(m.rows) * uint64_t(m.columns) + uint64_t(std::max(m.rows, m.columns)));
 }
 
 void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
@@ -93,7 +93,8 @@ void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
     const size_t cells = size_t(m->rows) * size_t(m->columns);
     m->map = reinterpret_cast<float*>(m->band + size_t(H) * size_t(W / 2 + 1));
     m->cells = m->map + cells;
-    m->scratch = m->cells + 3 * cells;
+    m->window = m->cells + 3 * cells;
+    m->scratch = m->window + cells;
     std::fill(m->map, m->map + cells, 0.0f);
     m->planes = 0;
     m->whole = false;
@@ -251,26 +252,43 @@ bool screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
     return true;
 }
 
-void screen_map_finish(ScreenMap* m) {
+namespace {
+
+/* The map from the sum of the planes' log ratios in `values`, in place. */
+void finish(ScreenMap* m, float* values) {
     /* The geometric mean of the planes' ratios: no screen where it is below
      * 2, full from 6 on. */
     const size_t cells = size_t(m->rows) * size_t(m->columns);
     if (m->whole) {
-        std::fill(m->map, m->map + cells, 1.0f);
+        std::fill(values, values + cells, 1.0f);
         return;
     }
     if (m->planes == 0) return;
     for (size_t k = 0; k < cells; k++) {
-        double t = (m->map[k] / m->planes - std::log(2.0)) / std::log(3.0);
-        m->map[k] = float(std::min(std::max(t, 0.0), 1.0));
+        double t = (values[k] / m->planes - std::log(2.0)) / std::log(3.0);
+        values[k] = float(std::min(std::max(t, 0.0), 1.0));
     }
     /* Within a screened photograph, solid shadows and bare highlights hold
      * few dots, but the screen's rosettes beat across them: the map is
      * closed over holes up to about a hundred pixels across, and a screen
      * over most of the picture is taken out everywhere. */
-    extreme(m, m->map, m->cells, true, 6);
-    extreme(m, m->cells, m->map, false, 6);
+    extreme(m, values, m->cells, true, 6);
+    extreme(m, m->cells, values, false, 6);
     double covered = 0;
-    for (size_t k = 0; k < cells; k++) covered += m->map[k];
-    if (covered > 0.6 * double(cells)) std::fill(m->map, m->map + cells, 1.0f);
+    for (size_t k = 0; k < cells; k++) covered += values[k];
+    if (covered > 0.6 * double(cells)) std::fill(values, values + cells, 1.0f);
+}
+
+} // namespace
+
+void screen_map_finish(ScreenMap* m) {
+    finish(m, m->map);
+}
+
+bool screen_map_window(ScreenMap* m) {
+    const size_t cells = size_t(m->rows) * size_t(m->columns);
+    if (m->planes == 0 || m->whole) return false;
+    std::copy(m->map, m->map + cells, m->window);
+    finish(m, m->window);
+    return std::any_of(m->window, m->window + cells, [](float v) { return v < 1; });
 }

@@ -19,6 +19,7 @@ struct ScreenMap {
                        finished, the sum of the planes' log ratios */
     int planes;     /* the planes added to it */
     bool whole;     /* a plane's screen covers the picture: no more are measured */
+    float* window;  /* the map as the planes so far make it, one value per cell */
     float* cells;   /* one plane's map, and two more such arrays */
     float* scratch; /* a row or a column of cells */
 };
@@ -39,18 +40,30 @@ bool screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
 /* The picture's map once every plane is in. */
 void screen_map_finish(ScreenMap* m);
 
-/* The map at pixel (x, y), between the cells' centres. */
-inline float screen_map_at(const ScreenMap& m, int32_t x, int32_t y) {
+/* The map as the planes added so far make it, in m->window; whether it
+ * falls below 1 anywhere. */
+bool screen_map_window(ScreenMap* m);
+
+/* The cells' values at pixel (x, y), between the cells' centres. */
+inline float screen_map_cells_at(const ScreenMap& m, const float* values, int32_t x, int32_t y) {
     float ty = (y + 0.5f) / m.cell - 0.5f, tx = (x + 0.5f) / m.cell - 0.5f;
     ty = ty < 0 ? 0 : ty > m.rows - 1 ? float(m.rows - 1) : ty;
     tx = tx < 0 ? 0 : tx > m.columns - 1 ? float(m.columns - 1) : tx;
     int32_t y0 = int32_t(ty), x0 = int32_t(tx);
     int32_t y1 = y0 + 1 < m.rows ? y0 + 1 : y0, x1 = x0 + 1 < m.columns ? x0 + 1 : x0;
     float wy = ty - y0, wx = tx - x0;
-    const float* r0 = m.map + size_t(y0) * size_t(m.columns);
-    const float* r1 = m.map + size_t(y1) * size_t(m.columns);
+    const float* r0 = values + size_t(y0) * size_t(m.columns);
+    const float* r1 = values + size_t(y1) * size_t(m.columns);
     float top = r0[x0] + wx * (r0[x1] - r0[x0]), bottom = r1[x0] + wx * (r1[x1] - r1[x0]);
     return top + wy * (bottom - top);
+}
+
+/* The picture's map at pixel (x, y), and the map so far. */
+inline float screen_map_at(const ScreenMap& m, int32_t x, int32_t y) {
+    return screen_map_cells_at(m, m.map, x, y);
+}
+inline float screen_map_window_at(const ScreenMap& m, int32_t x, int32_t y) {
+    return screen_map_cells_at(m, m.window, x, y);
 }
 
 #endif

@@ -119,9 +119,43 @@ TEST(Descreen, PatternsTakenOutAndThePictureKept) {
     }
 }
 
+/* Lines of text set in letters of their own widths, from 112 pixels down:
+ * stems, bars and serifs chosen by a hash of the letter's place. */
+bool proportional_text(int x, int y) {
+    const int line = y / 18, top = line * 18 + 4;
+    if (y < 112 || y < top || y >= top + 10 || x < 8) return false;
+    for (uint32_t n = 0, left = 8;; n++) {
+        uint32_t h = n * 2654435761u ^ uint32_t(line) * 40503u;
+        h ^= h >> 13;
+        h *= 2246822519u;
+        const int width = 3 + int(h % 6), right = int(left) + width;
+        if (right > 248 || int(left) > x) return false;
+        if (x < right && (h >> 8) % 7 != 0) {
+            const int kind = (h >> 12) % 4, row = y - top;
+            return x == int(left) || (kind == 0 && x == right - 1) || (kind == 1 && row == 4) ||
+                   (kind == 2 && (row == 0 || row == 9)) || (kind == 3 && row == 9);
+        }
+        left = uint32_t(right + 1 + int((h >> 16) % 2));
+    }
+}
+
+/* PSNR over rows y0 to y1 - 1 of the colour planes. */
+double rows_psnr(const HostImage& a, const HostImage& b, int y0, int y1) {
+    double sum = 0, white = white_of(a.depth);
+    for (int y = y0; y < y1; y++)
+        for (int x = 0; x < columns; x++)
+            for (int p = 0; p < std::min(a.planes, 3); p++) {
+                double d = (host_sample(a, x, y, p) - host_sample(b, x, y, p)) / white;
+                sum += d * d;
+            }
+    return 10 *
+           std::log10(double(std::min(a.planes, 3)) * (y1 - y0) * columns / std::max(sum, 1e-30));
+}
+
 /* Pictures whose regular structure is their own, a checkerboard and lines
  * of text (rows of dark letters on white paper), come back bit for bit,
- * and a dot screen is taken out, in grey documents as in RGB. */
+ * and a dot screen is taken out, in grey documents as in RGB; on a page
+ * where a screened picture stands above text, only from the picture. */
 TEST(Descreen, TextAndDrawingsLeftAlone) {
     Plugin plugin("SpectraDescreen");
     rows = 192;
@@ -163,6 +197,23 @@ TEST(Descreen, TextAndDrawingsLeftAlone) {
                 ASSERT_EQ(result, noErr) << what;
                 EXPECT_TRUE(host_same_samples(*in, out)) << what;
             }
+            /* a page: a screened picture above, text below */
+            auto page = [&](bool clean) {
+                return make_image(rows, columns, planes, depth, [&](int x, int y, int) {
+                    if (y >= 96) return sample(proportional_text(x, y) ? 0.1 : 1.0);
+                    double t = 15 * pi / 180, k = 2 * pi / 5;
+                    double u = k * (x * std::cos(t) + y * std::sin(t)),
+                           v = k * (y * std::cos(t) - x * std::sin(t));
+                    return sample(picture(x, y, 0) +
+                                  (clean ? 0 : 0.1 * (std::cos(u) + std::cos(v))));
+                });
+            };
+            HostImage scanned = page(false), printed = page(true);
+            HostImage cleaned = plugin.run(scanned, &result);
+            ASSERT_EQ(result, noErr) << what;
+            EXPECT_GE(rows_psnr(cleaned, scanned, 104, rows), 35) << what << ": the text";
+            EXPECT_GE(rows_psnr(cleaned, printed, 8, 88), 35) << what << ": the picture";
+            EXPECT_LT(rows_psnr(scanned, printed, 8, 88), 25) << what << ": the picture";
         }
 }
 
