@@ -9,8 +9,10 @@
  * spectrum, one real-to-complex transform, is searched for peaks (peaks.cpp);
  * a plane without them is left exactly as it came. Otherwise each
  * coefficient is scaled by its gain (gain.cpp) and the plane transformed
- * back. A grey document has one colour plane, RGB three; the planes after
- * them (transparency) are copied by the frame. */
+ * back. A screen is taken out where it lies (where.cpp); where that is
+ * part of a page, the gain is made from the plane seen through the map.
+ * A grey document has one colour plane, RGB three; the planes after them
+ * (transparency) are copied by the frame. */
 #include "descreen.h"
 #include "where.h"
 #include "edges.h"
