@@ -114,13 +114,21 @@ std::string bridge_help(const FoundPlugin& plugin) {
            plugin.path;
 }
 
-/* Every item in one menu that says what it holds; the descreen also where
- * GIMP's users look for repairs. Photoshop-interface hosts show the
- * property list's category instead. */
+/* Every item in one menu that says what it holds, in the order people use
+ * them: GIMP sorts a menu's items by their labels, so the descreen and the
+ * two one-step items ("Spectrum as New Image", then "Spectrum to Image")
+ * come first, and the four transforms follow in a submenu of their own.
+ * The descreen is also where GIMP's users look for repairs.
+ * Photoshop-interface hosts show the property list's category instead. */
+const char bridge_menu[] = "<Image>/Filters/Spectra";
+
 std::vector<std::string> bridge_menu_paths(const FoundPlugin& plugin) {
-    std::vector<std::string> paths = {"<Image>/Filters/Spectra"};
-    if (label_of(plugin) == "SpectraDescreen") paths.push_back("<Image>/Filters/Enhance");
-    return paths;
+    const std::string label = label_of(plugin);
+    if (label == "SpectraDescreen") return {bridge_menu, "<Image>/Filters/Enhance"};
+    for (const char* transform :
+         {"SpectraPlane", "SpectraPlaneInverse", "SpectraVolume", "SpectraRow"})
+        if (label == transform) return {std::string(bridge_menu) + "/Transforms"};
+    return {bridge_menu};
 }
 
 namespace {
@@ -231,7 +239,7 @@ const BridgeStep bridge_steps[2] = {
     {"plug-in-spectra-spectrum-image", "Spectrum as New Image", "SpectraPlane",
      "Opens the spectrum of the layer as a new image, twice as wide: log-magnitude left, phase "
      "right"},
-    {"plug-in-spectra-image-from-spectrum", "Image from Spectrum", "SpectraPlaneInverse",
+    {"plug-in-spectra-image-from-spectrum", "Spectrum to Image", "SpectraPlaneInverse",
      "Opens the image that a spectrum layer codes as a new image, half as wide"},
 };
 

@@ -29,6 +29,7 @@ const FoundPlugin* bridge_find(const std::vector<FoundPlugin>& filters,
 std::string bridge_blurb(const FoundPlugin& plugin);
 std::string bridge_help(const FoundPlugin& plugin);
 std::vector<std::string> bridge_menu_paths(const FoundPlugin& plugin);
+extern const char bridge_menu[]; /* where the one-step procedures go */
 
 /* A layer as the bridge reads it: its pixels in `format`, the layer's own. */
 struct BridgeLayer {
@@ -78,7 +79,7 @@ struct BridgeNewImage {
 /* Runs a step on the layer (named `layer_name`, in an image that carries
  * `record`, or a record of depth 0). Spectrum as New Image: SpectraPlane's
  * picture of the layer on a canvas twice as wide, at 16 bits for an 8-bit
- * layer, else at the layer's own precision. Image from Spectrum: the left
+ * layer, else at the layer's own precision. Spectrum to Image: the left
  * half of SpectraPlaneInverse's picture of the layer, at the recorded
  * source's precision where the record fits the layer, else at the
  * layer's. */

@@ -33,7 +33,7 @@ void query() {
         for (const std::string& path : bridge_menu_paths(p))
             gimp_plugin_menu_register(name.c_str(), path.c_str());
     }
-    /* the one-step procedures, in the menu of the plug-ins they run */
+    /* the one-step procedures, at the top of the suite's menu */
     static GimpParamDef new_image[] = {
         {GIMP_PDB_IMAGE, const_cast<gchar*>("new-image"), const_cast<gchar*>("The new image")},
     };
@@ -44,7 +44,7 @@ void query() {
         gimp_install_procedure(step.procedure, step.blurb, step.blurb, "Spectra", "Spectra", "2026",
                                step.label, "RGB*", GIMP_PLUGIN, G_N_ELEMENTS(arguments), 1,
                                arguments, new_image);
-        gimp_plugin_menu_register(step.procedure, bridge_menu_paths(*p)[0].c_str());
+        gimp_plugin_menu_register(step.procedure, bridge_menu);
     }
 }
 

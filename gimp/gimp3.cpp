@@ -199,9 +199,9 @@ GimpProcedure* create_procedure(GimpPlugIn* plug_in, const gchar* name) {
     gimp_procedure_set_image_types(procedure, step ? "RGB*" : bridge_image_types(*p).c_str());
     gimp_procedure_set_sensitivity_mask(procedure, GIMP_PROCEDURE_SENSITIVE_DRAWABLE);
     gimp_procedure_set_menu_label(procedure, label.c_str());
-    const std::vector<std::string> paths = bridge_menu_paths(*p);
-    for (size_t i = 0; i < (step ? 1 : paths.size()); i++)
-        gimp_procedure_add_menu_path(procedure, paths[i].c_str());
+    const std::vector<std::string> paths =
+        step ? std::vector<std::string>{bridge_menu} : bridge_menu_paths(*p);
+    for (const std::string& path : paths) gimp_procedure_add_menu_path(procedure, path.c_str());
     gimp_procedure_set_documentation(procedure, blurb.c_str(), help.c_str(), name);
     if (step)
         gimp_procedure_add_image_return_value(procedure, "new-image", "New image", "The new image",

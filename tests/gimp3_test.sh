@@ -53,8 +53,9 @@ grep -qF "SpectraPlane works on one layer at a time; select just one layer" "$lo
 # procedure keeps to itself: GIMP's database does not say.)
 for p in SpectraPlane:plane SpectraPlaneInverse:plane-inverse SpectraVolume:volume SpectraRow:row \
     SpectraDescreen:descreen "Spectrum as New Image:spectrum-image" \
-    "Image from Spectrum:image-from-spectrum"; do
-    types="RGB*" menus="<Image>/Filters/Spectra"
+    "Spectrum to Image:image-from-spectrum"; do
+    types="RGB*" menus="<Image>/Filters/Spectra/Transforms"
+    case "${p#*:}" in spectrum-image | image-from-spectrum) menus="<Image>/Filters/Spectra" ;; esac
     [ "${p#*:}" = descreen ] && types="RGB*, GRAY*" menus="<Image>/Filters/Spectra,<Image>/Filters/Enhance"
     want="PROCEDURE plug-in-spectra-${p#*:} ${p%%:*} $types $menus run-mode,image,drawables"
     grep -qxF "$want" "$log" || fail "registered otherwise: $(grep "PROCEDURE plug-in-spectra-${p#*:} " "$log")"

@@ -104,9 +104,9 @@ set +e # from here on each check counts its own failure
 check_table "$work/log"
 
 # What GIMP registered: one procedure per plug-in with the three standard
-# arguments, for RGB images, under Filters > Spectra (the descreen also
-# under Filters > Enhance), labelled by its name; the one-step procedures
-# return an image.
+# arguments, for RGB images, under Filters > Spectra (the four transforms
+# in its submenu Transforms, the descreen also under Filters > Enhance),
+# labelled by its name; the one-step procedures return an image.
 rc="$GIMP2_DIRECTORY/pluginrc"
 for p in plane plane-inverse volume row descreen spectrum-image image-from-spectrum; do
     awk -v name="\"plug-in-spectra-$p\"" '
@@ -116,12 +116,13 @@ for p in plane plane-inverse volume row descreen spectrum-image image-from-spect
         | sed 's/^ *//' >"$work/entry"
     case "$p" in
     spectrum-image) label="Spectrum as New Image" values="3 1" ;;
-    image-from-spectrum) label="Image from Spectrum" values="3 1" ;;
+    image-from-spectrum) label="Spectrum to Image" values="3 1" ;;
     *) label="$(plugin_of "$p")" values="3 0" ;;
     esac
-    types='"RGB*"'
+    types='"RGB*"' menu="<Image>/Filters/Spectra/Transforms"
+    case "$p" in spectrum-image | image-from-spectrum | descreen) menu="<Image>/Filters/Spectra" ;; esac
     [ "$p" = descreen ] && types='"RGB*, GRAY*"'
-    for want in "(menu-path \"<Image>/Filters/Spectra\")" "\"$label\"" "$types" "$values"; do
+    for want in "(menu-path \"$menu\")" "\"$label\"" "$types" "$values"; do
         grep -qxF "$want" "$work/entry" || fail "plug-in-spectra-$p: pluginrc lacks $want"
     done
     if [ "$p" = descreen ]; then
