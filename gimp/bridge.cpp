@@ -114,11 +114,11 @@ std::string bridge_help(const FoundPlugin& plugin) {
            plugin.path;
 }
 
-/* Every item in one menu that says what it holds, in the order people use
- * them: GIMP sorts a menu's items by their labels, so the descreen and the
- * two one-step items ("Spectrum as New Image", then "Spectrum to Image")
- * come first, and the four transforms follow in a submenu of their own.
- * The descreen is also where GIMP's users look for repairs.
+/* Every item in one menu that says what it holds. GIMP sorts a menu's
+ * items by their labels, so the descreen and the two one-step items
+ * ("Spectrum as New Image", then "Spectrum to Image") stay together in the
+ * order people use them, and the four transforms keep to a submenu of
+ * their own. The descreen is also where GIMP's users look for repairs.
  * Photoshop-interface hosts show the property list's category instead. */
 const char bridge_menu[] = "<Image>/Filters/Spectra";
 
