@@ -140,7 +140,8 @@ int32_t ring_count(const HalfSpectrum& s);
 /* With a.level holding the power of each coefficient: the gain that keeps
  * what the model expects of the picture and takes out the screen's excess,
  * into a.level; it comes in from a quarter of the screen's frequency and
- * holds in full from half of it. */
+ * holds in full from half of it, and rolls off as a slight blur at the
+ * screen's scale. */
 void screen_gain(Analysis* a, double screen, const PictureModel& model);
 
 #endif
