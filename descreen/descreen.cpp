@@ -225,11 +225,13 @@ int16_t analyse(fftw_complex* spectrum, const Borders& b, const Plans& plans, An
 }
 
 /* The sinusoids at the peaks found, measured in the plane (in the
- * transform's rows) and subtracted. A screen is printed in ink: where one
- * of them reaches a tenth of white, they are lines of a screen, which
- * follow the picture and would remain, and the plane is left as it is.
- * Returns whether it was changed. */
-bool take_out_sinusoids(double* real, const Analysis& a, const Finding& found, double* work) {
+ * transform's rows) and subtracted, each also in proportion to the plane's
+ * local level where `level` (H x W floats, or null) gives room to measure
+ * it. A screen is printed in ink: where one of them reaches a tenth of
+ * white, they are lines of a screen, which follow the picture and would
+ * remain, and the plane is left as it is. Returns whether it was changed. */
+bool take_out_sinusoids(double* real, const Analysis& a, const Finding& found, double* work,
+                        float* level) {
     const HalfSpectrum& s = a.s;
     const int32_t H = s.H, W = s.W, stride = 2 * s.C;
     Sinusoid z[strongest_kept];
@@ -246,12 +248,22 @@ bool take_out_sinusoids(double* real, const Analysis& a, const Finding& found, d
         if (std::hypot(z[n].re, z[n].im) >= 0.1) return false;
         n++;
     }
-    for (int j = 0; j < n; j++) subtract_sinusoid(real, H, W, stride, z[j], work);
-    const double level = comb_level(z, n, H, W);
-    if (level != 0)
+    /* the level's box as wide as the coarsest period it can take out */
+    double period = 0;
+    for (int j = 0; j < n; j++) {
+        double p = 1 / std::hypot(z[j].fy, z[j].fx);
+        if (p <= level_period - 2) period = std::max(period, p);
+    }
+    if (period == 0 || !local_level(real, H, W, stride, period, level, work)) level = nullptr;
+    for (int j = 0; j < n; j++)
+        if (level && 1 / std::hypot(z[j].fy, z[j].fx) <= period)
+            fit_follow(real, H, W, stride, level, &z[j], work);
+    for (int j = 0; j < n; j++) subtract_sinusoid(real, H, W, stride, z[j], level, work);
+    const double lift = comb_level(z, n, H, W);
+    if (lift != 0)
         over_rows(H, W, [&](int32_t first, int32_t end) {
             for (int32_t y = first; y < end; y++)
-                for (int32_t x = 0; x < W; x++) real[int64_t(y) * stride + x] += level;
+                for (int32_t x = 0; x < W; x++) real[int64_t(y) * stride + x] += lift;
             return int64_t(0);
         });
     return n > 0;
@@ -289,13 +301,17 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
      * screen. */
     double* fit_work = reinterpret_cast<double*>(map->band);
     uint8_t* first_region = reinterpret_cast<uint8_t*>(fit_work + sinusoid_work(H, s.W));
-    if (!found.dots && 8 * sinusoid_work(H, s.W) + int64_t(s.bins()) <= 16 * int64_t(s.bins())) {
+    const int64_t fit_bytes = 8 * sinusoid_work(H, s.W), band_bytes = 16 * int64_t(s.bins());
+    const int64_t region_bytes = (int64_t(s.bins()) + 7) / 8 * 8;
+    float* level = reinterpret_cast<float*>(first_region + region_bytes);
+    if (fit_bytes + region_bytes + 4 * int64_t(H) * s.W > band_bytes) level = nullptr;
+    if (!found.dots && fit_bytes + int64_t(s.bins()) <= band_bytes) {
         const Finding first = found;
         Peak peaks[strongest_kept];
         std::copy(a->strongest, a->strongest + strongest_kept, peaks);
         std::copy(a->region, a->region + s.bins(), first_region);
         read_plane(image, k, real, b);
-        if (take_out_sinusoids(real, *a, found, fit_work)) read_borders(real, H, s.W, b);
+        if (take_out_sinusoids(real, *a, found, fit_work, level)) read_borders(real, H, s.W, b);
         if (analyse(spectrum, b, plans, a, &found)) return failed;
         if (found.peaks == 0 && first.screen == 0) {
             found = first;

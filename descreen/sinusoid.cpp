@@ -10,7 +10,13 @@
  * values of the log-magnitude along each axis, at half a bin apart and then
  * a tenth), its amplitude and phase from that transform's value there. The
  * window's side lobes fall fast, so the picture's own spectrum, strongest
- * near zero, hardly leaks into the measurement. */
+ * near zero, hardly leaks into the measurement.
+ *
+ * A pattern that multiplies the picture, as a grating photographed through
+ * another does, is stronger where the picture is bright: subtracted with
+ * one amplitude, it is left behind in the lights and the darks alike. So
+ * its amplitude is also measured against the picture's local level, by
+ * least squares under the same window, and subtracted in proportion. */
 #include "sinusoid.h"
 #include "parallel.h"
 
@@ -67,7 +73,7 @@ double log_abs(Complex v) {
 } // namespace
 
 int64_t sinusoid_work(int32_t H, int32_t W) {
-    return 2 * (int64_t(W) + 3 * int64_t(H));
+    return 2 * (int64_t(W) + 3 * int64_t(H)) + int64_t(W);
 }
 
 Sinusoid fit_sinusoid(const double* plane, int32_t H, int32_t W, int32_t stride, double fy,
@@ -93,7 +99,7 @@ Sinusoid fit_sinusoid(const double* plane, int32_t H, int32_t W, int32_t stride,
     }
     /* z = (B e^{i theta} + conj) / 2 puts B / 2 times the window's sum there */
     Complex B = 2.0 * column_sum(sums[1], H, fy) / weight;
-    return Sinusoid{fy, fx, B.real(), B.imag()};
+    return Sinusoid{fy, fx, B.real(), B.imag(), 0, 0};
 }
 
 double comb_level(const Sinusoid* z, int n, int32_t H, int32_t W) {
@@ -131,17 +137,119 @@ double comb_level(const Sinusoid* z, int n, int32_t H, int32_t W) {
     return level;
 }
 
-void subtract_sinusoid(double* plane, int32_t H, int32_t W, int32_t stride, const Sinusoid& z,
-                       double* work) {
-    Complex* table = reinterpret_cast<Complex*>(work);
-    for (int32_t x = 0; x < W; x++) table[x] = std::polar(1.0, 2 * pi * std::fmod(z.fx * x, 1.0));
-    const Complex B(z.re, z.im);
+namespace {
+
+/* Three passes of a box of 2 h + 1 samples along a line of n > 2 h + 1
+ * floats, `step` apart, in place, its ends mirrored. A ring holds the
+ * samples under the box as they were; the last h + 1 are kept aside, as
+ * the mirrored end reads them after they are overwritten. */
+void box_line(float* v, int32_t n, int64_t step, int32_t h) {
+    const int32_t L = 2 * h + 1;
+    float ring[level_period], tail[level_period / 2 + 1];
+    for (int pass = 0; pass < 3; pass++) {
+        for (int32_t k = 0; k <= h; k++) tail[k] = v[int64_t(n - 1 - k) * step];
+        double sum = 0;
+        for (int32_t j = -h; j <= h; j++) {
+            ring[j + h] = v[int64_t(j < 0 ? -j - 1 : j) * step];
+            sum += ring[j + h];
+        }
+        /* position p's sample is in ring[(p + h) % L]: the one leaving at
+         * x - h and the one entering at x + h + 1 share a place */
+        for (int32_t x = 0; x < n; x++) {
+            v[int64_t(x) * step] = float(sum / L);
+            const int32_t p = x + h + 1;
+            const float entering = p < n ? v[int64_t(p) * step] : tail[p - n];
+            sum += double(entering) - ring[x % L];
+            ring[x % L] = entering;
+        }
+    }
+}
+
+} // namespace
+
+bool local_level(const double* plane, int32_t H, int32_t W, int32_t stride, double period,
+                 float* level, double* work) {
+    const int32_t h = std::max(1, int32_t(std::ceil(period / 2)));
+    if (2 * h + 1 > level_period || 4 * h + 2 >= std::min(H, W)) return false;
     over_rows(H, W, [&](int32_t first, int32_t end) {
         for (int32_t y = first; y < end; y++) {
-            const Complex b = B * std::polar(1.0, 2 * pi * std::fmod(z.fy * y, 1.0));
+            float* row = level + int64_t(y) * W;
+            for (int32_t x = 0; x < W; x++) row[x] = float(plane[int64_t(y) * stride + x]);
+            box_line(row, W, 1, h);
+        }
+        return int64_t(0);
+    });
+    over_rows(W, H, [&](int32_t first, int32_t end) {
+        for (int32_t x = first; x < end; x++) box_line(level + x, H, W, h);
+        return int64_t(0);
+    });
+    /* less its mean under the window, so that the level and the constant
+     * amplitude are measured apart */
+    double* window = work;
+    double across = 0, sum = 0, weight = 0;
+    for (int32_t x = 0; x < W; x++) across += window[x] = blackman(x, W);
+    for (int32_t y = 0; y < H; y++) {
+        double s = 0;
+        for (int32_t x = 0; x < W; x++) s += window[x] * level[int64_t(y) * W + x];
+        sum += blackman(y, H) * s;
+        weight += blackman(y, H) * across;
+    }
+    const float mean = float(sum / weight);
+    over_rows(H, W, [&](int32_t first, int32_t end) {
+        for (int64_t i = int64_t(first) * W; i < int64_t(end) * W; i++) level[i] -= mean;
+        return int64_t(0);
+    });
+    return true;
+}
+
+void fit_follow(const double* plane, int32_t H, int32_t W, int32_t stride, const float* level,
+                Sinusoid* z, double* work) {
+    Complex* table = reinterpret_cast<Complex*>(work);
+    Complex* along = table + W; /* each row's sum of level times plane */
+    Complex* power = along + H; /* and of the level squared, in the real parts */
+    double* window = reinterpret_cast<double*>(power + H);
+    for (int32_t x = 0; x < W; x++) {
+        window[x] = blackman(x, W);
+        table[x] = window[x] * std::polar(1.0, -2 * pi * std::fmod(z->fx * x, 1.0));
+    }
+    over_rows(H, W, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y++) {
+            const double* row = plane + int64_t(y) * stride;
+            const float* l = level + int64_t(y) * W;
+            Complex s = 0;
+            double p = 0;
+            for (int32_t x = 0; x < W; x++) {
+                s += double(l[x]) * row[x] * table[x];
+                p += window[x] * double(l[x]) * l[x];
+            }
+            along[y] = s;
+            power[y] = p;
+        }
+        return int64_t(0);
+    });
+    double p = 0;
+    for (int32_t y = 0; y < H; y++) p += blackman(y, H) * power[y].real();
+    if (!(p > 0)) return;
+    const Complex B = 2.0 * column_sum(along, H, z->fy) / p;
+    z->follow_re = B.real();
+    z->follow_im = B.imag();
+}
+
+void subtract_sinusoid(double* plane, int32_t H, int32_t W, int32_t stride, const Sinusoid& z,
+                       const float* level, double* work) {
+    Complex* table = reinterpret_cast<Complex*>(work);
+    for (int32_t x = 0; x < W; x++) table[x] = std::polar(1.0, 2 * pi * std::fmod(z.fx * x, 1.0));
+    const Complex B(z.re, z.im), F(z.follow_re, z.follow_im);
+    over_rows(H, W, [&](int32_t first, int32_t end) {
+        for (int32_t y = first; y < end; y++) {
+            const Complex turn = std::polar(1.0, 2 * pi * std::fmod(z.fy * y, 1.0));
+            const Complex b = B * turn, f = F * turn;
             double* row = plane + int64_t(y) * stride;
-            for (int32_t x = 0; x < W; x++)
-                row[x] -= b.real() * table[x].real() - b.imag() * table[x].imag();
+            const float* l = level ? level + int64_t(y) * W : nullptr;
+            for (int32_t x = 0; x < W; x++) {
+                Complex a = l ? b + double(l[x]) * f : b;
+                row[x] -= a.real() * table[x].real() - a.imag() * table[x].imag();
+            }
         }
         return int64_t(0);
     });

@@ -16,7 +16,7 @@
 
 /* A path in the test's temporary folder, distinct for each process. */
 inline std::string temp_path(const std::string& name) {
-    return testing::TempDir() + "spectra-image-" + std::to_string(getpid()) + "-" + name;
+    return temp_file("image-" + name);
 }
 
 inline void save(const std::string& path, const std::string& bytes) {
@@ -65,7 +65,8 @@ class Cli : public ::testing::Test {
   protected:
     std::string dir;
     void SetUp() override {
-        dir = testing::TempDir() + "spectra-cli-" +
+        /* the process's own, as other builds' tests may run beside it */
+        dir = testing::TempDir() + "spectra-cli-" + std::to_string(getpid()) + "-" +
               testing::UnitTest::GetInstance()->current_test_info()->name();
         std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
     }

@@ -225,7 +225,7 @@ TEST(Inverse, ReadingWorker) {
 }
 
 std::vector<float> inverse_with_path(const std::string& image, const std::string& path) {
-    std::string file = testing::TempDir() + "reading-" + image + "-" + path;
+    std::string file = temp_file("reading-" + image + "-" + path);
     std::string command = "SPECTRA_CODER=" + path + " SPECTRA_READING_IMAGE=" + image +
                           " SPECTRA_READING_OUTPUT=" + file + " " SPECTRA_TEST_PROGRAM +
                           " --gtest_filter=Inverse.ReadingWorker >/dev/null";

@@ -205,7 +205,7 @@ void write_file(const std::string& path, const Bytes& b) {
 }
 
 TEST(Pipl, HostRefusesFilesThatAreNotFilters) {
-    std::string dir = testing::TempDir();
+    const std::string dir = temp_file("");
     Bytes plugin = read_file(plugin_path("SpectraRow"));
     /* the same library with its kind changed from filter to something else */
     Bytes other = plugin;

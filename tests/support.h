@@ -9,9 +9,16 @@
 #include <complex>
 #include <gtest/gtest.h>
 #include <string>
+#include <unistd.h>
 #include <vector>
 
 typedef std::complex<long double> cld;
+
+/* A file in the temporary folder that is this process's alone: the tests
+ * of another build may run beside it. */
+inline std::string temp_file(const std::string& name) {
+    return testing::TempDir() + "spectra-" + std::to_string(getpid()) + "-" + name;
+}
 
 /* A plug-in of the build, loaded for the lifetime of the object. */
 struct Plugin {
