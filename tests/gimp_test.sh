@@ -167,8 +167,13 @@ if command -v Xvfb >/dev/null && command -v xdotool >/dev/null; then
         sf "$save \"$work/out/undo-before.png\" \"x\")" >/dev/null
         window=$(DISPLAY="$display" timeout 60 xdotool search --sync --name "rgba16.png" | head -n 1)
         DISPLAY="$display" xdotool windowfocus --sync "$window" key --clearmodifiers ctrl+z
-        sleep 1
-        sf "$save \"$work/out/undo-after.png\" \"x\")" >/dev/null
+        # GIMP takes the key in its own time: the layer is saved until the
+        # undo shows, for at most a minute
+        for i in $(seq 1 120); do
+            sf "$save \"$work/out/undo-after.png\" \"x\")" >/dev/null
+            "$tool" same "$work/in/rgba16.png" "$work/out/undo-after.png" 2>/dev/null && break
+            sleep 0.5
+        done
         bounds=$(sf "(gimp-selection-bounds $image)")
         sf "(gimp-quit 0)" >/dev/null 2>&1 || true
         if "$tool" same "$work/in/rgba16.png" "$work/out/undo-before.png" 2>/dev/null; then
@@ -186,10 +191,14 @@ else
 fi
 
 end_groups
-sleep 0.5
 for g in $ended; do
-    # zombies aside: a parent that never reaps them is not ours to fix
-    left=$(ps -eo pgid=,stat=,args= | awk -v g="$g" '$1 == g && $2 !~ /^Z/')
+    # zombies aside: a parent that never reaps them is not ours to fix;
+    # killed processes take a moment to go, up to ten seconds here
+    for i in $(seq 1 100); do
+        left=$(ps -eo pgid=,stat=,args= | awk -v g="$g" '$1 == g && $2 !~ /^Z/')
+        [ -z "$left" ] && break
+        sleep 0.1
+    done
     [ -z "$left" ] || fail "GIMP's processes still running: $left"
 done
 
