@@ -1,18 +1,23 @@
 /* filter_record.h - the host's parameter block, selectors and result codes.
  *
- * Our own declaration of the filter interface's FilterRecord. Hosts lay the
- * block out with 4-byte packing, so an 8-byte pointer may sit on a 4-byte
- * boundary; we pack the same way on every platform and use fixed-width types
- * only, so that Linux and Windows builds share one layout. Every field that
- * the plug-ins or the host library touch is pinned by a static_assert on its
- * offset. */
+ * Our own declaration of the filter interface's FilterRecord, in fixed-width
+ * types only. Windows hosts lay the block out with 4-byte packing (the
+ * public PIFilter.h wraps it in `#pragma pack(push, 4)` under WIN32), so an
+ * 8-byte pointer may sit on a 4-byte boundary; Linux builds pack the same
+ * way and share that layout. The Mac branch of the public headers sets no
+ * packing (PITypes.h takes Boolean and Fixed from MacTypes, one byte and
+ * four), so on macOS the block has the compiler's natural alignment.
+ * Every field that the plug-ins or the host library touch is pinned by a
+ * static_assert on its offset, for each layout. */
 #ifndef SPECTRA_FILTER_RECORD_H
 #define SPECTRA_FILTER_RECORD_H
 
 #include <cstddef>
 #include <cstdint>
 
+#if !defined(__APPLE__)
 #pragma pack(push, 4)
+#endif
 
 struct Point {
     int16_t v;
@@ -162,11 +167,49 @@ struct FilterRecord {
     char reserved[45];
 };
 
+#if !defined(__APPLE__)
 #pragma pack(pop)
+#endif
 
 /* The offsets that hosts use, on 64-bit and 32-bit targets. */
 static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "a 32-bit or 64-bit target");
-#if UINTPTR_MAX > 0xffffffffu
+#if defined(__APPLE__)
+/* macOS, x86-64 and arm64 alike: natural alignment. */
+static_assert(offsetof(FilterRecord, abortProc) == 8, "abortProc");
+static_assert(offsetof(FilterRecord, imageSize) == 32, "imageSize");
+static_assert(offsetof(FilterRecord, planes) == 36, "planes");
+static_assert(offsetof(FilterRecord, filterRect) == 38, "filterRect");
+static_assert(offsetof(FilterRecord, maxSpace) == 60, "maxSpace");
+static_assert(offsetof(FilterRecord, bufferSpace) == 64, "bufferSpace");
+static_assert(offsetof(FilterRecord, inRect) == 68, "inRect");
+static_assert(offsetof(FilterRecord, inLoPlane) == 76, "inLoPlane");
+static_assert(offsetof(FilterRecord, inHiPlane) == 78, "inHiPlane");
+static_assert(offsetof(FilterRecord, outRect) == 80, "outRect");
+static_assert(offsetof(FilterRecord, outLoPlane) == 88, "outLoPlane");
+static_assert(offsetof(FilterRecord, outHiPlane) == 90, "outHiPlane");
+static_assert(offsetof(FilterRecord, inData) == 96, "inData");
+static_assert(offsetof(FilterRecord, inRowBytes) == 104, "inRowBytes");
+static_assert(offsetof(FilterRecord, outData) == 112, "outData");
+static_assert(offsetof(FilterRecord, outRowBytes) == 120, "outRowBytes");
+static_assert(offsetof(FilterRecord, haveMask) == 125, "haveMask");
+static_assert(offsetof(FilterRecord, maskRect) == 128, "maskRect");
+static_assert(offsetof(FilterRecord, maskData) == 136, "maskData");
+static_assert(offsetof(FilterRecord, hostSig) == 156, "hostSig");
+static_assert(offsetof(FilterRecord, imageMode) == 168, "imageMode");
+static_assert(offsetof(FilterRecord, monitor) == 188, "monitor");
+static_assert(offsetof(FilterRecord, handleProcs) == 272, "handleProcs");
+static_assert(offsetof(FilterRecord, filterCase) == 284, "filterCase");
+static_assert(offsetof(FilterRecord, advanceState) == 296, "advanceState");
+static_assert(offsetof(FilterRecord, inputRate) == 332, "inputRate");
+static_assert(offsetof(FilterRecord, inColumnBytes) == 392, "inColumnBytes");
+static_assert(offsetof(FilterRecord, descriptorParameters) == 456, "descriptorParameters");
+static_assert(offsetof(FilterRecord, depth) == 504, "depth");
+static_assert(offsetof(FilterRecord, bigDocumentData) == 536, "bigDocumentData");
+static_assert(offsetof(FilterRecord, createNewLayer) == 560, "createNewLayer");
+static_assert(offsetof(FilterRecord, bufferSpace64) == 584, "bufferSpace64");
+static_assert(offsetof(FilterRecord, allowOverrangeColors) == 600, "allowOverrangeColors");
+static_assert(sizeof(FilterRecord) == 648, "FilterRecord size");
+#elif UINTPTR_MAX > 0xffffffffu
 static_assert(offsetof(FilterRecord, imageSize) == 28, "imageSize");
 static_assert(offsetof(FilterRecord, planes) == 32, "planes");
 static_assert(offsetof(FilterRecord, filterRect) == 34, "filterRect");
