@@ -205,9 +205,9 @@ bool local_level(const double* plane, int32_t H, int32_t W, int32_t stride, doub
 void fit_follow(const double* plane, int32_t H, int32_t W, int32_t stride, const float* level,
                 Sinusoid* z, double* work) {
     Complex* table = reinterpret_cast<Complex*>(work);
-    Complex* along = table + W; /* each row's sum of level times plane */
-    Complex* power = along + H; /* and of the level squared, in the real parts */
-    double* window = reinterpret_cast<double*>(power + H);
+    Complex* along = table + W;                           /* each row's sum of level times plane */
+    double* power = reinterpret_cast<double*>(along + H); /* and of the level squared */
+    double* window = power + H;
     for (int32_t x = 0; x < W; x++) {
         window[x] = blackman(x, W);
         table[x] = window[x] * std::polar(1.0, -2 * pi * std::fmod(z->fx * x, 1.0));
@@ -228,7 +228,7 @@ void fit_follow(const double* plane, int32_t H, int32_t W, int32_t stride, const
         return int64_t(0);
     });
     double p = 0;
-    for (int32_t y = 0; y < H; y++) p += blackman(y, H) * power[y].real();
+    for (int32_t y = 0; y < H; y++) p += blackman(y, H) * power[y];
     if (!(p > 0)) return;
     const Complex B = 2.0 * column_sum(along, H, z->fy) / p;
     z->follow_re = B.real();

@@ -65,9 +65,8 @@ class Cli : public ::testing::Test {
   protected:
     std::string dir;
     void SetUp() override {
-        /* the process's own, as other builds' tests may run beside it */
-        dir = testing::TempDir() + "spectra-cli-" + std::to_string(getpid()) + "-" +
-              testing::UnitTest::GetInstance()->current_test_info()->name();
+        dir = temp_file(std::string("cli-") +
+                        testing::UnitTest::GetInstance()->current_test_info()->name());
         std::system(("rm -rf '" + dir + "' && mkdir -p '" + dir + "'").c_str());
     }
     void TearDown() override { std::system(("rm -rf '" + dir + "'").c_str()); }
