@@ -127,7 +127,10 @@ double comb_level(const Sinusoid* z, int n, int32_t H, int32_t W) {
         }
         /* lines: most rows at one level, the median; a sinusoid that only
          * happens to fit P has no such level, and no mean to give back */
-        std::sort(comb, comb + P);
+        /* (the comparator is written out: macOS's C++ library exports
+         * the default one's sort of doubles, and the bundle imports from
+         * libSystem alone) */
+        std::sort(comb, comb + P, [](double u, double v) { return u < v; });
         const double median = P % 2 ? comb[P / 2] : (comb[P / 2 - 1] + comb[P / 2]) / 2;
         const double range = comb[P - 1] - comb[0];
         int flat = 0;

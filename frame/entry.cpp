@@ -12,12 +12,12 @@
 #include "filter_record.h"
 #include "float_state.h"
 #include "frame.h"
+#include "parallel.h"
 
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <fftw3.h>
-#include <thread>
 
 #if defined(_WIN32)
 #ifndef WIN32_LEAN_AND_MEAN
@@ -27,6 +27,8 @@
 #define NOMINMAX
 #endif
 #include <windows.h>
+#elif defined(__APPLE__)
+#include <dlfcn.h>
 #endif
 
 #if defined(_WIN32)
@@ -132,10 +134,16 @@ int16_t run_body(const FilterRecord* record, void* const work[]) {
  * library must stay mapped as long as they do, also when the host unloads
  * it after a run and loads it again for the next (a parked worker in an
  * unmapped library would run unmapped code, and each load would start new
- * workers). On Windows the module pins itself here; on Linux it is linked
- * with -z nodelete. */
+ * workers). On Windows the module pins itself here, and so does the macOS
+ * bundle, through dlopen's RTLD_NODELETE; on Linux it is linked with
+ * -z nodelete. */
 void stay_loaded() {
-#if defined(_WIN32)
+#if defined(__APPLE__)
+    static bool pinned = false;
+    Dl_info self;
+    if (!pinned && dladdr(reinterpret_cast<const void*>(&stay_loaded), &self) && self.dli_fname)
+        pinned = dlopen(self.dli_fname, RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE) != nullptr;
+#elif defined(_WIN32)
     static bool pinned = false;
     HMODULE self;
     if (!pinned)
@@ -149,7 +157,7 @@ void stay_loaded() {
  * hardware threads. The library may not know their number and say 0. */
 void set_up_threads() {
     stay_loaded();
-    unsigned threads = std::thread::hardware_concurrency();
+    unsigned threads = hardware_threads();
     /* Without its threads FFTW still plans, on the calling thread alone. */
     if (fftw_init_threads()) fftw_plan_with_nthreads(threads > 0 ? int(threads) : 1);
 }

@@ -12,7 +12,24 @@
 #include "float_state.h"
 
 #include <cstdint>
+#if defined(__APPLE__)
+/* The macOS bundles import from libSystem alone, and std::thread lives in
+ * libc++: their helpers are POSIX threads. */
+#include <pthread.h>
+#include <unistd.h>
+#else
 #include <thread>
+#endif
+
+/* The machine's hardware threads; 0 where it cannot tell. */
+inline unsigned hardware_threads() {
+#if defined(__APPLE__)
+    long n = sysconf(_SC_NPROCESSORS_ONLN);
+    return n > 0 ? unsigned(n) : 0;
+#else
+    return std::thread::hardware_concurrency();
+#endif
+}
 
 /* Each thread takes at least this many coefficients (about a tenth of a
  * millisecond of coding): fewer are not worth making a thread for. */
@@ -21,7 +38,7 @@ const int64_t least_per_thread = int64_t(1) << 15;
 /* The threads for work that splits into at most `most` parts: as many as
  * the machine has, at most 64, at least 1. */
 inline int64_t threads_for(int64_t most) {
-    int64_t parts = int64_t(std::thread::hardware_concurrency());
+    int64_t parts = int64_t(hardware_threads());
     if (parts > 64) parts = 64;
     if (parts > most) parts = most;
     return parts < 1 ? 1 : parts;
@@ -40,9 +57,36 @@ template <typename Work> int64_t over_rows(int32_t rows, int64_t per_row, Work w
     if (parts <= 1) return work(int32_t(0), rows);
 
     const int max_helpers = 63;
-    std::thread helpers[max_helpers];
     int64_t sums[max_helpers] = {};
     int32_t start = int32_t(rows / parts), started = start;
+#if defined(__APPLE__)
+    struct Part {
+        Work* work;
+        int32_t first, end;
+        int64_t* sum;
+    } part[max_helpers];
+    pthread_t helpers[max_helpers];
+    bool made[max_helpers] = {};
+    for (int64_t h = 0; h + 1 < parts; h++) {
+        int32_t first = int32_t(rows * (h + 1) / parts), end = int32_t(rows * (h + 2) / parts);
+        part[h] = Part{&work, first, end, &sums[h]};
+        made[h] = pthread_create(&helpers[h], nullptr, [](void* p) -> void* {
+            Part& part = *static_cast<Part*>(p);
+            (void)enter_plugin_float_state();
+            *part.sum = (*part.work)(part.first, part.end);
+            return nullptr;
+        }, &part[h]) == 0;
+        if (!made[h]) break;
+        started = end;
+    }
+    int64_t sum = work(int32_t(0), start);
+    if (started < rows) sum += work(started, rows);
+    for (int64_t h = 0; h + 1 < parts; h++) {
+        if (made[h]) pthread_join(helpers[h], nullptr);
+        sum += sums[h];
+    }
+#else
+    std::thread helpers[max_helpers];
     for (int64_t h = 0; h + 1 < parts; h++) {
         int32_t first = int32_t(rows * (h + 1) / parts), end = int32_t(rows * (h + 2) / parts);
         try {
@@ -61,6 +105,7 @@ template <typename Work> int64_t over_rows(int32_t rows, int64_t per_row, Work w
         if (helpers[h].joinable()) helpers[h].join();
         sum += sums[h];
     }
+#endif
     return sum;
 }
 

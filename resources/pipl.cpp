@@ -1,22 +1,28 @@
 /* pipl.cpp - writes a plug-in's property list (PiPL) resource.
  *
- *   pipl OUTPUT MENU-NAME [CODE]
+ *   pipl OUTPUT MENU-NAME [CODE] [grey]
  *
- * The four plug-ins share one description, below; only the menu name differs,
- * and the code property that names the entry point for the file's processor:
- * `8664` (x86-64, the default), `wx86` (32-bit x86) or `wa64` (ARM64). A file
- * declares its own processor only: a host that found `wx86` in an x86-64 file
- * would try to load it and fail.
+ * The plug-ins share one description, below; only the menu name differs,
+ * the modes (grey: enabled in grey documents too), and the code property
+ * that names the entry point for the file's processor: `8664` (x86-64, the
+ * default), `wx86` (32-bit x86) or `wa64` (ARM64). A file declares its own
+ * processor only: a host that found `wx86` in an x86-64 file would try to
+ * load it and fail. CODE `mac` makes the list of a universal macOS bundle,
+ * with both `mi64` (Intel) and `ma64` (Apple silicon).
  * The build runs this program on the build machine (also when it builds for
- * Windows) and embeds the file it writes: as the "PiPL" resource 16000 in a
- * Windows DLL, and as the section .pipl of a Linux shared library, where a
- * host reads it from the file without loading the library.
+ * Windows or macOS) and embeds the file it writes: as the "PiPL" resource
+ * 16000 in a Windows DLL, and as the section .pipl of a Linux shared
+ * library, where a host reads it from the file without loading the library.
+ * For macOS it writes the bundle's resource file instead (below).
  *
- * The resource is little-endian: a reserved word of 1, the list's version 0,
- * the number of properties, then each property as vendor code, key, id 0,
- * data length and data, the length always a multiple of 4. Four-character
- * codes are stored as little-endian 32-bit values, so their characters read
- * backwards in the file ('8BIM' as "MIB8"). */
+ * On Windows and Linux the resource is little-endian: a reserved word of 1,
+ * the list's version 0, the number of properties, then each property as
+ * vendor code, key, id 0, data length and data, the length always a
+ * multiple of 4. Four-character codes are stored as little-endian 32-bit
+ * values, so their characters read backwards in the file ('8BIM' as
+ * "MIB8"). On the Mac every number is big-endian, as Rez writes it, and
+ * the list begins at its version, without the reserved word; the entry
+ * point's name is a Pascal string there (Adobe's PiPL.r template). */
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -32,14 +38,16 @@ uint32_t code(const char* c) {
            uint32_t(uint8_t(c[2])) << 8 | uint32_t(uint8_t(c[3]));
 }
 
+bool big_endian = false;
+
 void put16(Bytes& b, uint16_t v) {
-    b.push_back(uint8_t(v));
-    b.push_back(uint8_t(v >> 8));
+    b.push_back(uint8_t(big_endian ? v >> 8 : v));
+    b.push_back(uint8_t(big_endian ? v : v >> 8));
 }
 
 void put32(Bytes& b, uint32_t v) {
-    put16(b, uint16_t(v));
-    put16(b, uint16_t(v >> 16));
+    put16(b, uint16_t(big_endian ? v >> 16 : v));
+    put16(b, uint16_t(big_endian ? v : v >> 16));
 }
 
 void pad(Bytes& b) {
@@ -93,14 +101,14 @@ Bytes filter_cases() {
 }
 
 Bytes property_list(const std::string& menu_name, const std::string& code_key, bool grey) {
-    const Property properties[] = {
+    const bool mac = code_key == "mac";
+    std::vector<Property> properties = {
         {"kind", words({code("8BFM")})},
         {"name", pascal(menu_name)},
         {"catg", pascal("Quillon 2018")},
         /* Interface 4.0: the newest filter interface. Hosts refuse a version
          * newer than they know, and several refuse 4.1. */
         {"vers", words({0x00040000})},
-        {code_key.c_str(), c_string("ENTRYPOINT")},
         {"mode", Bytes{uint8_t(grey ? 0x50 : 0x10), 0, 0, 0}}, /* RGB, and grey */
         {"enbl",
          c_string(grey ? "in (PSHOP_ImageMode, RGBMode, RGB48Mode, RGB96Mode, GrayScaleMode, "
@@ -110,10 +118,16 @@ Bytes property_list(const std::string& menu_name, const std::string& code_key, b
         /* The largest image: the plug-ins read the interface's 16-bit sizes. */
         {"ms32", words({32767, 32767})},
     };
+    /* the entry point after the version, as before */
+    if (mac)
+        properties.insert(properties.begin() + 4,
+                          {{"mi64", pascal("ENTRYPOINT")}, {"ma64", pascal("ENTRYPOINT")}});
+    else
+        properties.insert(properties.begin() + 4, {code_key.c_str(), c_string("ENTRYPOINT")});
     Bytes b;
-    put16(b, 1);
+    if (!mac) put16(b, 1);
     put32(b, 0);
-    put32(b, sizeof properties / sizeof properties[0]);
+    put32(b, uint32_t(properties.size()));
     for (const Property& p : properties) {
         put32(b, code("8BIM"));
         put32(b, code(p.key));
@@ -121,6 +135,44 @@ Bytes property_list(const std::string& menu_name, const std::string& code_key, b
         put32(b, uint32_t(p.data.size()));
         b.insert(b.end(), p.data.begin(), p.data.end());
     }
+    return b;
+}
+
+/* A classic Mac resource file (Inside Macintosh: More Macintosh Toolbox,
+ * "Resource Manager"), holding one resource: the list as type 'PiPL', id
+ * 16000. A 16-byte header (offsets and lengths of the data and the map),
+ * 240 bytes the system may use, the data (each resource its length, then
+ * its bytes), and the map: a copy of the header, room for the Resource
+ * Manager's handle, file number and attributes, the offsets of the type
+ * list and the name list, the type list (types - 1, then each type, its
+ * resources - 1 and the offset of its references) and the references (id,
+ * no name: -1, attributes, a 24-bit offset into the data, room for a
+ * handle). Big-endian throughout. */
+Bytes resource_file(const Bytes& pipl) {
+    big_endian = true;
+    const uint32_t data_offset = 256, data_length = 4 + uint32_t(pipl.size());
+    const uint32_t map_offset = data_offset + data_length, map_length = 16 + 4 + 2 + 2 + 2 + 2 +
+                                                                        2 + 8 + 12;
+    Bytes header;
+    for (uint32_t v : {data_offset, map_offset, data_length, map_length}) put32(header, v);
+    Bytes b = header;
+    b.resize(data_offset, 0);
+    put32(b, uint32_t(pipl.size()));
+    b.insert(b.end(), pipl.begin(), pipl.end());
+    b.insert(b.end(), header.begin(), header.end());
+    put32(b, 0); /* next map: the Resource Manager's */
+    put16(b, 0); /* file reference number */
+    put16(b, 0); /* attributes */
+    put16(b, 28);               /* the type list, from the map's start */
+    put16(b, uint16_t(map_length)); /* the name list: empty, at the end */
+    put16(b, 0);                /* one type */
+    put32(b, code("PiPL"));
+    put16(b, 0);  /* one resource of it */
+    put16(b, 10); /* its references, from the type list's start */
+    put16(b, 16000);
+    put16(b, 0xffff); /* no name */
+    put32(b, 0);      /* attributes 0, data at offset 0 */
+    put32(b, 0);      /* the handle */
     return b;
 }
 
@@ -132,11 +184,13 @@ int main(int argc, char** argv) {
     if (grey) argc--;
     std::string code_key = argc == 4 ? argv[3] : "8664";
     if ((argc != 3 && argc != 4) ||
-        (code_key != "8664" && code_key != "wx86" && code_key != "wa64")) {
-        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86 | wa64] [grey]\n");
+        (code_key != "8664" && code_key != "wx86" && code_key != "wa64" && code_key != "mac")) {
+        std::fprintf(stderr, "usage: pipl OUTPUT MENU-NAME [8664 | wx86 | wa64 | mac] [grey]\n");
         return 2;
     }
+    big_endian = code_key == "mac";
     Bytes b = property_list(argv[2], code_key, grey);
+    if (code_key == "mac") b = resource_file(b);
     FILE* f = std::fopen(argv[1], "wb");
     if (!f || std::fwrite(b.data(), 1, b.size(), f) != b.size() || std::fclose(f) != 0) {
         std::fprintf(stderr, "pipl: cannot write %s\n", argv[1]);

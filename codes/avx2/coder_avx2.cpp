@@ -5,6 +5,7 @@
  * four at a time (modulus_avx2.cpp, reader_avx2.cpp). Filling and
  * scattering take the plain loops. */
 #include "coder.h"
+#include "cpu.h"
 
 int code8_avx2_single(const double* X, int count, const CodeScale& scale, uint8_t* magnitude,
                       uint8_t* phase, int32_t* redo);
@@ -21,8 +22,7 @@ int read_avx2(const float* M, const float* P, int64_t stride, int count, double 
 namespace {
 
 bool runs_here() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+    return cpu_runs_avx2_fma();
 }
 
 } // namespace

@@ -4,6 +4,7 @@
  * kernel (coder_kernel.h) can only imitate. The same approximations and
  * bounds as there: see that file. */
 #include "coder.h"
+#include "cpu.h"
 
 #include "avx512.h"
 
@@ -86,9 +87,7 @@ int code(const double* X, int count, const CodeScale& scale, T* magnitude, T* ph
 }
 
 bool runs_here() {
-    __builtin_cpu_init();
-    return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
-           __builtin_cpu_supports("avx512bw") && __builtin_cpu_supports("avx512vl");
+    return cpu_runs_avx512();
 }
 
 } // namespace

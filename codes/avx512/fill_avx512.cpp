@@ -7,6 +7,7 @@
  * with VBMI where the processor has it; other strides and processors take
  * the plain loop. */
 #include "coder.h"
+#include "cpu.h"
 
 #include <immintrin.h>
 #include <type_traits>
@@ -14,10 +15,7 @@
 namespace {
 
 bool has_vbmi() {
-    static const bool vbmi = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512vbmi") != 0;
-    }();
+    static const bool vbmi = cpu_runs_avx512vbmi();
     return vbmi;
 }
 

@@ -5,6 +5,7 @@
  * times faster than a store per sample. Bytes are permuted with VBMI where
  * the processor has it; samples of other strides are stored one by one. */
 #include "coder.h"
+#include "cpu.h"
 
 #include <immintrin.h>
 
@@ -34,10 +35,7 @@ template <int G> struct Layout {
 };
 
 bool has_vbmi() {
-    static const bool vbmi = [] {
-        __builtin_cpu_init();
-        return __builtin_cpu_supports("avx512vbmi") != 0;
-    }();
+    static const bool vbmi = cpu_runs_avx512vbmi();
     return vbmi;
 }
 

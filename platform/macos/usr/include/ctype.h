@@ -1,0 +1,2 @@
+/* ctype.h - see _darwin.h, which declares what the bundles use of it. */
+#include "_darwin.h"

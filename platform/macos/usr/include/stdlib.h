@@ -1,0 +1,2 @@
+/* stdlib.h - see _darwin.h, which declares what the bundles use of it. */
+#include "_darwin.h"
