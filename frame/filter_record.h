@@ -15,7 +15,9 @@
 #include <cstddef>
 #include <cstdint>
 
-#if !defined(__APPLE__)
+#if defined(__APPLE__)
+#define SPECTRA_NATURAL_LAYOUT 1
+#else
 #pragma pack(push, 4)
 #endif
 
@@ -43,129 +45,7 @@ typedef uint32_t OSType;
 typedef void* Handle;
 typedef void* ProcPtr; /* every callback and callback suite is an opaque pointer here */
 
-struct FilterRecord {
-    int32_t serialNumber;
-    ProcPtr abortProc;
-    ProcPtr progressProc;
-    Handle parameters;
-    Point imageSize;
-    int16_t planes;
-    Rect filterRect;
-    PSRGBColor background;
-    PSRGBColor foreground;
-    int32_t maxSpace;
-    int32_t bufferSpace;
-    Rect inRect;
-    int16_t inLoPlane;
-    int16_t inHiPlane;
-    Rect outRect;
-    int16_t outLoPlane;
-    int16_t outHiPlane;
-    void* inData;
-    int32_t inRowBytes;
-    void* outData;
-    int32_t outRowBytes;
-    Boolean isFloating;
-    Boolean haveMask;
-    Boolean autoMask;
-    Rect maskRect;
-    void* maskData;
-    int32_t maskRowBytes;
-    uint8_t backColor[4];
-    uint8_t foreColor[4];
-    OSType hostSig;
-    ProcPtr hostProc;
-    int16_t imageMode;
-    Fixed imageHRes;
-    Fixed imageVRes;
-    Point floatCoord;
-    Point wholeSize;
-    Fixed monitor[10];
-    void* platformData;
-    ProcPtr bufferProcs;
-    ProcPtr resourceProcs;
-    ProcPtr processEvent;
-    ProcPtr displayPixels;
-    ProcPtr handleProcs;
-    Boolean supportsDummyChannels;
-    Boolean supportsAlternateLayouts;
-    int16_t wantLayout;
-    int16_t filterCase;
-    int16_t dummyPlaneValue;
-    void* premiereHook;
-    ProcPtr advanceState;
-    Boolean supportsAbsolute;
-    Boolean wantsAbsolute;
-    ProcPtr getPropertyObsolete;
-    Boolean cannotUndo;
-    Boolean supportsPadding;
-    int16_t inputPadding;
-    int16_t outputPadding;
-    int16_t maskPadding;
-    char samplingSupport;
-    char reservedByte;
-    Fixed inputRate;
-    Fixed maskRate;
-    ProcPtr colorServices;
-    int16_t inLayerPlanes;
-    int16_t inTransparencyMask;
-    int16_t inLayerMasks;
-    int16_t inInvertedLayerMasks;
-    int16_t inNonLayerPlanes;
-    int16_t outLayerPlanes;
-    int16_t outTransparencyMask;
-    int16_t outLayerMasks;
-    int16_t outInvertedLayerMasks;
-    int16_t outNonLayerPlanes;
-    int16_t absLayerPlanes;
-    int16_t absTransparencyMask;
-    int16_t absLayerMasks;
-    int16_t absInvertedLayerMasks;
-    int16_t absNonLayerPlanes;
-    int16_t inPreDummyPlanes;
-    int16_t inPostDummyPlanes;
-    int16_t outPreDummyPlanes;
-    int16_t outPostDummyPlanes;
-    int32_t inColumnBytes;
-    int32_t inPlaneBytes;
-    int32_t outColumnBytes;
-    int32_t outPlaneBytes;
-    ProcPtr imageServicesProcs;
-    ProcPtr propertyProcs;
-    int16_t inTileHeight;
-    int16_t inTileWidth;
-    Point inTileOrigin;
-    int16_t absTileHeight;
-    int16_t absTileWidth;
-    Point absTileOrigin;
-    int16_t outTileHeight;
-    int16_t outTileWidth;
-    Point outTileOrigin;
-    int16_t maskTileHeight;
-    int16_t maskTileWidth;
-    Point maskTileOrigin;
-    ProcPtr descriptorParameters;
-    void* errorString;
-    ProcPtr channelPortProcs;
-    void* documentInfo;
-    void* sSPBasic;
-    void* plugInRef;
-    int32_t depth;
-    Handle iCCprofileData;
-    int32_t iCCprofileSize;
-    int32_t canUseICCProfiles;
-    int32_t hasImageScrap;
-    void* bigDocumentData;
-    void* input3DScene;
-    void* output3DScene;
-    Boolean createNewLayer;
-    Handle iCCWorkingProfileData;
-    int32_t iCCWorkingProfileSize;
-    int64_t bufferSpace64;
-    int64_t maxSpace64;
-    Boolean allowOverrangeColors;
-    char reserved[45];
-};
+#include "filter_record_block.h"
 
 #if !defined(__APPLE__)
 #pragma pack(pop)
@@ -174,41 +54,7 @@ struct FilterRecord {
 /* The offsets that hosts use, on 64-bit and 32-bit targets. */
 static_assert(sizeof(void*) == 8 || sizeof(void*) == 4, "a 32-bit or 64-bit target");
 #if defined(__APPLE__)
-/* macOS, x86-64 and arm64 alike: natural alignment. */
-static_assert(offsetof(FilterRecord, abortProc) == 8, "abortProc");
-static_assert(offsetof(FilterRecord, imageSize) == 32, "imageSize");
-static_assert(offsetof(FilterRecord, planes) == 36, "planes");
-static_assert(offsetof(FilterRecord, filterRect) == 38, "filterRect");
-static_assert(offsetof(FilterRecord, maxSpace) == 60, "maxSpace");
-static_assert(offsetof(FilterRecord, bufferSpace) == 64, "bufferSpace");
-static_assert(offsetof(FilterRecord, inRect) == 68, "inRect");
-static_assert(offsetof(FilterRecord, inLoPlane) == 76, "inLoPlane");
-static_assert(offsetof(FilterRecord, inHiPlane) == 78, "inHiPlane");
-static_assert(offsetof(FilterRecord, outRect) == 80, "outRect");
-static_assert(offsetof(FilterRecord, outLoPlane) == 88, "outLoPlane");
-static_assert(offsetof(FilterRecord, outHiPlane) == 90, "outHiPlane");
-static_assert(offsetof(FilterRecord, inData) == 96, "inData");
-static_assert(offsetof(FilterRecord, inRowBytes) == 104, "inRowBytes");
-static_assert(offsetof(FilterRecord, outData) == 112, "outData");
-static_assert(offsetof(FilterRecord, outRowBytes) == 120, "outRowBytes");
-static_assert(offsetof(FilterRecord, haveMask) == 125, "haveMask");
-static_assert(offsetof(FilterRecord, maskRect) == 128, "maskRect");
-static_assert(offsetof(FilterRecord, maskData) == 136, "maskData");
-static_assert(offsetof(FilterRecord, hostSig) == 156, "hostSig");
-static_assert(offsetof(FilterRecord, imageMode) == 168, "imageMode");
-static_assert(offsetof(FilterRecord, monitor) == 188, "monitor");
-static_assert(offsetof(FilterRecord, handleProcs) == 272, "handleProcs");
-static_assert(offsetof(FilterRecord, filterCase) == 284, "filterCase");
-static_assert(offsetof(FilterRecord, advanceState) == 296, "advanceState");
-static_assert(offsetof(FilterRecord, inputRate) == 332, "inputRate");
-static_assert(offsetof(FilterRecord, inColumnBytes) == 392, "inColumnBytes");
-static_assert(offsetof(FilterRecord, descriptorParameters) == 456, "descriptorParameters");
-static_assert(offsetof(FilterRecord, depth) == 504, "depth");
-static_assert(offsetof(FilterRecord, bigDocumentData) == 536, "bigDocumentData");
-static_assert(offsetof(FilterRecord, createNewLayer) == 560, "createNewLayer");
-static_assert(offsetof(FilterRecord, bufferSpace64) == 584, "bufferSpace64");
-static_assert(offsetof(FilterRecord, allowOverrangeColors) == 600, "allowOverrangeColors");
-static_assert(sizeof(FilterRecord) == 648, "FilterRecord size");
+/* macOS: natural alignment, pinned in filter_record_block.h. */
 #elif UINTPTR_MAX > 0xffffffffu
 static_assert(offsetof(FilterRecord, imageSize) == 28, "imageSize");
 static_assert(offsetof(FilterRecord, planes) == 32, "planes");

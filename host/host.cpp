@@ -16,6 +16,9 @@
 #include <dlfcn.h>
 #include <unistd.h>
 #endif
+#if SPECTRA_MAC_BUNDLES
+#include "macho.h"
+#endif
 
 bool host_load(const std::string& path, const std::string& entry_name, HostPlugin* plugin,
                std::string* error) {
@@ -34,6 +37,24 @@ bool host_load(const std::string& path, const std::string& entry_name, HostPlugi
     plugin->module = module;
     plugin->entry = reinterpret_cast<FilterEntryProc>(reinterpret_cast<void*>(entry));
 #else
+#if SPECTRA_MAC_BUNDLES
+    if (macho_is_bundle(path)) {
+        void* module = macho_load(path, error);
+        if (!module) return false;
+        void* entry = macho_symbol(module, entry_name);
+        FilterEntryProc adapter = entry ? mac_entry_adapter(entry) : nullptr;
+        if (!adapter) {
+            macho_unload(module);
+            *error = path + (entry ? ": too many macOS bundles loaded at once"
+                                   : ": has no entry point " + entry_name);
+            return false;
+        }
+        plugin->module = module;
+        plugin->entry = adapter;
+        plugin->mac = true;
+        return true;
+    }
+#endif
     void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!module) {
         *error = dlerror();
@@ -78,8 +99,15 @@ void host_unload(HostPlugin* plugin) {
 #if defined(_WIN32)
     FreeLibrary(static_cast<HMODULE>(plugin->module));
 #else
-    dlclose(plugin->module);
+#if SPECTRA_MAC_BUNDLES
+    if (plugin->mac) {
+        mac_entry_release(plugin->entry);
+        macho_unload(plugin->module);
+    } else
 #endif
+        dlclose(plugin->module);
+#endif
+    plugin->mac = false;
     plugin->module = nullptr;
     plugin->entry = nullptr;
 }
@@ -313,6 +341,14 @@ std::string host_program_folder() {
     if (n <= 0) return ".";
     std::string path(buffer, size_t(n));
     return path.substr(0, path.rfind('/'));
+}
+
+std::string host_plugin_file(const std::string& folder, const std::string& name) {
+    std::string bundle = folder + "/" + name + ".plugin";
+#if SPECTRA_MAC_BUNDLES
+    if (macho_is_bundle(bundle)) return bundle;
+#endif
+    return folder + "/" + name + ".8bf";
 }
 
 std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders) {

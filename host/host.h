@@ -79,6 +79,7 @@ inline uint16_t host_file16_after(uint16_t original, uint16_t written) {
 struct HostPlugin {
     void* module = nullptr;
     FilterEntryProc entry = nullptr;
+    bool mac = false; /* a macOS bundle, run through the project's loader */
 };
 
 /* Loads the plug-in file at `path` and finds its entry function by name.
@@ -93,8 +94,14 @@ bool host_read_info(const std::string& path, PiplInfo* info, std::string* error)
 
 /* Opens a plug-in as a host does: host_read_info, then loads the code and
  * finds the entry that the property for this host's processor names
- * (`8664` on x86-64, `wx86` on 32-bit x86). */
+ * (`8664` on x86-64, `wx86` on 32-bit x86; in a macOS bundle NAME.plugin,
+ * which 64-bit Linux builds run too, `mi64` on x86-64 and `ma64` on
+ * arm64). */
 bool host_open(const std::string& path, HostPlugin* plugin, PiplInfo* info, std::string* error);
+
+/* The file of the plug-in NAME in a folder: NAME.8bf, or the macOS bundle
+ * NAME.plugin where the folder holds that instead. */
+std::string host_plugin_file(const std::string& folder, const std::string& name);
 
 /* A filter plug-in file, and what its property list says. */
 struct FoundPlugin {

@@ -12,6 +12,9 @@
 #else
 #include <elf.h>
 #endif
+#if SPECTRA_MAC_BUNDLES
+#include "macho.h"
+#endif
 
 namespace {
 
@@ -24,9 +27,23 @@ const char* const our_code_property = "wa64";
 #else
 const char* const our_code_property = "8664";
 #endif
+/* and in a macOS bundle, run here through the project's loader */
+#if defined(__aarch64__)
+const char* const our_mac_code_property = "ma64";
+#else
+const char* const our_mac_code_property = "mi64";
+#endif
 
 uint32_t get32(const uint8_t* p) {
     return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+uint32_t get32_big(const uint8_t* p) {
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | uint32_t(p[3]);
+}
+
+uint16_t get16_big(const uint8_t* p) {
+    return uint16_t(p[0] << 8 | p[1]);
 }
 
 /* A four-character code, from its little-endian 32-bit value. */
@@ -119,7 +136,59 @@ bool pipl_read_file(const std::string& path, std::vector<uint8_t>* pipl, std::st
 
 #else
 
+#if SPECTRA_MAC_BUNDLES
+/* The 'PiPL' resource 16000 of a classic resource file (the layout is
+ * described where resources/pipl.cpp writes one). */
+bool read_resource_file(const std::string& path, std::vector<uint8_t>* pipl, std::string* error) {
+    std::vector<uint8_t> file;
+    if (!read_whole(path, &file, error)) return false;
+    const uint8_t* f = file.data();
+    const uint64_t size = file.size();
+    if (size < 16) {
+        *error = path + ": not a resource file";
+        return false;
+    }
+    uint64_t data = get32_big(f), map = get32_big(f + 4);
+    if (map + 30 > size || data > size) {
+        *error = path + ": a damaged resource file";
+        return false;
+    }
+    uint64_t types = map + get16_big(f + map + 24);
+    if (types + 2 > size) {
+        *error = path + ": a damaged resource file";
+        return false;
+    }
+    for (uint32_t t = 0, n = get16_big(f + types) + 1u; t < n && types + 2 + (t + 1) * 8 <= size;
+         t++) {
+        const uint8_t* type = f + types + 2 + t * 8;
+        if (get32_big(type) != 0x5069504c) continue; /* 'PiPL' */
+        uint64_t refs = types + get16_big(type + 6);
+        for (uint32_t r = 0, m = get16_big(type + 4) + 1u; r < m && refs + (r + 1) * 12 <= size;
+             r++) {
+            const uint8_t* ref = f + refs + r * 12;
+            if (get16_big(ref) != 16000) continue;
+            uint64_t at = data + (get32_big(ref + 4) & 0xffffff);
+            if (at + 4 > size || get32_big(f + at) > size - at - 4) break;
+            pipl->assign(f + at + 4, f + at + 4 + get32_big(f + at));
+            return true;
+        }
+    }
+    *error = path + ": has no property list (not a filter plug-in)";
+    return false;
+}
+#endif
+
 bool pipl_read_file(const std::string& path, std::vector<uint8_t>* pipl, std::string* error) {
+#if SPECTRA_MAC_BUNDLES
+    if (macho_is_bundle(path)) {
+        std::string resources = macho_resource_file(path);
+        if (resources.empty()) {
+            *error = path + ": macOS code without its bundle (NAME.plugin)";
+            return false;
+        }
+        return read_resource_file(resources, pipl, error);
+    }
+#endif
     std::vector<uint8_t> file;
     if (!read_whole(path, &file, error)) return false;
     if (file.size() >= 2 && file[0] == 'M' && file[1] == 'Z') {
@@ -176,19 +245,23 @@ bool pipl_parse(const std::vector<uint8_t>& pipl, PiplInfo* info, std::string* e
     *info = PiplInfo();
     const uint8_t* p = pipl.data();
     size_t size = pipl.size();
-    if (size < 10 || p[0] != 1 || p[1] != 0 || get32(p + 2) != 0) {
+    /* Windows and Linux: little-endian, after a reserved word of 1; the
+     * Mac's: big-endian, from the version on */
+    const bool mac = size >= 8 && get32_big(p) == 0;
+    auto get = [mac](const uint8_t* q) { return mac ? get32_big(q) : get32(q); };
+    if (!mac && (size < 10 || p[0] != 1 || p[1] != 0 || get32(p + 2) != 0)) {
         *error = "the property list has an unknown header";
         return false;
     }
-    uint32_t count = get32(p + 6);
-    size_t at = 10;
+    uint32_t count = get(p + (mac ? 4 : 6));
+    size_t at = mac ? 8 : 10;
     for (uint32_t i = 0; i < count; i++) {
         if (size - at < 16) {
             *error = "the property list ends inside property " + std::to_string(i + 1);
             return false;
         }
-        std::string key = code_string(get32(p + at + 4));
-        uint32_t length = get32(p + at + 12);
+        std::string key = code_string(get(p + at + 4));
+        uint32_t length = get(p + at + 12);
         at += 16;
         if (length > size - at) {
             *error = "property " + key + " runs past the end of the list";
@@ -201,15 +274,17 @@ bool pipl_parse(const std::vector<uint8_t>& pipl, PiplInfo* info, std::string* e
                           : std::string();
         };
         if (key == "kind" && length >= 4)
-            info->kind = code_string(get32(d));
+            info->kind = code_string(get(d));
         else if (key == "name")
             info->name = pascal_text();
         else if (key == "catg")
             info->category = pascal_text();
         else if (key == "vers" && length >= 4)
-            info->version = get32(d);
-        else if (key == our_code_property)
+            info->version = get(d);
+        else if (!mac && key == our_code_property)
             info->entry = c_text();
+        else if (mac && key == our_mac_code_property)
+            info->entry = pascal_text();
         else if (key == "mode")
             info->modes.assign(d, d + length);
         else if (key == "enbl")
@@ -217,8 +292,8 @@ bool pipl_parse(const std::vector<uint8_t>& pipl, PiplInfo* info, std::string* e
         else if (key == "fici")
             info->cases.assign(d, d + length);
         else if (key == "ms32" && length >= 8) {
-            info->max_rows = int32_t(get32(d));
-            info->max_columns = int32_t(get32(d + 4));
+            info->max_rows = int32_t(get(d));
+            info->max_columns = int32_t(get(d + 4));
         }
         at += length;
     }

@@ -105,7 +105,7 @@ void add_screen(HostImage* image) {
 bool open_plugin(const std::string& dir, const std::string& name, HostPlugin* plugin) {
     PiplInfo info;
     std::string error;
-    if (host_open(dir + "/" + name + ".8bf", plugin, &info, &error)) return true;
+    if (host_open(host_plugin_file(dir, name), plugin, &info, &error)) return true;
     std::fprintf(stderr, "dump: %s\n", error.c_str());
     return false;
 }

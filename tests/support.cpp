@@ -2,9 +2,13 @@
 #include "support.h"
 
 #include <cmath>
+#include <cstdlib>
 
+/* The build's plug-ins, or those of the folder SPECTRA_TEST_PLUGINS names:
+ * the macOS bundles, run through the host library's loader of them. */
 std::string plugin_path(const std::string& name) {
-    return std::string(SPECTRA_PLUGIN_DIR) + "/" + name + ".8bf";
+    const char* other = std::getenv("SPECTRA_TEST_PLUGINS");
+    return host_plugin_file(other && *other ? other : SPECTRA_PLUGIN_DIR, name);
 }
 
 Plugin::Plugin(const std::string& name) {
