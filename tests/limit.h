@@ -11,8 +11,9 @@
 
 #include <cstdint>
 
-/* False on Windows, and under AddressSanitizer, whose shadow memory needs
- * more address space than any useful limit leaves. */
+/* False on Windows, under AddressSanitizer, whose shadow memory needs more
+ * address space than any useful limit leaves, and under qemu-user, which
+ * does not enforce the limit. */
 bool address_limits_work();
 
 /* In the child: limits the address space to what is mapped now plus
