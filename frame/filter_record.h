@@ -6,7 +6,11 @@
  * 8-byte pointer may sit on a 4-byte boundary; Linux builds pack the same
  * way and share that layout. The Mac branch of the public headers sets no
  * packing (PITypes.h takes Boolean and Fixed from MacTypes, one byte and
- * four), so on macOS the block has the compiler's natural alignment.
+ * four), so on macOS the block has the compiler's natural alignment. The
+ * one other packing in them, PIGeneral.h's `#if PRAGMA_STRUCT_ALIGN /
+ * #pragma options align=mac68k`, is off there: Apple's ConditionalMacros.h
+ * defines PRAGMA_STRUCT_ALIGN as 0 for __LP64__ and __arm64__ (it was 1 for
+ * the 32-bit Macs of old).
  * Every field that the plug-ins or the host library touch is pinned by a
  * static_assert on its offset, for each layout. */
 #ifndef SPECTRA_FILTER_RECORD_H

@@ -70,12 +70,15 @@ template <typename Work> int64_t over_rows(int32_t rows, int64_t per_row, Work w
     for (int64_t h = 0; h + 1 < parts; h++) {
         int32_t first = int32_t(rows * (h + 1) / parts), end = int32_t(rows * (h + 2) / parts);
         part[h] = Part{&work, first, end, &sums[h]};
-        made[h] = pthread_create(&helpers[h], nullptr, [](void* p) -> void* {
-            Part& part = *static_cast<Part*>(p);
-            (void)enter_plugin_float_state();
-            *part.sum = (*part.work)(part.first, part.end);
-            return nullptr;
-        }, &part[h]) == 0;
+        made[h] = pthread_create(
+                      &helpers[h], nullptr,
+                      [](void* p) -> void* {
+                          Part& part = *static_cast<Part*>(p);
+                          (void)enter_plugin_float_state();
+                          *part.sum = (*part.work)(part.first, part.end);
+                          return nullptr;
+                      },
+                      &part[h]) == 0;
         if (!made[h]) break;
         started = end;
     }

@@ -139,8 +139,8 @@ int d_attr_setdetachstate(void* a, int state) {
                                                               : PTHREAD_CREATE_JOINABLE);
 }
 int d_attr_setscope(void* a, int scope) {
-    return pthread_attr_setscope(attr_of(a), scope == 2 ? PTHREAD_SCOPE_PROCESS
-                                                        : PTHREAD_SCOPE_SYSTEM);
+    return pthread_attr_setscope(attr_of(a),
+                                 scope == 2 ? PTHREAD_SCOPE_PROCESS : PTHREAD_SCOPE_SYSTEM);
 }
 int d_create(void** thread, const void* attr, void* (*start)(void*), void* argument) {
     pthread_t t;
@@ -213,7 +213,8 @@ double d_exp10(double x) {
 }
 void d_memset_pattern16(void* to, const void* pattern, size_t size) {
     uint8_t* p = static_cast<uint8_t*>(to);
-    for (size_t i = 0; i < size; i += 16) std::memcpy(p + i, pattern, size - i < 16 ? size - i : 16);
+    for (size_t i = 0; i < size; i += 16)
+        std::memcpy(p + i, pattern, size - i < 16 ? size - i : 16);
 }
 void d_bzero(void* to, size_t size) {
     std::memset(to, 0, size);

@@ -363,6 +363,10 @@ std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folde
                 std::string suffix = name.substr(name.size() - 4);
                 for (char& c : suffix) c = char(std::tolower(uint8_t(c)));
                 if (suffix == ".8bf") names.push_back(name);
+#if SPECTRA_MAC_BUNDLES
+                if (name.size() > 7 && name.compare(name.size() - 7, 7, ".plugin") == 0)
+                    names.push_back(name);
+#endif
             }
         }
         closedir(dir);

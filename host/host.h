@@ -109,9 +109,9 @@ struct FoundPlugin {
     PiplInfo info;
 };
 
-/* Every filter plug-in file (*.8bf in any case) in the folders: folder
- * after folder, by name within one. Files that are no filters are passed
- * over. */
+/* Every filter plug-in file (*.8bf in any case, and macOS bundles
+ * NAME.plugin where this build runs them) in the folders: folder after
+ * folder, by name within one. Files that are no filters are passed over. */
 std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders);
 
 /* The folder of the running program, where it looks for plug-ins beside

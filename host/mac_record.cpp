@@ -20,6 +20,7 @@ namespace mac {
 
 namespace {
 
+// clang-format off
 #define SPECTRA_FIELDS(X)                                                                          \
     X(serialNumber) X(abortProc) X(progressProc) X(parameters) X(imageSize) X(planes)               \
     X(filterRect) X(background) X(foreground) X(maxSpace) X(bufferSpace) X(inRect) X(inLoPlane)     \
@@ -45,6 +46,7 @@ namespace {
     X(hasImageScrap) X(bigDocumentData) X(input3DScene) X(output3DScene) X(createNewLayer)          \
     X(iCCWorkingProfileData) X(iCCWorkingProfileSize) X(bufferSpace64) X(maxSpace64)                \
     X(allowOverrangeColors) X(reserved)
+// clang-format on
 
 /* A field of the same type, arrays included. */
 template <typename T> void copy_field(T& to, const T& from) {
@@ -80,7 +82,8 @@ void call(int slot, int16_t selector, FilterRecord* record, intptr_t* data, int1
     if (record) copy_record(record, m);
 }
 
-template <int N> void adapter(int16_t selector, FilterRecord* record, intptr_t* data, int16_t* result) {
+template <int N>
+void adapter(int16_t selector, FilterRecord* record, intptr_t* data, int16_t* result) {
     call(N, selector, record, data, result);
 }
 

@@ -77,7 +77,8 @@ bool read_file(const std::string& path, std::vector<uint8_t>* bytes) {
     if (!f) return false;
     uint8_t chunk[65536];
     size_t n;
-    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) bytes->insert(bytes->end(), chunk, chunk + n);
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0)
+        bytes->insert(bytes->end(), chunk, chunk + n);
     bool ok = !std::ferror(f);
     std::fclose(f);
     return ok;
@@ -341,8 +342,8 @@ Module* load(const std::string& path, std::string* error) {
         m->low = std::min(m->low, s.address);
         m->high = std::max(m->high, s.address + s.size);
     }
-    void* mapped = mmap(nullptr, m->high - m->low, PROT_READ | PROT_WRITE,
-                        MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    void* mapped =
+        mmap(nullptr, m->high - m->low, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (mapped == MAP_FAILED) {
         *error = executable + ": no memory for its image";
         delete m;
@@ -397,9 +398,8 @@ Module* load(const std::string& path, std::string* error) {
         modules.push_back(m);
     }
     for (size_t k = 0; k + 1 < initialiser_sections.size(); k += 2)
-        for (uint64_t a = initialiser_sections[k]; a + 8 <= initialiser_sections[k] +
-                                                             initialiser_sections[k + 1];
-             a += 8)
+        for (uint64_t a = initialiser_sections[k];
+             a + 8 <= initialiser_sections[k] + initialiser_sections[k + 1]; a += 8)
             reinterpret_cast<void (*)()>(get<uint64_t>(m->base + a))();
     return m;
 }
@@ -409,7 +409,8 @@ Module* load(const std::string& path, std::string* error) {
 bool macho_is_bundle(const std::string& path) {
     struct stat st;
     if (stat(path.c_str(), &st) != 0) return false;
-    if (S_ISDIR(st.st_mode)) return path.size() > 7 && path.compare(path.size() - 7, 7, ".plugin") == 0;
+    if (S_ISDIR(st.st_mode))
+        return path.size() > 7 && path.compare(path.size() - 7, 7, ".plugin") == 0;
     uint8_t head[4] = {};
     FILE* f = std::fopen(path.c_str(), "rb");
     if (!f) return false;

@@ -151,8 +151,8 @@ Bytes property_list(const std::string& menu_name, const std::string& code_key, b
 Bytes resource_file(const Bytes& pipl) {
     big_endian = true;
     const uint32_t data_offset = 256, data_length = 4 + uint32_t(pipl.size());
-    const uint32_t map_offset = data_offset + data_length, map_length = 16 + 4 + 2 + 2 + 2 + 2 +
-                                                                        2 + 8 + 12;
+    const uint32_t map_offset = data_offset + data_length,
+                   map_length = 16 + 4 + 2 + 2 + 2 + 2 + 2 + 8 + 12;
     Bytes header;
     for (uint32_t v : {data_offset, map_offset, data_length, map_length}) put32(header, v);
     Bytes b = header;
@@ -160,12 +160,12 @@ Bytes resource_file(const Bytes& pipl) {
     put32(b, uint32_t(pipl.size()));
     b.insert(b.end(), pipl.begin(), pipl.end());
     b.insert(b.end(), header.begin(), header.end());
-    put32(b, 0); /* next map: the Resource Manager's */
-    put16(b, 0); /* file reference number */
-    put16(b, 0); /* attributes */
-    put16(b, 28);               /* the type list, from the map's start */
+    put32(b, 0);                    /* next map: the Resource Manager's */
+    put16(b, 0);                    /* file reference number */
+    put16(b, 0);                    /* attributes */
+    put16(b, 28);                   /* the type list, from the map's start */
     put16(b, uint16_t(map_length)); /* the name list: empty, at the end */
-    put16(b, 0);                /* one type */
+    put16(b, 0);                    /* one type */
     put32(b, code("PiPL"));
     put16(b, 0);  /* one resource of it */
     put16(b, 10); /* its references, from the type list's start */
