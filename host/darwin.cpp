@@ -307,6 +307,7 @@ void* darwin_import(const char* name) {
         {"_free", address(std::free)},
         {"_malloc", address(std::malloc)},
         {"_getenv", address(std::getenv)},
+        {"_atol", address(std::atol)},
         {"_gettimeofday", address(d_gettimeofday)},
         {"_memcpy", address(static_cast<void* (*)(void*, const void*, size_t)>(std::memcpy))},
         {"_memmove", address(static_cast<void* (*)(void*, const void*, size_t)>(std::memmove))},
