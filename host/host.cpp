@@ -334,6 +334,14 @@ std::vector<std::string> host_path_folders(const std::string& list) {
     return folders;
 }
 
+std::string host_plugin_file(const std::string& folder, const std::string& name) {
+    std::string bundle = folder + "/" + name + ".plugin";
+#if SPECTRA_MAC_BUNDLES
+    if (macho_is_bundle(bundle)) return bundle;
+#endif
+    return folder + "/" + name + ".8bf";
+}
+
 #if !defined(_WIN32)
 std::string host_program_folder() {
     char buffer[PATH_MAX];
@@ -341,14 +349,6 @@ std::string host_program_folder() {
     if (n <= 0) return ".";
     std::string path(buffer, size_t(n));
     return path.substr(0, path.rfind('/'));
-}
-
-std::string host_plugin_file(const std::string& folder, const std::string& name) {
-    std::string bundle = folder + "/" + name + ".plugin";
-#if SPECTRA_MAC_BUNDLES
-    if (macho_is_bundle(bundle)) return bundle;
-#endif
-    return folder + "/" + name + ".8bf";
 }
 
 std::vector<FoundPlugin> host_find_plugins(const std::vector<std::string>& folders) {
