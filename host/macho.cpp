@@ -23,7 +23,6 @@
 #include <cstring>
 #include <mutex>
 #include <sys/mman.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -405,43 +404,6 @@ Module* load(const std::string& path, std::string* error) {
 }
 
 } // namespace
-
-bool macho_is_bundle(const std::string& path) {
-    struct stat st;
-    if (stat(path.c_str(), &st) != 0) return false;
-    if (S_ISDIR(st.st_mode))
-        return path.size() > 7 && path.compare(path.size() - 7, 7, ".plugin") == 0;
-    uint8_t head[4] = {};
-    FILE* f = std::fopen(path.c_str(), "rb");
-    if (!f) return false;
-    bool read = std::fread(head, 1, 4, f) == 4;
-    std::fclose(f);
-    return read && (big32(head) == fat_magic || get<uint32_t>(head) == macho_magic);
-}
-
-/* NAME.plugin: its name without the folders and the extension */
-static std::string bundle_name(const std::string& path) {
-    std::string p = path;
-    while (p.size() > 1 && p.back() == '/') p.pop_back();
-    size_t slash = p.rfind('/');
-    std::string name = slash == std::string::npos ? p : p.substr(slash + 1);
-    return name.substr(0, name.size() - 7);
-}
-
-static bool is_folder(const std::string& path) {
-    struct stat st;
-    return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
-}
-
-std::string macho_executable(const std::string& path) {
-    if (!is_folder(path)) return path;
-    return path + "/Contents/MacOS/" + bundle_name(path);
-}
-
-std::string macho_resource_file(const std::string& path) {
-    if (!is_folder(path)) return "";
-    return path + "/Contents/Resources/" + bundle_name(path) + ".rsrc";
-}
 
 bool macho_slice(const std::vector<uint8_t>& file, uint64_t* offset, uint64_t* size,
                  std::string* error) {

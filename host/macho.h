@@ -1,8 +1,8 @@
 /* macho.h - macOS plug-in bundles run on Linux, for testing them where no
- * Mac is: a loader of the bundles' Mach-O code (macho.cpp), the part of
- * libSystem that they import, given by glibc (darwin.cpp), and the calls of
- * their entry point through the Mac's layout of the parameter block
- * (mac_record.cpp).
+ * Mac is: where a bundle keeps its parts (bundle.cpp), a loader of their
+ * Mach-O code (macho.cpp), the part of libSystem that they import, given by
+ * glibc (darwin.cpp), and the calls of their entry point through the Mac's
+ * layout of the parameter block (mac_record.cpp).
  *
  * It runs the slice of a universal file that is this machine's processor:
  * x86-64 natively, arm64 where this program is itself an arm64 one (under
