@@ -40,51 +40,59 @@ struct DarwinObject {
     void* native;
 };
 
+/* The glibc object of a Darwin one: made by `init`, with the signature
+ * that Darwin's init leaves, and destroyed by `destroy`. */
+template <typename T> int make(void* object, long signature, int (*init)(T*)) {
+    DarwinObject* d = static_cast<DarwinObject*>(object);
+    T* t = new T;
+    d->signature = signature;
+    d->native = t;
+    return init(t);
+}
+
+template <typename T> int unmake(void* object, int (*destroy)(T*)) {
+    DarwinObject* d = static_cast<DarwinObject*>(object);
+    T* t = static_cast<T*>(d->native);
+    d->native = nullptr;
+    int r = t ? destroy(t) : 0;
+    delete t;
+    return r;
+}
+
+/* The glibc object, made at first use where a static initialiser's
+ * signature stands. */
 std::mutex lazy_lock;
 
-template <typename T> T* native_of(void* object, long static_signature, int (*init)(T*)) {
+template <typename T>
+T* native_of(void* object, long static_signature, long signature, int (*init)(T*)) {
     DarwinObject* d = static_cast<DarwinObject*>(object);
     std::lock_guard<std::mutex> hold(lazy_lock);
-    if (!d->native && d->signature == static_signature) {
-        T* t = new T;
-        init(t);
-        d->native = t;
-    }
+    if (!d->native && d->signature == static_signature) make(object, signature, init);
     return static_cast<T*>(d->native);
 }
 
-int mutex_default(pthread_mutex_t* m) {
+int mutex_init(pthread_mutex_t* m) {
     return pthread_mutex_init(m, nullptr);
 }
-int cond_default(pthread_cond_t* c) {
+int cond_init(pthread_cond_t* c) {
     return pthread_cond_init(c, nullptr);
 }
 
 pthread_mutex_t* mutex_of(void* m) {
-    return native_of<pthread_mutex_t>(m, mutex_static, mutex_default);
+    return native_of(m, mutex_static, mutex_made, mutex_init);
 }
 pthread_cond_t* cond_of(void* c) {
-    return native_of<pthread_cond_t>(c, cond_static, cond_default);
+    return native_of(c, cond_static, cond_made, cond_init);
 }
 pthread_attr_t* attr_of(const void* a) {
     return a ? static_cast<pthread_attr_t*>(static_cast<const DarwinObject*>(a)->native) : nullptr;
 }
 
 int d_mutex_init(void* m, const void*) {
-    auto* d = static_cast<DarwinObject*>(m);
-    auto* t = new pthread_mutex_t;
-    d->signature = mutex_made;
-    d->native = t;
-    return pthread_mutex_init(t, nullptr);
+    return make(m, mutex_made, mutex_init);
 }
 int d_mutex_destroy(void* m) {
-    auto* d = static_cast<DarwinObject*>(m);
-    auto* t = static_cast<pthread_mutex_t*>(d->native);
-    d->native = nullptr;
-    if (!t) return 0;
-    int r = pthread_mutex_destroy(t);
-    delete t;
-    return r;
+    return unmake(m, pthread_mutex_destroy);
 }
 int d_mutex_lock(void* m) {
     return pthread_mutex_lock(mutex_of(m));
@@ -93,20 +101,10 @@ int d_mutex_unlock(void* m) {
     return pthread_mutex_unlock(mutex_of(m));
 }
 int d_cond_init(void* c, const void*) {
-    auto* d = static_cast<DarwinObject*>(c);
-    auto* t = new pthread_cond_t;
-    d->signature = cond_made;
-    d->native = t;
-    return pthread_cond_init(t, nullptr);
+    return make(c, cond_made, cond_init);
 }
 int d_cond_destroy(void* c) {
-    auto* d = static_cast<DarwinObject*>(c);
-    auto* t = static_cast<pthread_cond_t*>(d->native);
-    d->native = nullptr;
-    if (!t) return 0;
-    int r = pthread_cond_destroy(t);
-    delete t;
-    return r;
+    return unmake(c, pthread_cond_destroy);
 }
 int d_cond_wait(void* c, void* m) {
     return pthread_cond_wait(cond_of(c), mutex_of(m));
@@ -118,20 +116,10 @@ int d_cond_broadcast(void* c) {
     return pthread_cond_broadcast(cond_of(c));
 }
 int d_attr_init(void* a) {
-    auto* d = static_cast<DarwinObject*>(a);
-    auto* t = new pthread_attr_t;
-    d->signature = attr_made;
-    d->native = t;
-    return pthread_attr_init(t);
+    return make(a, attr_made, pthread_attr_init);
 }
 int d_attr_destroy(void* a) {
-    auto* d = static_cast<DarwinObject*>(a);
-    auto* t = static_cast<pthread_attr_t*>(d->native);
-    d->native = nullptr;
-    if (!t) return 0;
-    int r = pthread_attr_destroy(t);
-    delete t;
-    return r;
+    return unmake(a, pthread_attr_destroy);
 }
 /* Darwin: joinable 1, detached 2; system scope 1, process scope 2 */
 int d_attr_setdetachstate(void* a, int state) {

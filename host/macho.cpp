@@ -133,21 +133,37 @@ bool place(const Module& m, uint64_t segment, uint64_t offset, uint64_t* address
     return true;
 }
 
+/* Fixups write pointer slots: `count` of them from a segment's offset, each
+ * 8 bytes and `skip` more after the one before. `write` fixes one slot. */
+template <typename Write>
+bool fix_slots(const Module& m, uint64_t segment, uint64_t* offset, uint64_t count, uint64_t skip,
+               Write write) {
+    for (uint64_t i = 0; i < count; i++) {
+        uint64_t a;
+        if (!place(m, segment, *offset, &a) || !write(m.base + a)) return false;
+        *offset += 8 + skip;
+    }
+    return true;
+}
+
 bool rebase(Module& m, const uint8_t* p, const uint8_t* end, std::string* error) {
     Reader r{p, end};
     uint64_t segment = 0, offset = 0;
     const uint64_t slide = reinterpret_cast<uintptr_t>(m.base);
-    auto one = [&]() {
-        uint64_t a;
-        if (!place(m, segment, offset, &a)) return false;
-        uint64_t* slot = reinterpret_cast<uint64_t*>(m.base + a);
-        *slot += slide;
-        offset += 8;
-        return true;
+    auto slots = [&](uint64_t count, uint64_t skip) {
+        return fix_slots(m, segment, &offset, count, skip, [&](uint8_t* slot) {
+            uint64_t value;
+            std::memcpy(&value, slot, 8);
+            value += slide;
+            std::memcpy(slot, &value, 8);
+            return true;
+        });
     };
-    while (r.p < r.end && !r.bad) {
+    bool ok = true;
+    while (ok && r.p < r.end && !r.bad) {
         uint8_t op = *r.p & 0xf0, imm = *r.p & 0x0f;
         r.p++;
+        uint64_t count, skip;
         switch (op) {
         case 0x00: /* done */
             return true;
@@ -164,31 +180,24 @@ bool rebase(Module& m, const uint8_t* p, const uint8_t* end, std::string* error)
             offset += uint64_t(imm) * 8;
             break;
         case 0x50:
-            for (int i = 0; i < imm; i++)
-                if (!one()) goto bad;
+            ok = slots(imm, 0);
             break;
         case 0x60:
-            for (uint64_t i = 0, n = r.uleb(); i < n; i++)
-                if (!one()) goto bad;
+            ok = slots(r.uleb(), 0);
             break;
         case 0x70:
-            if (!one()) goto bad;
-            offset += r.uleb();
+            ok = slots(1, r.uleb());
             break;
-        case 0x80: {
-            uint64_t n = r.uleb(), skip = r.uleb();
-            for (uint64_t i = 0; i < n; i++) {
-                if (!one()) goto bad;
-                offset += skip;
-            }
+        case 0x80:
+            count = r.uleb();
+            skip = r.uleb();
+            ok = slots(count, skip);
             break;
-        }
         default:
-            goto bad;
+            ok = false;
         }
     }
-    if (!r.bad) return true;
-bad:
+    if (ok && !r.bad) return true;
     *error = m.path + ": a rebase that this loader does not know, or outside its segment";
     return false;
 }
@@ -200,22 +209,24 @@ bool bind(Module& m, const uint8_t* p, const uint8_t* end, bool lazy, std::strin
     uint64_t segment = 0, offset = 0;
     int64_t addend = 0;
     const char* symbol = "";
-    auto one = [&]() {
-        uint64_t a;
-        if (!place(m, segment, offset, &a)) return false;
-        void* target = darwin_import(symbol);
-        if (!target) {
-            *error = m.path + ": imports " + symbol + ", which this loader does not give";
-            return false;
-        }
-        uint64_t value = reinterpret_cast<uintptr_t>(target) + uint64_t(addend);
-        std::memcpy(m.base + a, &value, 8);
-        offset += 8;
-        return true;
+    bool unknown = false; /* an import that glibc's stand-ins lack */
+    auto slots = [&](uint64_t count, uint64_t skip) {
+        return fix_slots(m, segment, &offset, count, skip, [&](uint8_t* slot) {
+            void* target = darwin_import(symbol);
+            if (!target) {
+                unknown = true;
+                return false;
+            }
+            uint64_t value = reinterpret_cast<uintptr_t>(target) + uint64_t(addend);
+            std::memcpy(slot, &value, 8);
+            return true;
+        });
     };
-    while (r.p < r.end && !r.bad) {
+    bool ok = true;
+    while (ok && r.p < r.end && !r.bad) {
         uint8_t op = *r.p & 0xf0, imm = *r.p & 0x0f;
         r.p++;
+        uint64_t count, skip;
         switch (op) {
         case 0x00:
             if (!lazy) return true;
@@ -242,30 +253,28 @@ bool bind(Module& m, const uint8_t* p, const uint8_t* end, bool lazy, std::strin
             offset += r.uleb();
             break;
         case 0x90:
-            if (!one()) return false;
+            ok = slots(1, 0);
             break;
         case 0xa0:
-            if (!one()) return false;
-            offset += r.uleb();
+            ok = slots(1, r.uleb());
             break;
         case 0xb0:
-            if (!one()) return false;
-            offset += uint64_t(imm) * 8;
+            ok = slots(1, uint64_t(imm) * 8);
             break;
-        case 0xc0: {
-            uint64_t n = r.uleb(), skip = r.uleb();
-            for (uint64_t i = 0; i < n; i++) {
-                if (!one()) return false;
-                offset += skip;
-            }
+        case 0xc0:
+            count = r.uleb();
+            skip = r.uleb();
+            ok = slots(count, skip);
             break;
-        }
         default:
-            r.bad = true;
+            ok = false;
         }
     }
-    if (!r.bad) return true;
-    *error = m.path + ": a bind that this loader does not know";
+    if (ok && !r.bad) return true;
+    *error =
+        m.path + (unknown ? std::string(": imports ") + symbol + ", which this loader does not give"
+                          : std::string(": a bind that this loader does not know, or "
+                                        "outside its segment"));
     return false;
 }
 

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 namespace {
 
@@ -249,5 +250,102 @@ TEST(Pipl, HostRefusesFilesThatAreNotFilters) {
     for (const char* name : {"other-kind.8bf", "text.8bf", "truncated.8bf", "foreign.8bf"})
         std::remove((dir + name).c_str());
 }
+
+#if SPECTRA_MAC_BUNDLES
+/* A macOS bundle's property list, read from a resource file laid out as
+ * Inside Macintosh describes it, by hand and unlike the build's own: a
+ * name list, two types, the list not the first resource, a second list
+ * with another id, and the entry points of both processors. */
+TEST(Pipl, HostReadsABundlesResourceFile) {
+    auto be16 = [](Bytes& b, uint32_t v) { b.insert(b.end(), {uint8_t(v >> 8), uint8_t(v)}); };
+    auto be32 = [&](Bytes& b, uint32_t v) {
+        be16(b, v >> 16);
+        be16(b, v & 0xffff);
+    };
+    auto text = [](Bytes& b, const char* t) { b.insert(b.end(), t, t + std::strlen(t)); };
+    auto property = [&](Bytes& b, const char* key, const Bytes& data) {
+        text(b, "8BIM");
+        text(b, key);
+        be32(b, 0);
+        be32(b, uint32_t(data.size()));
+        b.insert(b.end(), data.begin(), data.end());
+    };
+    auto list = [&](const char* name, const char* intel, const char* arm) {
+        Bytes b, kind, label, i64, a64, size;
+        text(kind, "8BFM");
+        for (auto [to, from] :
+             {std::pair<Bytes*, const char*>{&label, name}, {&i64, intel}, {&a64, arm}}) {
+            to->push_back(uint8_t(std::strlen(from)));
+            text(*to, from);
+            while (to->size() % 4) to->push_back(0);
+        }
+        be32(size, 100);
+        be32(size, 200);
+        be32(b, 0); /* version */
+        be32(b, 5);
+        property(b, "kind", kind);
+        property(b, "name", label);
+        property(b, "mi64", i64);
+        property(b, "ma64", a64);
+        property(b, "ms32", size);
+        return b;
+    };
+    /* the data: a 'vers' resource, a decoy list (id 16001), the list */
+    Bytes data, vers = bytes_of("1.0 "), decoy = list("Decoy", "DecoyI", "DecoyA"),
+                pipl = list("Hand Made", "HandIntel", "HandArm");
+    const uint32_t at_decoy = 4 + uint32_t(vers.size()),
+                   at_pipl = at_decoy + 4 + uint32_t(decoy.size());
+    for (const Bytes* r : {&vers, &decoy, &pipl}) {
+        be32(data, uint32_t(r->size()));
+        data.insert(data.end(), r->begin(), r->end());
+    }
+    Bytes map(24, 0);
+    be16(map, 28);           /* the type list */
+    be16(map, 28 + 18 + 36); /* the name list */
+    be16(map, 1);            /* two types */
+    text(map, "vers");
+    be16(map, 0);
+    be16(map, 18); /* its reference, from the type list */
+    text(map, "PiPL");
+    be16(map, 1);
+    be16(map, 30);
+    for (auto [id, name, at] : {std::tuple<uint32_t, uint32_t, uint32_t>{1, 0, 0},
+                                {16001, 0xffff, at_decoy},
+                                {16000, 0xffff, at_pipl}}) {
+        be16(map, id);
+        be16(map, name);
+        be32(map, at); /* attributes 0 */
+        be32(map, 0);
+    }
+    map.push_back(7);
+    text(map, "Version");
+    Bytes file;
+    be32(file, 256);
+    be32(file, 256 + uint32_t(data.size()));
+    be32(file, uint32_t(data.size()));
+    be32(file, uint32_t(map.size()));
+    file.resize(256, 0);
+    file.insert(file.end(), data.begin(), data.end());
+    file.insert(file.end(), map.begin(), map.end());
+
+    const std::string folder = temp_file("bundle"), bundle = folder + "/Hand.plugin";
+    const std::string resources = bundle + "/Contents/Resources";
+    ASSERT_EQ(std::system(("mkdir -p '" + resources + "'").c_str()), 0);
+    write_file(resources + "/Hand.rsrc", file);
+    PiplInfo info;
+    std::string error;
+    ASSERT_TRUE(host_read_info(bundle, &info, &error)) << error;
+    EXPECT_EQ(info.kind, "8BFM");
+    EXPECT_EQ(info.name, "Hand Made");
+#if defined(__aarch64__)
+    EXPECT_EQ(info.entry, "HandArm");
+#else
+    EXPECT_EQ(info.entry, "HandIntel");
+#endif
+    EXPECT_EQ(info.max_rows, 100);
+    EXPECT_EQ(info.max_columns, 200);
+    std::system(("rm -rf '" + folder + "'").c_str());
+}
+#endif
 
 } // namespace
