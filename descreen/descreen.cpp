@@ -148,21 +148,40 @@ template <typename T>
 bool read_plane(const Image<T>& image, int32_t k, double* real, const Borders& b) {
     const int32_t H = image.rows, W = image.columns, stride = 2 * (W / 2 + 1);
     const double scale = 1 / Depth<T>::white;
-    bool finite = true;
-    int64_t across = 0, down = 0; /* neighbours equal along the rows, the columns */
-    for (int32_t y = 0; y < H; y++) {
-        double* row = real + int64_t(y) * stride;
-        for (int32_t x = 0; x < W; x++) row[x] = image.in.at(x, y, k) * scale;
-        for (int32_t x = 1; x < W; x++) across += row[x] == row[x - 1];
-        if (y > 0)
-            for (int32_t x = 0; x < W; x++) down += row[x] == row[x - stride];
-        if (std::is_same<T, float>::value)
-            for (int32_t x = 0; x < W; x++) finite = finite && std::isfinite(row[x]);
+    /* neighbours equal along the rows and down the columns, and samples
+     * that are not finite, counted in bands of rows, one for each thread */
+    const int64_t parts = threads_for(H);
+    int64_t across[64] = {}, down[64] = {}, infinite[64] = {};
+    over_rows(int32_t(parts), int64_t(H) * W / parts, [&](int32_t first, int32_t end) {
+        for (int32_t part = first; part < end; part++) {
+            int64_t a = 0, d = 0, n = 0;
+            for (int32_t y = int32_t(H * part / parts); y < int32_t(H * (part + 1) / parts); y++) {
+                double* row = real + int64_t(y) * stride;
+                for (int32_t x = 0; x < W; x++) row[x] = image.in.at(x, y, k) * scale;
+                for (int32_t x = 1; x < W; x++) a += row[x] == row[x - 1];
+                if (y > 0)
+                    for (int32_t x = 0; x < W; x++)
+                        d += image.in.at(x, y, k) == image.in.at(x, y - 1, k);
+                if (std::is_same<T, float>::value)
+                    for (int32_t x = 0; x < W; x++) n += !std::isfinite(row[x]);
+            }
+            across[part] = a;
+            down[part] = d;
+            infinite[part] = n;
+        }
+        return int64_t(0);
+    });
+    int64_t equal_across = 0, equal_down = 0, not_finite = 0;
+    for (int64_t part = 0; part < parts; part++) {
+        equal_across += across[part];
+        equal_down += down[part];
+        not_finite += infinite[part];
     }
-    if (W > 1 && H > 1 && across * 2 > int64_t(H) * (W - 1) && down * 2 > int64_t(H - 1) * W)
+    if (W > 1 && H > 1 && equal_across * 2 > int64_t(H) * (W - 1) &&
+        equal_down * 2 > int64_t(H - 1) * W)
         return false;
     read_borders(real, H, W, b);
-    return finite;
+    return not_finite == 0;
 }
 
 /* A sample from a value in units of white. A filtered picture overshoots

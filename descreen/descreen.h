@@ -110,7 +110,9 @@ void analysis_carve(Analysis* a, int32_t H, int32_t W, void* buffer);
 /* The background of a.level: block medians, interpolated by background(). */
 void background_grid(Analysis* a);
 double background(const Analysis& a, int32_t i, int32_t c);
-void background_row(const Analysis& a, int32_t i, float* line);
+/* Row i of the background into `line`, with grid_columns + 1 floats of work
+ * space in `blend`. */
+void background_row(const Analysis& a, int32_t i, float* line, float* blend);
 void background_columns(Analysis* a); /* the columns' places in the grid, once */
 
 /* Marks the peaks and the coefficients around them in a.region, keeps the

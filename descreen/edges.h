@@ -9,6 +9,8 @@
 #ifndef SPECTRA_DESCREEN_EDGES_H
 #define SPECTRA_DESCREEN_EDGES_H
 
+#include "parallel.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -48,34 +50,47 @@ void blur_edges(int32_t H, int32_t W, double period, double* work, Scan scan, Ta
     };
 
     /* The top and bottom strips, corners included: the rows they reach,
-     * blurred across, then down. */
+     * blurred across, then down. Each loop's rows are shared between the
+     * threads. */
     for (int32_t y0 : {0, H - strip}) {
         const int32_t first = std::max(0, y0 - r), last = std::min(H, y0 + strip + r);
-        for (int32_t y = first; y < last; y++)
-            for (int32_t x = 0; x < W; x++) work[int64_t(y - first) * W + x] = across(x, y);
+        over_rows(last - first, int64_t(W) * (2 * r + 1), [&](int32_t begin, int32_t end) {
+            for (int32_t y = first + begin; y < first + end; y++)
+                for (int32_t x = 0; x < W; x++) work[int64_t(y - first) * W + x] = across(x, y);
+            return int64_t(0);
+        });
         auto row = [&](int32_t y) { return work + int64_t(mirrored(y, H) - first) * W; };
-        for (int32_t y = y0; y < y0 + strip; y++)
-            for (int32_t x = 0; x < W; x++) {
-                double v = g[0] * row(y)[x];
-                for (int32_t d = 1; d <= r; d++) v += g[d] * (row(y - d)[x] + row(y + d)[x]);
-                take(x, y, v, weight(x, y));
-            }
+        over_rows(strip, int64_t(W) * (2 * r + 1), [&](int32_t begin, int32_t end) {
+            for (int32_t y = y0 + begin; y < y0 + end; y++)
+                for (int32_t x = 0; x < W; x++) {
+                    double v = g[0] * row(y)[x];
+                    for (int32_t d = 1; d <= r; d++) v += g[d] * (row(y - d)[x] + row(y + d)[x]);
+                    take(x, y, v, weight(x, y));
+                }
+            return int64_t(0);
+        });
     }
     /* The left and right strips between them: every row blurred across
      * within the strip, then down. */
     for (int32_t x0 : {0, W - strip}) {
-        for (int32_t y = 0; y < H; y++)
-            for (int32_t x = x0; x < x0 + strip; x++)
-                work[int64_t(y) * strip + x - x0] = across(x, y);
-        for (int32_t y = strip; y < H - strip; y++)
-            for (int32_t x = x0; x < x0 + strip; x++) {
-                auto at = [&](int32_t yy) {
-                    return work[int64_t(mirrored(yy, H)) * strip + x - x0];
-                };
-                double v = g[0] * at(y);
-                for (int32_t d = 1; d <= r; d++) v += g[d] * (at(y - d) + at(y + d));
-                take(x, y, v, weight(x, y));
-            }
+        over_rows(H, int64_t(strip) * (2 * r + 1), [&](int32_t begin, int32_t end) {
+            for (int32_t y = begin; y < end; y++)
+                for (int32_t x = x0; x < x0 + strip; x++)
+                    work[int64_t(y) * strip + x - x0] = across(x, y);
+            return int64_t(0);
+        });
+        over_rows(H - 2 * strip, int64_t(strip) * (2 * r + 1), [&](int32_t begin, int32_t end) {
+            for (int32_t y = strip + begin; y < strip + end; y++)
+                for (int32_t x = x0; x < x0 + strip; x++) {
+                    auto at = [&](int32_t yy) {
+                        return work[int64_t(mirrored(yy, H)) * strip + x - x0];
+                    };
+                    double v = g[0] * at(y);
+                    for (int32_t d = 1; d <= r; d++) v += g[d] * (at(y - d) + at(y + d));
+                    take(x, y, v, weight(x, y));
+                }
+            return int64_t(0);
+        });
     }
 }
 

@@ -306,20 +306,26 @@ void screen_gain(Analysis* a, double screen, const PictureModel& model) {
     const int32_t rings = ring_count(s);
     const double per_ring = 1 / ring_width(s), per_screen = 1 / screen, per_column = 1.0 / s.W;
     /* A Gaussian blur of a tenth of the screen's period, 2 pi^2 sigma^2 in
-     * units of the screen's frequency */
+     * units of the screen's frequency; it is the product of a row's factor
+     * and a column's, which a line of the blur's work space holds. */
     const double pi = 3.14159265358979323846, roll_off = 2 * pi * pi * 0.1 * 0.1;
+    const double per_cycle2 = roll_off * per_screen * per_screen;
+    float* column_soft = a->line;
+    for (int32_t c = 0; c < s.C; c++)
+        column_soft[c] = float(std::exp(-per_cycle2 * (c * per_column) * (c * per_column)));
     over_rows(s.H, s.C, [&](int32_t first, int32_t end) {
         for (int32_t i = first; i < end; i++) {
             float* level = a->level + size_t(i) * size_t(s.C);
             const double v = double(s.fy(i)) / s.H, v2 = v * v;
+            const float row_soft = float(std::exp(-per_cycle2 * v2));
             for (int32_t c = 0; c < s.C; c++) {
                 double u = c * per_column, r = std::sqrt(v2 + u * u);
                 /* from a quarter of the screen's frequency to a half, the
                  * Wiener gain comes in gradually */
                 double ramp = std::min(std::max((r * per_screen - 0.25) * 4, 0.0), 1.0);
-                double f = r * per_screen, soft = std::exp(-roll_off * f * f);
+                float soft = row_soft * column_soft[c];
                 if (ramp == 0) {
-                    level[c] = float(soft);
+                    level[c] = soft;
                     continue;
                 }
                 double t = std::min(std::max(r * per_ring - 0.5, 0.0), rings - 1.001);

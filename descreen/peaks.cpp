@@ -202,11 +202,10 @@ void background_columns(Analysis* a) {
     }
 }
 
-void background_row(const Analysis& a, int32_t i, float* line) {
+void background_row(const Analysis& a, int32_t i, float* line, float* blend) {
     int32_t y0, y1;
     double wy = place(a, i, a.grid_rows, &y0, &y1);
     /* the grid between the two rows of block centres, then along the row */
-    float* blend = a.block;
     for (int32_t x = 0; x < a.grid_columns; x++) blend[x] = float(between_rows(a, y0, y1, wy, x));
     blend[a.grid_columns] = blend[a.grid_columns - 1];
     for (int32_t c = 0; c < a.s.C; c++) {
@@ -351,21 +350,45 @@ bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, 
 Finding find_peaks(Analysis* a) {
     const HalfSpectrum& s = a->s;
     uint32_t* stack = reinterpret_cast<uint32_t*>(a->cut); /* free until the cut */
-    size_t top = 0;
-    std::fill(a->region, a->region + s.bins(), uint8_t(0));
     const double guard = (a->protect + 1.5) * (a->protect + 1.5);
-    /* A pattern whose amplitude is below a thousandth of white cannot be
-     * seen; the rounding of a clean synthetic picture leaves such peaks. */
-    for (int32_t i = 0; i < s.H; i++) {
-        background_row(*a, i, a->line);
-        const float* level = a->level + size_t(i) * size_t(s.C);
-        for (int32_t c = 0; c < s.C; c++) {
-            double e = double(level[c]) - a->line[c];
-            if (e <= peak_excess || s.radius2(i, c) < guard || !is_peak(*a, i, c, e) ||
-                amplitude_of(*a, i, c) < 0.001)
-                continue;
-            stack[top++] = uint32_t(size_t(i) * size_t(s.C) + size_t(c));
+    /* One pass over the rows, in bands shared between the threads, each
+     * with its own line: the peaks, each band's listed in the stack from its
+     * first row's place on, and in a.region the coefficients that stand out
+     * enough to join a peak's region (marked `near`). A pattern whose
+     * amplitude is below a thousandth of white cannot be seen; the rounding
+     * of a clean synthetic picture leaves such peaks. */
+    const uint8_t near = 2;
+    const int64_t parts = a->line_parts;
+    const size_t line = 2 * (size_t(s.C) + 2 * max_reach);
+    size_t listed[64];
+    auto rows_of = [&](int64_t part) { return int32_t(int64_t(s.H) * part / parts); };
+    over_rows(int32_t(parts), int64_t(s.bins() / size_t(parts)), [&](int32_t first, int32_t end) {
+        for (int32_t part = first; part < end; part++) {
+            float* background = a->line + size_t(part) * line;
+            uint32_t* own = stack + size_t(rows_of(part)) * size_t(s.C);
+            size_t n = 0;
+            for (int32_t i = rows_of(part); i < rows_of(part + 1); i++) {
+                background_row(*a, i, background, background + s.C);
+                const float* level = a->level + size_t(i) * size_t(s.C);
+                uint8_t* region = a->region + size_t(i) * size_t(s.C);
+                for (int32_t c = 0; c < s.C; c++) {
+                    double e = double(level[c]) - background[c];
+                    region[c] = 0;
+                    if (e <= region_excess || s.radius2(i, c) < guard) continue;
+                    region[c] = near;
+                    if (e > peak_excess && is_peak(*a, i, c, e) && amplitude_of(*a, i, c) >= 0.001)
+                        own[n++] = uint32_t(size_t(i) * size_t(s.C) + size_t(c));
+                }
+            }
+            listed[part] = n;
         }
+        return int64_t(0);
+    });
+    size_t top = 0;
+    for (int64_t part = 0; part < parts; part++) {
+        std::copy(stack + size_t(rows_of(part)) * size_t(s.C),
+                  stack + size_t(rows_of(part)) * size_t(s.C) + listed[part], stack + top);
+        top += listed[part];
     }
     /* The fine peaks that are the pattern's first, the strongest of them
      * kept; then the coarse ones that beat between them. */
@@ -400,7 +423,7 @@ Finding find_peaks(Analysis* a) {
         }
     }
     /* Each kept peak's region: the coefficients around it, eight-connected,
-     * that stand out by more than region_excess. */
+     * that stand out by more than region_excess, those marked near. */
     top = kept;
     for (size_t n = 0; n < top; n++) a->region[stack[n]] = 1;
     while (top > 0) {
@@ -409,13 +432,18 @@ Finding find_peaks(Analysis* a) {
         for (int32_t dy = -1; dy <= 1; dy++)
             for (int32_t dx = -1; dx <= 1; dx++) {
                 int32_t ni = i + dy, nc = c + dx;
-                resolve(s, &ni, &nc);
+                if (ni < 0 || ni >= s.H || nc < 0 || nc >= s.C) resolve(s, &ni, &nc);
                 size_t n = size_t(ni) * size_t(s.C) + size_t(nc);
-                if (a->region[n] || excess(*a, ni, nc) <= region_excess) continue;
+                if (a->region[n] != near) continue;
                 a->region[n] = 1;
                 stack[top++] = uint32_t(n);
             }
     }
+    over_rows(s.H, s.C, [&](int32_t first, int32_t end) {
+        uint8_t* region = a->region + size_t(first) * size_t(s.C);
+        for (size_t n = 0; n < size_t(end - first) * size_t(s.C); n++) region[n] = region[n] == 1;
+        return int64_t(0);
+    });
     const int held = std::min(count, int(strongest_kept));
     double loudest = 0;
     for (int j = 0; j < held; j++)
