@@ -313,26 +313,39 @@ void screen_gain(Analysis* a, double screen, const PictureModel& model) {
     float* column_soft = a->line;
     for (int32_t c = 0; c < s.C; c++)
         column_soft[c] = float(std::exp(-per_cycle2 * (c * per_column) * (c * per_column)));
+    /* In blocks of a row, on this thread's stack: the radii, the expected
+     * power read at each, then the gain, in loops that run in vector
+     * registers but the middle one. */
+    const float ring_scale = float(per_ring), screen_scale = float(per_screen);
+    const float last_ring = float(rings - 1.001);
     over_rows(s.H, s.C, [&](int32_t first, int32_t end) {
+        const int32_t block = 1024;
+        float radius[block], power[block];
         for (int32_t i = first; i < end; i++) {
             float* level = a->level + size_t(i) * size_t(s.C);
-            const double v = double(s.fy(i)) / s.H, v2 = v * v;
-            const float row_soft = float(std::exp(-per_cycle2 * v2));
-            for (int32_t c = 0; c < s.C; c++) {
-                double u = c * per_column, r = std::sqrt(v2 + u * u);
-                /* from a quarter of the screen's frequency to a half, the
-                 * Wiener gain comes in gradually */
-                double ramp = std::min(std::max((r * per_screen - 0.25) * 4, 0.0), 1.0);
-                float soft = row_soft * column_soft[c];
-                if (ramp == 0) {
-                    level[c] = soft;
-                    continue;
+            const double v = double(s.fy(i)) / s.H;
+            const float v2 = float(v * v), row_soft = float(std::exp(-per_cycle2 * v * v));
+            for (int32_t c0 = 0; c0 < s.C; c0 += block) {
+                const int32_t n = std::min(block, s.C - c0);
+                for (int32_t j = 0; j < n; j++) {
+                    float u = float((c0 + j) * per_column);
+                    radius[j] = std::sqrt(v2 + u * u);
                 }
-                double t = std::min(std::max(r * per_ring - 0.5, 0.0), rings - 1.001);
-                int k = int(t);
-                double e = expected[k] + (t - k) * (expected[k + 1] - expected[k]);
-                double gain = level[c] > e ? e / level[c] : 1;
-                level[c] = float(soft * (1 - ramp * (1 - gain)));
+                for (int32_t j = 0; j < n; j++) {
+                    float t = std::min(std::max(radius[j] * ring_scale - 0.5f, 0.0f), last_ring);
+                    int32_t k = int32_t(t);
+                    power[j] = expected[k] + (t - float(k)) * (expected[k + 1] - expected[k]);
+                }
+                float* l = level + c0;
+                const float* column = column_soft + c0;
+                for (int32_t j = 0; j < n; j++) {
+                    /* from a quarter of the screen's frequency to a half,
+                     * the Wiener gain comes in gradually */
+                    float ramp =
+                        std::min(std::max((radius[j] * screen_scale - 0.25f) * 4, 0.0f), 1.0f);
+                    float gain = l[j] > power[j] ? power[j] / l[j] : 1.0f;
+                    l[j] = row_soft * column[j] * (1 - ramp * (1 - gain));
+                }
             }
         }
         return int64_t(0);
