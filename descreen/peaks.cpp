@@ -50,16 +50,18 @@ void resolve(const HalfSpectrum& s, int32_t* i, int32_t* c) {
 
 bool is_peak(const Analysis& a, int32_t i, int32_t c, double e) {
     const HalfSpectrum& s = a.s;
+    /* The nearest eight first: most coefficients that stand out are not
+     * maxima, and a neighbour above them says so soonest. */
     double ring = -HUGE_VAL;
-    for (int32_t dy = -2; dy <= 2; dy++)
-        for (int32_t dx = -2; dx <= 2; dx++) {
-            if (dy == 0 && dx == 0) continue;
-            int32_t ni = i + dy, nc = c + dx;
-            resolve(s, &ni, &nc);
-            if (excess(a, ni, nc) > e) return false;
-            if (dy == -2 || dy == 2 || dx == -2 || dx == 2)
-                ring = std::max(ring, double(a.level[s.index(ni, nc)]));
-        }
+    for (int32_t reach = 1; reach <= 2; reach++)
+        for (int32_t dy = -reach; dy <= reach; dy++)
+            for (int32_t dx = -reach; dx <= reach; dx++) {
+                if (std::max(std::abs(dy), std::abs(dx)) != reach) continue;
+                int32_t ni = i + dy, nc = c + dx;
+                resolve(s, &ni, &nc);
+                if (excess(a, ni, nc) > e) return false;
+                if (reach == 2) ring = std::max(ring, double(a.level[s.index(ni, nc)]));
+            }
     return a.level[s.index(i, c)] - ring > peak_sharpness;
 }
 
