@@ -142,57 +142,79 @@ int row_spans(const HalfSpectrum& s, int32_t i, const double* py, const double* 
  * coefficients were transformed back alone: those within `reach` cycles per
  * pixel of the peaks (py, px) and their mirror images where in(d2) holds,
  * d2 being the squared distance to the nearest of them. Returns how many
- * coefficients the band holds, or -1 when the transform cannot be made. */
+ * coefficients the band holds, or -1 when the transform cannot be made.
+ *
+ * A cell's power is measured at every other pixel along both axes: the
+ * band's picture changes little within a pixel or two, and those pixels'
+ * values come from a transform of a quarter of the size, the band folded:
+ * coefficient (q, r) of the whole spectrum added into (q mod H / 2, r mod
+ * W / 2). Planes of an odd side are measured at every pixel. */
 template <typename In>
 int64_t band_power(ScreenMap* m, const fftw_complex* spectrum, const HalfSpectrum& s, float* cells,
                    const double* py, const double* px, int n, double reach, In in) {
-    const int32_t H = s.H, C = s.C;
-    int64_t taken = over_rows(H, C, [&](int32_t first, int32_t end) {
-        int64_t count = 0;
+    const int32_t H = s.H, W = s.W, C = s.C;
+    const int32_t fold = H % 2 == 0 && W % 2 == 0 && H >= 2 * m->cell && W >= 2 * m->cell ? 2 : 1;
+    const int32_t FH = H / fold, FW = W / fold, FC = FW / 2 + 1;
+    /* Adds source row q's coefficients of the band into `b`, a row of the
+     * folded half: at r mod FW, or conjugated at FW - r. */
+    auto add_row = [&](int32_t q, fftw_complex* b, bool conjugate) {
         int32_t spans[2 * strongest_kept][2];
         double near_y[2 * strongest_kept], near_x[2 * strongest_kept];
-        for (int32_t q = first; q < end; q++) {
-            const int32_t i = s.centred(q);
-            const fftw_complex* x = spectrum + int64_t(q) * C;
-            fftw_complex* b = m->band + int64_t(q) * C;
-            std::memset(static_cast<void*>(b), 0, sizeof(fftw_complex) * size_t(C));
-            int pieces = row_spans(s, i, py, px, n, reach, spans);
-            /* only the peaks within reach of the row can be nearest */
-            const double fy = double(s.fy(i)) / s.H;
-            int near = 0;
-            for (int k = 0; k < 2 * n; k++) {
-                double y = k < n ? py[k] : -py[k - n], dy = fy - y;
-                if (dy * dy >= reach * reach) continue;
-                near_y[near] = dy * dy;
-                near_x[near++] = k < n ? px[k] : -px[k - n];
-            }
-            for (int p = 0; p < pieces; p++)
-                for (int32_t r = spans[p][0]; r < spans[p][1]; r++) {
-                    double fx = double(r) / s.W, d2 = HUGE_VAL;
-                    for (int k = 0; k < near; k++) {
-                        double dx = fx - near_x[k];
-                        d2 = std::min(d2, near_y[k] + dx * dx);
-                    }
-                    if (in(d2)) {
-                        count++;
-                        b[r][0] = x[r][0];
-                        b[r][1] = x[r][1];
-                    }
+        const int32_t i = s.centred(q);
+        int pieces = row_spans(s, i, py, px, n, reach, spans);
+        /* only the peaks within reach of the row can be nearest */
+        const double fy = double(s.fy(i)) / s.H;
+        int near = 0;
+        for (int k = 0; k < 2 * n; k++) {
+            double y = k < n ? py[k] : -py[k - n], dy = fy - y;
+            if (dy * dy >= reach * reach) continue;
+            near_y[near] = dy * dy;
+            near_x[near++] = k < n ? px[k] : -px[k - n];
+        }
+        const fftw_complex* x = spectrum + int64_t(q) * C;
+        int64_t count = 0;
+        for (int p = 0; p < pieces; p++)
+            for (int32_t r = spans[p][0]; r < spans[p][1]; r++) {
+                double fx = double(r) / s.W, d2 = HUGE_VAL;
+                for (int k = 0; k < near; k++) {
+                    double dx = fx - near_x[k];
+                    d2 = std::min(d2, near_y[k] + dx * dx);
                 }
+                if (!in(d2)) continue;
+                count++;
+                /* a coefficient of column 0 or W / 2 has its mirror image
+                 * in its own column, a row of its own */
+                int32_t to = conjugate ? FW - r : r % FW;
+                if (conjugate && (r == 0 || 2 * r == W)) continue;
+                if (to >= FC) continue;
+                b[to][0] += x[r][0];
+                b[to][1] += conjugate ? -x[r][1] : x[r][1];
+            }
+        return count;
+    };
+    int64_t taken = over_rows(FH, int64_t(C) * fold * fold, [&](int32_t first, int32_t end) {
+        int64_t count = 0;
+        for (int32_t q = first; q < end; q++) {
+            fftw_complex* b = m->band + int64_t(q) * FC;
+            std::memset(static_cast<void*>(b), 0, sizeof(fftw_complex) * size_t(FC));
+            for (int32_t k = 0; k < fold; k++) count += add_row(q + k * FH, b, false);
+            /* the rows whose mirror images fold into row q */
+            if (fold == 2)
+                for (int32_t k = 0; k < fold; k++) add_row((H - q - k * FH + H) % H, b, true);
         }
         return count;
     });
     double* real = reinterpret_cast<double*>(m->band);
-    const int32_t dims[2] = {H, s.W};
-    if (transform_real_axes_back(m->band, real, 2 * int64_t(C), dims, 2)) return -1;
+    const int32_t dims[2] = {FH, FW}, side = m->cell / fold;
+    if (transform_real_axes_back(m->band, real, 2 * int64_t(FC), dims, 2)) return -1;
     over_rows(m->rows, int64_t(m->cell) * s.W, [&](int32_t first, int32_t end) {
         for (int32_t cy = first; cy < end; cy++) {
             float* row_cells = cells + size_t(cy) * size_t(m->columns);
             for (int32_t cx = 0; cx < m->columns; cx++) {
                 double sum = 0;
-                const int32_t x0 = cx * m->cell, x1 = std::min(s.W, x0 + m->cell);
-                for (int32_t y = cy * m->cell; y < std::min(H, (cy + 1) * m->cell); y++) {
-                    const double* row = real + int64_t(y) * 2 * C;
+                const int32_t x0 = cx * side, x1 = std::min(FW, x0 + side);
+                for (int32_t y = cy * side; y < std::min(FH, (cy + 1) * side); y++) {
+                    const double* row = real + int64_t(y) * 2 * FC;
                     for (int32_t x = x0; x < x1; x++) sum += row[x] * row[x];
                 }
                 row_cells[cx] = float(sum);
