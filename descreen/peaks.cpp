@@ -269,14 +269,22 @@ bool on_block_grid(const HalfSpectrum& s, Frequency f) {
 /* A fine peak that is one of a row of evenly spaced peaks through zero,
  * coarser than a screen (lines of text, a drawn grid, a checkerboard's large
  * squares), belongs to the picture's own structure: its neighbours in the
- * row, f m / n for m from n - 2 to n + 1, stand out too, the row's first
- * member, its fundamental, as a peak. A row's members are of about the same
- * strength: a strong sinusoid on a clean picture is not one of them. */
+ * row, f m / n for m from n - 2 to n + 1 (n up to 16), stand out too, the
+ * row's first member, its fundamental, as a peak. The harmonics of
+ * irregular rows, such as lines of text whose dark bands take a fraction of
+ * each line, are patchy far out: there the fundamental stands out as a peak
+ * and so do two fifths of the row's members up to the Nyquist frequency,
+ * three at least. A row's members are of about the same strength: a strong
+ * sinusoid on a clean picture is not one of them. */
 bool in_coarse_row(const Analysis& a, Frequency f, double e) {
     const double r = std::hypot(f.y, f.x), clear = (a.protect + 2) / std::min(a.s.H, a.s.W);
     /* 5 times above the background, and within 10 times of the peak */
     const double threshold = std::max(1.6094379124341003, e - 2.302585092994046);
-    for (int n = 2; n <= 16; n++) {
+    auto member = [&](int m, int n) {
+        return stands_out(a, Frequency{f.y * m / n, f.x * m / n},
+                          m == 1 ? std::max(peak_excess, threshold) : threshold);
+    };
+    for (int n = 2; n <= 64; n++) {
         if (r / n >= coarse) continue;
         /* members closer than three bins are the peak itself */
         if (r / n * std::min(a.s.H, a.s.W) < 3) break;
@@ -287,10 +295,21 @@ bool in_coarse_row(const Analysis& a, Frequency f, double e) {
             double rm = r * m / n;
             if (m == n || rm < clear || rm > 0.5) continue;
             looked++;
-            found += stands_out(a, Frequency{f.y * m / n, f.x * m / n},
-                                m == 1 ? std::max(peak_excess, threshold) : threshold);
+            found += member(m, n);
         }
-        if (looked >= 2 && found == looked) return true;
+        if (n <= 16 && looked >= 2 && found == looked) return true;
+        /* The whole row, from its fundamental, but for the members next to
+         * the peak: a screen's peak is wide, for the picture's own spectrum
+         * lies around it, and its neighbours a few bins away stand out. */
+        if (r / n < clear || !member(1, n)) continue;
+        found = 0;
+        looked = 0;
+        for (int m = 2; r * m / n <= 0.5; m++)
+            if (std::abs(m - n) > 2) {
+                looked++;
+                found += member(m, n);
+            }
+        if (found >= 3 && 5 * found >= 2 * looked) return true;
     }
     return false;
 }
@@ -340,10 +359,12 @@ bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, 
             }
     /* Two gratings multiplied, as when a pattern is photographed through
      * another, give their sum and their difference equal amplitudes: a
-     * coarse peak with half the amplitude of the strongest fine one or more
-     * is the slow beat of the fine one. */
+     * coarse peak with half to four times the amplitude of the strongest
+     * fine one is the slow beat of the fine one. One far stronger is the
+     * picture's own coarse structure, such as lines of text, whose faint
+     * harmonics near the Nyquist frequency stand out as fine peaks. */
     const double level = a.level[size_t(i) * size_t(s.C) + size_t(c)];
-    if (n > 0 && level > fine_level - 0.6931472) return true;
+    if (n > 0 && level > fine_level - 0.6931472 && level < fine_level + 1.3862944) return true;
     return lone_sinusoid(a, i, c, f);
 }
 

@@ -131,11 +131,12 @@ TEST(Descreen, PatternsTakenOutAndThePictureKept) {
     }
 }
 
-/* Lines of text set in letters of their own widths, from 112 pixels down:
- * stems, bars and serifs chosen by a hash of the letter's place. */
-bool proportional_text(int x, int y) {
-    const int line = y / 18, top = line * 18 + 4;
-    if (y < 112 || y < top || y >= top + 10 || x < 8) return false;
+/* Lines of text set in letters of their own widths, `pitch` pixels apart
+ * and `height` tall, from row `first` down: stems, bars and serifs chosen by
+ * a hash of the letter's place. */
+bool proportional_text(int x, int y, int pitch = 18, int height = 10, int first = 112) {
+    const int line = y / pitch, top = line * pitch + 4;
+    if (y < first || y < top || y >= top + height || x < 8) return false;
     for (uint32_t n = 0, left = 8;; n++) {
         uint32_t h = n * 2654435761u ^ uint32_t(line) * 40503u;
         h ^= h >> 13;
@@ -144,8 +145,10 @@ bool proportional_text(int x, int y) {
         if (right > 248 || int(left) > x) return false;
         if (x < right && (h >> 8) % 7 != 0) {
             const int kind = (h >> 12) % 4, row = y - top;
-            return x == int(left) || (kind == 0 && x == right - 1) || (kind == 1 && row == 4) ||
-                   (kind == 2 && (row == 0 || row == 9)) || (kind == 3 && row == 9);
+            return x == int(left) || (kind == 0 && x == right - 1) ||
+                   (kind == 1 && row == height / 2 - 1) ||
+                   (kind == 2 && (row == 0 || row == height - 1)) ||
+                   (kind == 3 && row == height - 1);
         }
         left = uint32_t(right + 1 + int((h >> 16) % 2));
     }
@@ -209,6 +212,20 @@ TEST(Descreen, TextAndDrawingsLeftAlone) {
                 ASSERT_EQ(result, noErr) << what;
                 EXPECT_TRUE(host_same_samples(*in, out)) << what;
             }
+            /* a scan of larger text: its noise leaves few neighbours equal,
+             * and the harmonics of its lines reach the Nyquist frequency in
+             * patches */
+            HostImage scan = make_image(rows, columns, planes, depth, [&](int x, int y, int) {
+                uint32_t h = uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u;
+                h ^= h >> 15;
+                h *= 2246822519u;
+                h ^= h >> 13;
+                double v = proportional_text(x, y, 32, 20, 0) ? 0.1 : 1.0;
+                return sample(std::min(1.0, v + 0.02 * (double(h % 2001) / 1000 - 1)));
+            });
+            HostImage read = plugin.run(scan, &result);
+            ASSERT_EQ(result, noErr) << what;
+            EXPECT_GE(psnr(read, scan), 45) << what << ": a scan of text";
             /* a page: a screened picture above, text below; where the
              * screen lies is measured at half the resolution on planes of
              * even sides and in full on others */
