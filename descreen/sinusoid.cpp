@@ -29,6 +29,10 @@ namespace {
 const double pi = 3.14159265358979323846;
 typedef std::complex<double> Complex;
 
+/* The root mean square of the local level, in units of white, below which
+ * a pattern is not measured against it. */
+const double least_level = 0.01;
+
 double blackman(int32_t n, int32_t N) {
     double t = 2 * pi * (n + 0.5) / N;
     return 0.42 - 0.5 * std::cos(t) + 0.08 * std::cos(2 * t);
@@ -230,9 +234,16 @@ void fit_follow(const double* plane, int32_t H, int32_t W, int32_t stride, const
         }
         return int64_t(0);
     });
-    double p = 0;
-    for (int32_t y = 0; y < H; y++) p += blackman(y, H) * power[y];
-    if (!(p > 0)) return;
+    /* A level that hardly varies, as over a flat background, has too
+     * little to measure against: its own faint ripple would be taken for
+     * the pattern's following, and the ratio would blow it up. */
+    double p = 0, weight = 0, across = 0;
+    for (int32_t x = 0; x < W; x++) across += window[x];
+    for (int32_t y = 0; y < H; y++) {
+        p += blackman(y, H) * power[y];
+        weight += blackman(y, H) * across;
+    }
+    if (!(p > least_level * least_level * weight)) return;
     const Complex B = 2.0 * column_sum(along, H, z->fy) / p;
     z->follow_re = B.real();
     z->follow_im = B.imag();

@@ -31,15 +31,16 @@ struct Pattern {
     double (*add)(int x, int y); /* in units of white */
     double at_least;             /* dB against the picture; 0: bit for bit */
     bool multiplies;             /* the picture by 1 + the pattern, not adds to it */
+    bool flat;                   /* over a flat grey picture instead */
 };
 
 const Pattern patterns[] = {
-    {"nothing", [](int, int) { return 0.0; }, 0, false},
+    {"nothing", [](int, int) { return 0.0; }, 0, false, false},
     /* 11 and 10 periods across 96 x 128 pixels: a peak on one frequency of
      * the transform */
     {"a sinusoid",
      [](int x, int y) { return 0.1 * std::sin(2 * pi * (11.0 * x / 128 + 10.0 * y / 96) + 0.3); },
-     45, false},
+     45, false, false},
     /* 7.3 pixels at 23 degrees: between the transform's frequencies, and
      * spread a little over all of them */
     {"a sinusoid between frequencies",
@@ -47,14 +48,22 @@ const Pattern patterns[] = {
          double t = 23 * pi / 180;
          return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
      },
-     45, false},
+     45, false, false},
+    /* the same over flat grey, whose local level has nothing to measure
+     * a pattern's following against */
+    {"a sinusoid between frequencies over flat grey",
+     [](int x, int y) {
+         double t = 23 * pi / 180;
+         return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
+     },
+     45, false, true},
     /* a sinusoid of 3 rows: as regular as scan lines, but with no level of
      * its own to give back */
     {"a sinusoid of 3 rows", [](int, int y) { return 0.08 * std::sin(2 * pi * y / 3 + 0.7); }, 45,
-     false},
+     false, false},
     /* every third row darker, as a scanner's sensor leaves: the picture's
      * level comes back too */
-    {"scan lines", [](int, int y) { return y % 3 == 0 ? -0.06 : 0.0; }, 45, false},
+    {"scan lines", [](int, int y) { return y % 3 == 0 ? -0.06 : 0.0; }, 45, false, false},
     /* a grating that multiplies the picture, as one photographed through
      * another does: stronger where the picture is light. Taken out with
      * one amplitude everywhere, it leaves about 50 dB. */
@@ -63,7 +72,7 @@ const Pattern patterns[] = {
          double t = 20 * pi / 180;
          return 0.12 * std::cos(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 3.7 + 0.2);
      },
-     52, true},
+     52, true, false},
     /* dots 5 pixels apart at 15 degrees: a lattice of peaks */
     {"a dot screen",
      [](int x, int y) {
@@ -72,7 +81,7 @@ const Pattern patterns[] = {
                 v = k * (y * std::cos(t) - x * std::sin(t));
          return 0.06 * (std::cos(u) + std::cos(v));
      },
-     30, false},
+     30, false, false},
 };
 
 /* The picture plus the pattern at a depth, and a fourth plane of noise. */
@@ -81,7 +90,7 @@ HostImage patterned(const Pattern& pattern, int depth, bool clean) {
     double white = white_of(depth);
     return make_image(rows, columns, 4, depth, [&](int x, int y, int p) {
         if (p == 3) return host_sample(noise, x, y, p);
-        double v = picture(x, y, p), d = clean ? 0 : pattern.add(x, y);
+        double v = pattern.flat ? 0.5 : picture(x, y, p), d = clean ? 0 : pattern.add(x, y);
         v = (pattern.multiplies ? v * (1 + d) : v + d) * white;
         return depth == 32 ? double(float(v)) : std::round(v);
     });
