@@ -307,6 +307,34 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     if (!read_plane(image, k, real, b)) return left_alone;
     Finding found;
     if (analyse(spectrum, b, plans, a, &found)) return failed;
+    /* The plane seen through the map as the planes so far make it: read,
+     * each sample weighted by the map, and analysed. */
+    auto look_through_map = [&](Finding* seen) {
+        read_plane(image, k, real, b);
+        over_rows(H, s.W, [&](int32_t first, int32_t end) {
+            for (int32_t y = first; y < end; y++)
+                for (int32_t x = 0; x < s.W; x++)
+                    real[int64_t(y) * 2 * C + x] *= screen_map_window_at(*map, x, y);
+            return int64_t(0);
+        });
+        read_borders(real, H, s.W, b);
+        return analyse(spectrum, b, plans, a, seen);
+    };
+    /* On a page whose screen the planes before found, this plane's ink may
+     * cover too little of the page to stand out over the whole of it: it is
+     * looked for where the map says the screen lies. */
+    bool windowed = false;
+    if (found.screen == 0 && map->screen > 0 && screen_map_window(map)) {
+        Finding seen;
+        if (look_through_map(&seen)) return failed;
+        windowed = std::fabs(seen.screen - map->screen) < 0.02 * map->screen;
+        if (windowed) {
+            found = seen;
+        } else {
+            read_plane(image, k, real, b);
+            if (analyse(spectrum, b, plans, a, &found)) return failed;
+        }
+    }
     const int32_t base = k * plane_steps;
     if (progress->cancelled_at(base + 1)) return cancelled;
     /* a photograph's own faint ripple, less than an 8-bit step, is not
@@ -324,7 +352,7 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     const int64_t region_bytes = (int64_t(s.bins()) + 7) / 8 * 8;
     float* level = reinterpret_cast<float*>(first_region + region_bytes);
     if (fit_bytes + region_bytes + 4 * int64_t(H) * s.W > band_bytes) level = nullptr;
-    if (!found.dots && fit_bytes + int64_t(s.bins()) <= band_bytes) {
+    if (!found.dots && !windowed && fit_bytes + int64_t(s.bins()) <= band_bytes) {
         const Finding first = found;
         Peak peaks[strongest_kept];
         std::copy(a->strongest, a->strongest + strongest_kept, peaks);
@@ -341,7 +369,7 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     if (progress->cancelled_at(base + 2)) return cancelled;
     const double N = double(H) * double(s.W);
     /* a screen is taken out where it lies; other patterns cover the picture */
-    if (found.screen > 0 && !map->whole &&
+    if (found.screen > 0 && !map->whole && !windowed &&
         !screen_map_add(map, spectrum, *a, found.screen, found.fine))
         return failed;
     /* On a page where the screen lies in part of the picture, the filter is
@@ -349,18 +377,9 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
      * map, without the text and paper beside it, whose edges would make
      * the picture's own spectrum look richer than it is where the screen
      * lies. It is then applied to the whole plane. */
-    bool windowed = found.screen > 0 && screen_map_window(map);
-    if (windowed) {
-        read_plane(image, k, real, b);
-        over_rows(H, s.W, [&](int32_t first, int32_t end) {
-            for (int32_t y = first; y < end; y++)
-                for (int32_t x = 0; x < s.W; x++)
-                    real[int64_t(y) * 2 * C + x] *= screen_map_window_at(*map, x, y);
-            return int64_t(0);
-        });
-        read_borders(real, H, s.W, b);
+    if (!windowed && found.screen > 0 && screen_map_window(map)) {
         Finding seen;
-        if (analyse(spectrum, b, plans, a, &seen)) return failed;
+        if (look_through_map(&seen)) return failed;
         /* the same screen, or the plane as a whole after all */
         windowed = std::fabs(seen.screen - found.screen) < 0.02 * found.screen;
         if (windowed) {

@@ -98,6 +98,7 @@ void screen_map_carve(ScreenMap* m, int32_t H, int32_t W, void* buffer) {
     std::fill(m->map, m->map + cells, 0.0f);
     m->planes = 0;
     m->whole = false;
+    m->screen = 0;
 }
 
 namespace {
@@ -250,7 +251,7 @@ bool screen_map_add(ScreenMap* m, const fftw_complex* spectrum, const Analysis& 
     int64_t off_bins = band_power(m, spectrum, s, off, py, px, n, reach,
                                   [&](double d2) { return d2 >= radius2 && d2 < reach2; });
     if (off_bins < 0) return false;
-    m->planes++;
+    if (m->planes++ == 0) m->screen = screen;
     if (on_bins == 0 || off_bins == 0) { /* no rings to compare: everywhere */
         m->whole = true;
         return true;

@@ -19,6 +19,7 @@ struct ScreenMap {
                        finished, the sum of the planes' log ratios */
     int planes;     /* the planes added to it */
     bool whole;     /* a plane's screen covers the picture: no more are measured */
+    double screen;  /* the first measured plane's screen frequency, or 0 */
     float* window;  /* the map as the planes so far make it, one value per cell */
     float* cells;   /* one plane's map, and two more such arrays */
     float* scratch; /* a row or a column of cells */

@@ -241,13 +241,15 @@ TEST(Descreen, TextAndDrawingsLeftAlone) {
             for (int width : {256, 255}) {
                 columns = width;
                 auto page = [&](bool clean) {
-                    return make_image(rows, columns, planes, depth, [&](int x, int y, int) {
+                    return make_image(rows, columns, planes, depth, [&](int x, int y, int p) {
                         if (y >= 96) return sample(proportional_text(x, y) ? 0.1 : 1.0);
                         double t = 15 * pi / 180, k = 2 * pi / 5;
                         double u = k * (x * std::cos(t) + y * std::sin(t)),
                                v = k * (y * std::cos(t) - x * std::sin(t));
+                        /* the third plane's ink faint */
+                        double ink = p == 2 ? 0.03 : 0.1;
                         return sample(picture(x, y, 0) +
-                                      (clean ? 0 : 0.1 * (std::cos(u) + std::cos(v))));
+                                      (clean ? 0 : ink * (std::cos(u) + std::cos(v))));
                     });
                 };
                 HostImage scanned = page(false), printed = page(true);
