@@ -317,10 +317,13 @@ bool in_coarse_row(const Analysis& a, Frequency f, double e) {
 /* A coarse peak far above its background without harmonics, from 2 f to
  * 9 f, is a sinusoid: laid over the picture, as stripes are, for a
  * picture's own coarse structure has edges, whose harmonics are within a
- * few times of the fundamental. */
-bool lone_sinusoid(const Analysis& a, int32_t i, int32_t c, Frequency f) {
-    const double strong = 3.6888794541139363; /* ln 40 */
-    if (excess(a, i, c) < strong) return false;
+ * few times of the fundamental. A sinusoid whose period does not divide
+ * the picture's size shares its power with the bins beside its own, and
+ * a photograph is rich near zero: 12 times above the background is far
+ * enough. */
+bool lone_sinusoid(const Analysis& a, int32_t i, int32_t c, Frequency f, double e) {
+    const double strong = 2.4849066497880004; /* ln 12 */
+    if (e < strong) return false;
     const double level = a.level[size_t(i) * size_t(a.s.C) + size_t(c)];
     for (int m = 2; m <= 9; m++) {
         Frequency h{f.y * m, f.x * m};
@@ -332,6 +335,22 @@ bool lone_sinusoid(const Analysis& a, int32_t i, int32_t c, Frequency f) {
             return false;
     }
     return true;
+}
+
+/* The excess of the power of (i, c) and of its stronger neighbours along
+ * each axis and between them: where a sinusoid's frequency falls between
+ * the transform's, it shares its power between these four. */
+double split_excess(const Analysis& a, int32_t i, int32_t c) {
+    const HalfSpectrum& s = a.s;
+    auto power = [&](int32_t di, int32_t dc) {
+        int32_t ni = i + di, nc = c + dc;
+        resolve(s, &ni, &nc);
+        return std::exp(2.0 * a.level[size_t(ni) * size_t(s.C) + size_t(nc)]);
+    };
+    const int32_t di = power(-1, 0) > power(1, 0) ? -1 : 1;
+    const int32_t dc = power(0, -1) > power(0, 1) ? -1 : 1;
+    double sum = power(0, 0) + power(di, 0) + power(0, dc) + power(di, dc);
+    return 0.5 * std::log(sum) - background(a, i, c);
 }
 
 /* Is peak (i, c) the pattern's? Fine peaks are, unless they belong to the
@@ -365,7 +384,7 @@ bool is_pattern(const Analysis& a, int32_t i, int32_t c, const Frequency* fine, 
      * harmonics near the Nyquist frequency stand out as fine peaks. */
     const double level = a.level[size_t(i) * size_t(s.C) + size_t(c)];
     if (n > 0 && level > fine_level - 0.6931472 && level < fine_level + 1.3862944) return true;
-    return lone_sinusoid(a, i, c, f);
+    return lone_sinusoid(a, i, c, f, excess(a, i, c));
 }
 
 } // namespace
@@ -444,6 +463,28 @@ Finding find_peaks(Analysis* a) {
             }
             if (fine_count > 0) screen = screen_frequency(*a, fine_count, &dots);
         }
+    }
+    /* Without a screen, a coarse sinusoid whose period does not divide the
+     * picture's size may not stand out at any one bin: the coarse local
+     * maxima that stand out with the bins they share their power with, and
+     * are lone sinusoids, are the pattern's too. */
+    if (screen == 0) {
+        const int32_t rows = int32_t(coarse * s.H) + 1, columns = int32_t(coarse * s.W) + 1;
+        for (int32_t i = std::max(0, s.H / 2 - rows); i < std::min(s.H, s.H / 2 + rows + 1); i++)
+            for (int32_t c = 0; c < std::min(s.C, columns + 1); c++) {
+                Frequency f = frequency_of(s, i, c);
+                const double e = excess(*a, i, c);
+                if (std::hypot(f.y, f.x) > coarse || s.radius2(i, c) < guard ||
+                    e <= region_excess || e > peak_excess || !is_peak(*a, i, c, e))
+                    continue;
+                const double shared = split_excess(*a, i, c);
+                if (shared <= peak_excess || !lone_sinusoid(*a, i, c, f, shared) ||
+                    amplitude_of(*a, i, c) < 0.001)
+                    continue;
+                keep_strongest(a, count, Peak{i, c, float(e)});
+                count++;
+                stack[kept++] = uint32_t(size_t(i) * size_t(s.C) + size_t(c));
+            }
     }
     /* Each kept peak's region: the coefficients around it, eight-connected,
      * that stand out by more than region_excess, those marked near. */

@@ -49,6 +49,14 @@ const Pattern patterns[] = {
          return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
      },
      45, false, false},
+    /* coarser than any screen, 14.3 pixels at 67 degrees, between the
+     * transform's frequencies: its power shared between four of them */
+    {"a coarse sinusoid between frequencies",
+     [](int x, int y) {
+         double t = 67 * pi / 180;
+         return 0.06 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 14.3 + 1.0);
+     },
+     45, false, false},
     /* the same over flat grey, whose local level has nothing to measure
      * a pattern's following against */
     {"a sinusoid between frequencies over flat grey",
