@@ -26,6 +26,12 @@ double picture(int x, int y, int p) {
     return level + disc;
 }
 
+/* A sinusoid of `period` pixels whose crests run across `degrees`. */
+double sinusoid(int x, int y, double degrees, double period, double phase) {
+    double t = degrees * pi / 180;
+    return std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / period + phase);
+}
+
 struct Pattern {
     const char* what;
     double (*add)(int x, int y); /* in units of white */
@@ -44,27 +50,15 @@ const Pattern patterns[] = {
     /* 7.3 pixels at 23 degrees: between the transform's frequencies, and
      * spread a little over all of them */
     {"a sinusoid between frequencies",
-     [](int x, int y) {
-         double t = 23 * pi / 180;
-         return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
-     },
-     45, false, false},
+     [](int x, int y) { return 0.08 * sinusoid(x, y, 23, 7.3, 0.4); }, 45, false, false},
     /* coarser than any screen, 14.3 pixels at 67 degrees, between the
      * transform's frequencies: its power shared between four of them */
     {"a coarse sinusoid between frequencies",
-     [](int x, int y) {
-         double t = 67 * pi / 180;
-         return 0.06 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 14.3 + 1.0);
-     },
-     45, false, false},
+     [](int x, int y) { return 0.06 * sinusoid(x, y, 67, 14.3, 1.0); }, 45, false, false},
     /* the same over flat grey, whose local level has nothing to measure
      * a pattern's following against */
     {"a sinusoid between frequencies over flat grey",
-     [](int x, int y) {
-         double t = 23 * pi / 180;
-         return 0.08 * std::sin(2 * pi * (x * std::cos(t) + y * std::sin(t)) / 7.3 + 0.4);
-     },
-     45, false, true},
+     [](int x, int y) { return 0.08 * sinusoid(x, y, 23, 7.3, 0.4); }, 45, false, true},
     /* a sinusoid of 3 rows: as regular as scan lines, but with no level of
      * its own to give back */
     {"a sinusoid of 3 rows", [](int, int y) { return 0.08 * std::sin(2 * pi * y / 3 + 0.7); }, 45,
