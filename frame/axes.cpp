@@ -12,6 +12,13 @@ namespace {
  * block out of the cache (both slower on the development machine). */
 const int32_t block = 16;
 
+/* A gathered column starts a cache line further on than a column of the
+ * axis's length would: at power-of-two lengths the block's 16 columns
+ * would otherwise start in the same cache set, more of them than a set
+ * holds, and gathering and putting back would evict each other's lines
+ * (2048 x 1025 values: 14.1 ms against 10.9 for the whole pass). */
+const int32_t pad = 4;
+
 /* Axes of at most this many values are not gathered. */
 const int32_t short_axis = 16;
 
@@ -40,7 +47,8 @@ int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_
     }
     const int64_t blocks = (width + block - 1) / block * repeats;
     const int64_t parts = threads_for(blocks);
-    const int64_t per_part = int64_t(length) * block;
+    const int32_t distance = length + pad;
+    const int64_t per_part = int64_t(distance) * block;
     fftw_complex* gathered =
         spectra_fault() ? nullptr
                         : static_cast<fftw_complex*>(
@@ -53,8 +61,8 @@ int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_
     fftw_plan_with_nthreads(1);
     fftw_plan plan = spectra_fault()
                          ? nullptr
-                         : fftw_plan_many_dft(1, &length, block, gathered, nullptr, 1, length,
-                                              gathered, nullptr, 1, length, sign, FFTW_ESTIMATE);
+                         : fftw_plan_many_dft(1, &length, block, gathered, nullptr, 1, distance,
+                                              gathered, nullptr, 1, distance, sign, FFTW_ESTIMATE);
     fftw_plan_with_nthreads(threads);
     if (!plan) {
         fftw_free(gathered);
@@ -72,19 +80,19 @@ int16_t transform_columns(fftw_complex* a, int32_t length, int64_t width, int32_
                 for (int32_t y = 0; y < length; y++) {
                     const fftw_complex* row = array + y * width + x;
                     for (int64_t c = 0; c < count; c++) {
-                        g[c * length + y][0] = row[c][0];
-                        g[c * length + y][1] = row[c][1];
+                        g[c * distance + y][0] = row[c][0];
+                        g[c * distance + y][1] = row[c][1];
                     }
                 }
                 if (count < block)
-                    std::memset(g + count * length, 0,
-                                sizeof(fftw_complex) * size_t((block - count) * length));
+                    std::memset(g + count * distance, 0,
+                                sizeof(fftw_complex) * size_t((block - count) * distance));
                 fftw_execute_dft(plan, g, g);
                 for (int32_t y = 0; y < length; y++) {
                     fftw_complex* row = array + y * width + x;
                     for (int64_t c = 0; c < count; c++) {
-                        row[c][0] = g[c * length + y][0];
-                        row[c][1] = g[c * length + y][1];
+                        row[c][0] = g[c * distance + y][0];
+                        row[c][1] = g[c * distance + y][1];
                     }
                 }
             }
