@@ -82,6 +82,10 @@ struct Analysis {
     int64_t line_parts;    /* the threads that filter, each with its own line */
     int32_t side;          /* a block's side in bins */
     int32_t grid_rows, grid_columns;
+    /* The most the background changes from one bin to the next down the
+     * rows and along them: the grid's largest step between neighbouring
+     * blocks over a block's side. */
+    double slope_rows, slope_columns;
     double protect; /* radius in bins around zero that is never touched */
     Peak strongest[strongest_kept];
 };

@@ -50,6 +50,28 @@ void resolve(const HalfSpectrum& s, int32_t* i, int32_t* c) {
 
 bool is_peak(const Analysis& a, int32_t i, int32_t c, double e) {
     const HalfSpectrum& s = a.s;
+    /* Away from the half's edges the neighbours are at fixed offsets, and
+     * their background is within the grid's slope of this one's, to the
+     * float rounding of `e`: most are told above or below from their
+     * log-magnitudes alone. */
+    if (i >= 2 && i < s.H - 2 && c >= 2 && c < s.C - 2) {
+        const size_t C = size_t(s.C), k = size_t(i) * C + size_t(c);
+        const double guard = (a.protect + 1.5) * (a.protect + 1.5), here = a.level[k];
+        double ring = -HUGE_VAL;
+        for (int32_t reach = 1; reach <= 2; reach++)
+            for (int32_t dy = -reach; dy <= reach; dy++)
+                for (int32_t dx = -reach; dx <= reach; dx++) {
+                    if (std::max(std::abs(dy), std::abs(dx)) != reach) continue;
+                    const double level = a.level[size_t(int64_t(k) + int64_t(dy) * s.C + dx)];
+                    const double bound =
+                        std::abs(dy) * a.slope_rows + std::abs(dx) * a.slope_columns + 1e-3;
+                    const double rise = level - here;
+                    if (rise > bound && s.radius2(i + dy, c + dx) >= guard) return false;
+                    if (rise >= -bound && excess(a, i + dy, c + dx) > e) return false;
+                    if (reach == 2) ring = std::max(ring, level);
+                }
+        return here - ring > peak_sharpness;
+    }
     /* The nearest eight first: most coefficients that stand out are not
      * maxima, and a neighbour above them says so soonest. */
     double ring = -HUGE_VAL;
@@ -167,6 +189,17 @@ void background_grid(Analysis* a) {
         }
         return int64_t(0);
     });
+    double rows = 0, columns = 0;
+    for (int32_t gy = 0; gy < a->grid_rows; gy++)
+        for (int32_t gx = 0; gx < a->grid_columns; gx++) {
+            const float* g = a->grid + size_t(gy) * size_t(a->grid_columns) + size_t(gx);
+            if (gy + 1 < a->grid_rows)
+                rows = std::max(rows, double(std::fabs(g[a->grid_columns] - g[0])));
+            if (gx + 1 < a->grid_columns)
+                columns = std::max(columns, double(std::fabs(g[1] - g[0])));
+        }
+    a->slope_rows = rows / a->side;
+    a->slope_columns = columns / a->side;
 }
 
 namespace {
@@ -290,20 +323,22 @@ bool in_coarse_row(const Analysis& a, Frequency f, double e) {
         if (r / n * std::min(a.s.H, a.s.W) < 3) break;
         /* f m / n for m = n - 2 .. n + 1, where they are clear of zero and
          * below the Nyquist frequency */
-        int found = 0, looked = 0;
-        for (int m = n - 2; m <= n + 1; m++) {
-            double rm = r * m / n;
-            if (m == n || rm < clear || rm > 0.5) continue;
-            looked++;
-            found += member(m, n);
+        if (n <= 16) {
+            int looked = 0;
+            bool all = true;
+            for (int m = n - 2; m <= n + 1 && all; m++) {
+                double rm = r * m / n;
+                if (m == n || rm < clear || rm > 0.5) continue;
+                looked++;
+                all = member(m, n);
+            }
+            if (looked >= 2 && all) return true;
         }
-        if (n <= 16 && looked >= 2 && found == looked) return true;
         /* The whole row, from its fundamental, but for the members next to
          * the peak: a screen's peak is wide, for the picture's own spectrum
          * lies around it, and its neighbours a few bins away stand out. */
         if (r / n < clear || !member(1, n)) continue;
-        found = 0;
-        looked = 0;
+        int found = 0, looked = 0;
         for (int m = 2; r * m / n <= 0.5; m++)
             if (std::abs(m - n) > 2) {
                 looked++;
