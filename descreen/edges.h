@@ -42,11 +42,34 @@ void blur_edges(int32_t H, int32_t W, double period, double* work, Scan scan, Ta
         int32_t d = std::min({x, y, W - 1 - x, H - 1 - y});
         return std::min(1.0, 2 * (1 - d / width));
     };
-    auto across = [&](int32_t x, int32_t y) {
-        double v = g[0] * scan(x, y);
-        for (int32_t d = 1; d <= r; d++)
-            v += g[d] * (scan(mirrored(x - d, W), y) + scan(mirrored(x + d, W), y));
-        return v;
+    /* Row y blurred across, columns x0 to x1 - 1 into out[0 ..): a piece of
+     * the row at a time, read once with its mirrored ends into a line on
+     * this thread's stack. */
+    auto across = [&](int32_t y, int32_t x0, int32_t x1, double* out) {
+        const int32_t piece = 256;
+        double line[piece + 2 * 63];
+        for (int32_t p0 = x0; p0 < x1; p0 += piece) {
+            const int32_t n = std::min(piece, x1 - p0);
+            for (int32_t j = 0; j < n + 2 * r; j++) line[j] = scan(mirrored(p0 - r + j, W), y);
+            for (int32_t j = 0; j < n; j++) {
+                const double* at = line + r + j;
+                double v = g[0] * at[0];
+                for (int32_t d = 1; d <= r; d++) v += g[d] * (at[-d] + at[d]);
+                out[p0 - x0 + j] = v;
+            }
+        }
+    };
+    /* Row y of the output, columns x0 to x1 - 1, from the rows blurred
+     * across, which row(y) gives from column x0 on. */
+    auto down = [&](int32_t y, int32_t x0, int32_t x1, auto row) {
+        const double* rows[2 * 63 + 1];
+        for (int32_t d = -r; d <= r; d++) rows[r + d] = row(mirrored(y + d, H));
+        for (int32_t x = x0; x < x1; x++) {
+            const int32_t j = x - x0;
+            double v = g[0] * rows[r][j];
+            for (int32_t d = 1; d <= r; d++) v += g[d] * (rows[r - d][j] + rows[r + d][j]);
+            take(x, y, v, weight(x, y));
+        }
     };
 
     /* The top and bottom strips, corners included: the rows they reach,
@@ -56,17 +79,12 @@ void blur_edges(int32_t H, int32_t W, double period, double* work, Scan scan, Ta
         const int32_t first = std::max(0, y0 - r), last = std::min(H, y0 + strip + r);
         over_rows(last - first, int64_t(W) * (2 * r + 1), [&](int32_t begin, int32_t end) {
             for (int32_t y = first + begin; y < first + end; y++)
-                for (int32_t x = 0; x < W; x++) work[int64_t(y - first) * W + x] = across(x, y);
+                across(y, 0, W, work + int64_t(y - first) * W);
             return int64_t(0);
         });
-        auto row = [&](int32_t y) { return work + int64_t(mirrored(y, H) - first) * W; };
         over_rows(strip, int64_t(W) * (2 * r + 1), [&](int32_t begin, int32_t end) {
             for (int32_t y = y0 + begin; y < y0 + end; y++)
-                for (int32_t x = 0; x < W; x++) {
-                    double v = g[0] * row(y)[x];
-                    for (int32_t d = 1; d <= r; d++) v += g[d] * (row(y - d)[x] + row(y + d)[x]);
-                    take(x, y, v, weight(x, y));
-                }
+                down(y, 0, W, [&](int32_t yy) { return work + int64_t(yy - first) * W; });
             return int64_t(0);
         });
     }
@@ -75,20 +93,12 @@ void blur_edges(int32_t H, int32_t W, double period, double* work, Scan scan, Ta
     for (int32_t x0 : {0, W - strip}) {
         over_rows(H, int64_t(strip) * (2 * r + 1), [&](int32_t begin, int32_t end) {
             for (int32_t y = begin; y < end; y++)
-                for (int32_t x = x0; x < x0 + strip; x++)
-                    work[int64_t(y) * strip + x - x0] = across(x, y);
+                across(y, x0, x0 + strip, work + int64_t(y) * strip);
             return int64_t(0);
         });
         over_rows(H - 2 * strip, int64_t(strip) * (2 * r + 1), [&](int32_t begin, int32_t end) {
             for (int32_t y = strip + begin; y < strip + end; y++)
-                for (int32_t x = x0; x < x0 + strip; x++) {
-                    auto at = [&](int32_t yy) {
-                        return work[int64_t(mirrored(yy, H)) * strip + x - x0];
-                    };
-                    double v = g[0] * at(y);
-                    for (int32_t d = 1; d <= r; d++) v += g[d] * (at(y - d) + at(y + d));
-                    take(x, y, v, weight(x, y));
-                }
+                down(y, x0, x0 + strip, [&](int32_t yy) { return work + int64_t(yy) * strip; });
             return int64_t(0);
         });
     }
