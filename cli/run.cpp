@@ -375,7 +375,7 @@ int run_files(const char* wanted, int argc, char** argv) {
         job->out.meta = job->in.meta;
         job->out.spectrum = steps.spectrum;
         if (steps.spectrum) job->out.meta.icc.clear();
-        if (descreen)
+        if (descreen && !quiet)
             job->note = descreen_report(job->in.image, job->out.image,
                                         job->in.colours == ImageColours::grey ? 1 : 3);
         return true;
