@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <fftw3.h>
 #include <vector>
 
@@ -28,6 +29,29 @@ struct Found {
         return a < 0 ? a + 180 : a >= 180 ? a - 180 : a;
     }
 };
+
+/* Row y of what was taken out: d[x] the sum over the colour planes of
+ * input minus output, and largest[x] the largest of them in size, in the
+ * depth's own scale. */
+template <typename T>
+void taken_row(const HostImage& in, const HostImage& out, int32_t colours, int32_t y, double* d,
+               double* largest) {
+    const uint8_t* a = in.data() + y * in.row_bytes;
+    const uint8_t* b = out.data() + y * out.row_bytes;
+    for (int32_t x = 0; x < in.columns; x++) {
+        double sum = 0, most = 0;
+        for (int32_t p = 0; p < colours; p++) {
+            T u, v;
+            std::memcpy(&u, a + (int64_t(x) * in.planes + p) * int64_t(sizeof(T)), sizeof u);
+            std::memcpy(&v, b + (int64_t(x) * out.planes + p) * int64_t(sizeof(T)), sizeof v);
+            const double e = double(u) - double(v);
+            most = std::max(most, std::fabs(e));
+            sum += e;
+        }
+        d[x] = sum;
+        largest[x] = most;
+    }
+}
 
 std::string format(const char* pattern, double a, double b = 0) {
     char text[64];
@@ -47,33 +71,40 @@ std::string descreen_report(const HostImage& in, const HostImage& out, int32_t c
         return d / colours / white;
     };
 
-    /* the cells where anything changed, and the one where the most did */
+    /* the cells where anything changed, and the one where the most did: a
+     * row of cells at a time, read row by row */
     const int32_t rows = (H + cell - 1) / cell, columns = (W + cell - 1) / cell;
     int64_t changed = 0;
     double most = 0;
     int32_t centre_x = W / 2, centre_y = H / 2;
-    for (int32_t cy = 0; cy < rows; cy++)
-        for (int32_t cx = 0; cx < columns; cx++) {
-            double energy = 0, largest = 0;
-            for (int32_t y = cy * cell; y < std::min(H, (cy + 1) * cell); y++)
+    const size_t width = static_cast<size_t>(W), cells = static_cast<size_t>(columns);
+    std::vector<double> d(width), change(width), energy(cells), largest(cells);
+    for (int32_t cy = 0; cy < rows; cy++) {
+        std::fill(energy.begin(), energy.end(), 0.0);
+        std::fill(largest.begin(), largest.end(), 0.0);
+        for (int32_t y = cy * cell; y < std::min(H, (cy + 1) * cell); y++) {
+            if (in.depth == 8)
+                taken_row<uint8_t>(in, out, colours, y, d.data(), change.data());
+            else if (in.depth == 16)
+                taken_row<uint16_t>(in, out, colours, y, d.data(), change.data());
+            else
+                taken_row<float>(in, out, colours, y, d.data(), change.data());
+            for (int32_t cx = 0; cx < columns; cx++)
                 for (int32_t x = cx * cell; x < std::min(W, (cx + 1) * cell); x++) {
-                    double d = 0;
-                    for (int32_t p = 0; p < colours; p++) {
-                        double e = host_sample(in, x, y, p) - host_sample(out, x, y, p);
-                        largest = std::max(largest, std::fabs(e));
-                        d += e;
-                    }
-                    d /= colours * white;
-                    energy += d * d;
+                    const double v = d[size_t(x)] / (colours * white);
+                    energy[size_t(cx)] += v * v;
+                    largest[size_t(cx)] = std::max(largest[size_t(cx)], change[size_t(x)]);
                 }
-            largest /= white;
-            changed += largest >= 1 / 256.0;
-            if (energy > most) {
-                most = energy;
+        }
+        for (int32_t cx = 0; cx < columns; cx++) {
+            changed += largest[size_t(cx)] / white >= 1 / 256.0;
+            if (energy[size_t(cx)] > most) {
+                most = energy[size_t(cx)];
                 centre_x = cx * cell + cell / 2;
                 centre_y = cy * cell + cell / 2;
             }
         }
+    }
     if (changed == 0) return "nothing periodic found: unchanged";
     const double share = 100.0 * double(changed) / (double(rows) * double(columns));
 
@@ -98,14 +129,21 @@ std::string descreen_report(const HostImage& in, const HostImage& out, int32_t c
                     (0.5 - 0.5 * std::cos(2 * pi * (y + 0.5) / h)) *
                     (0.5 - 0.5 * std::cos(2 * pi * (x + 0.5) / w));
         fftw_execute(plan);
+        /* only peaks within 4 times of the strongest are said */
         std::vector<Found> all;
-        for (int32_t q = 0; q < h; q++)
-            for (int32_t r = 0; r < c; r++) {
-                double fy = double(q <= h / 2 ? q : q - h) / h, fx = double(r) / w;
-                if (std::hypot(fy, fx) < 0.01) continue;
-                const fftw_complex& v = spectrum[size_t(q) * size_t(c) + size_t(r)];
-                all.push_back(Found{fy, fx, std::hypot(v[0], v[1])});
-            }
+        double strongest = 0;
+        for (int32_t pass = 0; pass < 2; pass++)
+            for (int32_t q = 0; q < h; q++)
+                for (int32_t r = 0; r < c; r++) {
+                    double fy = double(q <= h / 2 ? q : q - h) / h, fx = double(r) / w;
+                    if (std::hypot(fy, fx) < 0.01) continue;
+                    const fftw_complex& v = spectrum[size_t(q) * size_t(c) + size_t(r)];
+                    const double magnitude = std::hypot(v[0], v[1]);
+                    if (pass == 0)
+                        strongest = std::max(strongest, magnitude);
+                    else if (magnitude >= 0.25 * strongest)
+                        all.push_back(Found{fy, fx, magnitude});
+                }
         std::sort(all.begin(), all.end(),
                   [](const Found& a, const Found& b) { return a.magnitude > b.magnitude; });
         for (const Found& f : all) {
