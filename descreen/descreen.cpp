@@ -308,8 +308,12 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
     Finding found;
     if (analyse(spectrum, b, plans, a, &found)) return failed;
     /* The plane seen through the map as the planes so far make it: read,
-     * each sample weighted by the map, and analysed. */
-    auto look_through_map = [&](Finding* seen) {
+     * each sample weighted by the map, and analysed. Where it shows the
+     * screen `screen` (within 2 %) that finding is the plane's, and
+     * `windowed` says so; otherwise the plane is read and analysed as a
+     * whole again. noErr, or the analysis's error. */
+    bool windowed = false;
+    auto look_through_map = [&](double screen) {
         read_plane(image, k, real, b);
         over_rows(H, s.W, [&](int32_t first, int32_t end) {
             for (int32_t y = first; y < end; y++)
@@ -318,23 +322,22 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
             return int64_t(0);
         });
         read_borders(real, H, s.W, b);
-        return analyse(spectrum, b, plans, a, seen);
+        Finding seen;
+        if (int16_t error = analyse(spectrum, b, plans, a, &seen)) return error;
+        windowed = std::fabs(seen.screen - screen) < 0.02 * screen;
+        if (windowed) {
+            found = seen;
+            return int16_t(noErr);
+        }
+        read_plane(image, k, real, b);
+        return analyse(spectrum, b, plans, a, &found);
     };
     /* On a page whose screen the planes before found, this plane's ink may
      * cover too little of the page to stand out over the whole of it: it is
      * looked for where the map says the screen lies. */
-    bool windowed = false;
-    if (found.screen == 0 && map->screen > 0 && screen_map_window(map)) {
-        Finding seen;
-        if (look_through_map(&seen)) return failed;
-        windowed = std::fabs(seen.screen - map->screen) < 0.02 * map->screen;
-        if (windowed) {
-            found = seen;
-        } else {
-            read_plane(image, k, real, b);
-            if (analyse(spectrum, b, plans, a, &found)) return failed;
-        }
-    }
+    if (found.screen == 0 && map->screen > 0 && screen_map_window(map) &&
+        look_through_map(map->screen))
+        return failed;
     const int32_t base = k * plane_steps;
     if (progress->cancelled_at(base + 1)) return cancelled;
     /* a photograph's own faint ripple, less than an 8-bit step, is not
@@ -377,18 +380,8 @@ Outcome descreen_plane(const Image<T>& image, int32_t k, fftw_complex* spectrum,
      * map, without the text and paper beside it, whose edges would make
      * the picture's own spectrum look richer than it is where the screen
      * lies. It is then applied to the whole plane. */
-    if (!windowed && found.screen > 0 && screen_map_window(map)) {
-        Finding seen;
-        if (look_through_map(&seen)) return failed;
-        /* the same screen, or the plane as a whole after all */
-        windowed = std::fabs(seen.screen - found.screen) < 0.02 * found.screen;
-        if (windowed) {
-            found = seen;
-        } else {
-            read_plane(image, k, real, b);
-            if (analyse(spectrum, b, plans, a, &found)) return failed;
-        }
-    }
+    if (!windowed && found.screen > 0 && screen_map_window(map) && look_through_map(found.screen))
+        return failed;
     PictureModel model;
     bool screen = found.screen > 0 && picture_model(*a, found.screen, &model);
     shape_cut(a);

@@ -54,37 +54,27 @@ bool is_peak(const Analysis& a, int32_t i, int32_t c, double e) {
      * their background is within the grid's slope of this one's, to the
      * float rounding of `e`: most are told above or below from their
      * log-magnitudes alone. */
-    if (i >= 2 && i < s.H - 2 && c >= 2 && c < s.C - 2) {
-        const size_t C = size_t(s.C), k = size_t(i) * C + size_t(c);
-        const double guard = (a.protect + 1.5) * (a.protect + 1.5), here = a.level[k];
-        double ring = -HUGE_VAL;
-        for (int32_t reach = 1; reach <= 2; reach++)
-            for (int32_t dy = -reach; dy <= reach; dy++)
-                for (int32_t dx = -reach; dx <= reach; dx++) {
-                    if (std::max(std::abs(dy), std::abs(dx)) != reach) continue;
-                    const double level = a.level[size_t(int64_t(k) + int64_t(dy) * s.C + dx)];
-                    const double bound =
-                        std::abs(dy) * a.slope_rows + std::abs(dx) * a.slope_columns + 1e-3;
-                    const double rise = level - here;
-                    if (rise > bound && s.radius2(i + dy, c + dx) >= guard) return false;
-                    if (rise >= -bound && excess(a, i + dy, c + dx) > e) return false;
-                    if (reach == 2) ring = std::max(ring, level);
-                }
-        return here - ring > peak_sharpness;
-    }
+    const bool inside = i >= 2 && i < s.H - 2 && c >= 2 && c < s.C - 2;
+    const double guard = (a.protect + 1.5) * (a.protect + 1.5);
+    const double here = a.level[s.index(i, c)];
+    double ring = -HUGE_VAL;
     /* The nearest eight first: most coefficients that stand out are not
      * maxima, and a neighbour above them says so soonest. */
-    double ring = -HUGE_VAL;
     for (int32_t reach = 1; reach <= 2; reach++)
         for (int32_t dy = -reach; dy <= reach; dy++)
             for (int32_t dx = -reach; dx <= reach; dx++) {
                 if (std::max(std::abs(dy), std::abs(dx)) != reach) continue;
                 int32_t ni = i + dy, nc = c + dx;
-                resolve(s, &ni, &nc);
-                if (excess(a, ni, nc) > e) return false;
-                if (reach == 2) ring = std::max(ring, double(a.level[s.index(ni, nc)]));
+                if (!inside) resolve(s, &ni, &nc);
+                const double level = a.level[size_t(ni) * size_t(s.C) + size_t(nc)];
+                const double bound =
+                    std::abs(dy) * a.slope_rows + std::abs(dx) * a.slope_columns + 1e-3;
+                const double rise = level - here;
+                if (inside && rise > bound && s.radius2(ni, nc) >= guard) return false;
+                if ((!inside || rise >= -bound) && excess(a, ni, nc) > e) return false;
+                if (reach == 2) ring = std::max(ring, level);
             }
-    return a.level[s.index(i, c)] - ring > peak_sharpness;
+    return here - ring > peak_sharpness;
 }
 
 /* Keeps the strongest peaks in order, strongest first. */

@@ -64,11 +64,15 @@ std::string format(const char* pattern, double a, double b = 0) {
 std::string descreen_report(const HostImage& in, const HostImage& out, int32_t colours) {
     const int32_t H = in.rows, W = in.columns;
     const double white = in.depth == 8 ? 255 : in.depth == 16 ? 32768 : 1;
-    auto taken = [&](int32_t x, int32_t y) {
-        double d = 0;
-        for (int32_t p = 0; p < colours; p++)
-            d += host_sample(in, x, y, p) - host_sample(out, x, y, p);
-        return d / colours / white;
+    const size_t width = static_cast<size_t>(W);
+    std::vector<double> d(width), change(width);
+    auto read_row = [&](int32_t y) {
+        if (in.depth == 8)
+            taken_row<uint8_t>(in, out, colours, y, d.data(), change.data());
+        else if (in.depth == 16)
+            taken_row<uint16_t>(in, out, colours, y, d.data(), change.data());
+        else
+            taken_row<float>(in, out, colours, y, d.data(), change.data());
     };
 
     /* the cells where anything changed, and the one where the most did: a
@@ -77,18 +81,13 @@ std::string descreen_report(const HostImage& in, const HostImage& out, int32_t c
     int64_t changed = 0;
     double most = 0;
     int32_t centre_x = W / 2, centre_y = H / 2;
-    const size_t width = static_cast<size_t>(W), cells = static_cast<size_t>(columns);
-    std::vector<double> d(width), change(width), energy(cells), largest(cells);
+    const size_t cells = static_cast<size_t>(columns);
+    std::vector<double> energy(cells), largest(cells);
     for (int32_t cy = 0; cy < rows; cy++) {
         std::fill(energy.begin(), energy.end(), 0.0);
         std::fill(largest.begin(), largest.end(), 0.0);
         for (int32_t y = cy * cell; y < std::min(H, (cy + 1) * cell); y++) {
-            if (in.depth == 8)
-                taken_row<uint8_t>(in, out, colours, y, d.data(), change.data());
-            else if (in.depth == 16)
-                taken_row<uint16_t>(in, out, colours, y, d.data(), change.data());
-            else
-                taken_row<float>(in, out, colours, y, d.data(), change.data());
+            read_row(y);
             for (int32_t cx = 0; cx < columns; cx++)
                 for (int32_t x = cx * cell; x < std::min(W, (cx + 1) * cell); x++) {
                     const double v = d[size_t(x)] / (colours * white);
@@ -119,15 +118,21 @@ std::string descreen_report(const HostImage& in, const HostImage& out, int32_t c
         real && spectrum ? fftw_plan_dft_r2c_2d(h, w, real, spectrum, FFTW_ESTIMATE) : nullptr;
     if (plan) {
         double mean = 0;
-        for (int32_t y = 0; y < h; y++)
-            for (int32_t x = 0; x < w; x++) mean += taken(left + x, top + y);
+        for (int32_t y = 0; y < h; y++) {
+            read_row(top + y);
+            for (int32_t x = 0; x < w; x++) {
+                const double v = d[size_t(left + x)] / colours / white;
+                real[size_t(y) * size_t(w) + size_t(x)] = v;
+                mean += v;
+            }
+        }
         mean /= double(h) * double(w);
         for (int32_t y = 0; y < h; y++)
-            for (int32_t x = 0; x < w; x++)
-                real[size_t(y) * size_t(w) + size_t(x)] =
-                    (taken(left + x, top + y) - mean) *
-                    (0.5 - 0.5 * std::cos(2 * pi * (y + 0.5) / h)) *
+            for (int32_t x = 0; x < w; x++) {
+                double& v = real[size_t(y) * size_t(w) + size_t(x)];
+                v = (v - mean) * (0.5 - 0.5 * std::cos(2 * pi * (y + 0.5) / h)) *
                     (0.5 - 0.5 * std::cos(2 * pi * (x + 0.5) / w));
+            }
         fftw_execute(plan);
         /* only peaks within 4 times of the strongest are said */
         std::vector<Found> all;
